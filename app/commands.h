@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+// The two commands of the program; each prints its report on standard output.
+void trainModel(QString trainingDirectory);
+void classifySamples(QString testDirectory, QString modelFile);
+
+// The usage text, naming the program as `programPath` (raw bytes of argument 0).
+void printUsage(const char *programPath);

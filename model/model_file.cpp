@@ -1,0 +1,378 @@
+#include "model/model_file.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+QByteArray formatModelNumberReference(float value)
+{
+    QString text;
+    QTextStream stream(&text);
+    stream << value;
+    stream.flush();
+    return text.toLatin1();
+}
+
+namespace {
+
+using Wide = unsigned __int128;
+
+constexpr int maxPowerOfFive = 41;
+
+struct PowersOfFive {
+    Wide value[maxPowerOfFive + 1];
+    constexpr PowersOfFive() : value()
+    {
+        value[0] = 1;
+        for (int i = 1; i <= maxPowerOfFive; ++i)
+            value[i] = value[i - 1] * 5;
+    }
+};
+constexpr PowersOfFive powersOfFive;
+
+// The magnitude `mantissa * 2^binaryExponent` scaled by 10^(5 - decimalExponent):
+// its whole part and whether the rest is at least one half. False when the numbers
+// involved do not fit in 128 bits.
+bool scaledDigits(std::uint32_t mantissa, int binaryExponent, int decimalExponent, std::uint64_t &whole, bool &roundUp)
+{
+    const int five = 5 - decimalExponent;  // 10^five = 5^five * 2^five
+    const int two = binaryExponent + five;
+    if (five > maxPowerOfFive || -five > maxPowerOfFive || two > 100 || -two > 120)
+        return false;
+    Wide numerator = mantissa;
+    Wide denominator = 1;
+    if (five >= 0)
+        numerator *= powersOfFive.value[five];
+    else
+        denominator *= powersOfFive.value[-five];
+    if (two >= 0)
+        numerator <<= two;
+    else
+        denominator <<= -two;
+    const Wide quotient = numerator / denominator;
+    if (quotient >= Wide(1) << 60)
+        return false;
+    whole = std::uint64_t(quotient);
+    roundUp = 2 * (numerator % denominator) >= denominator;
+    return true;
+}
+
+} // namespace
+
+int formatModelNumber(float value, char *out)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const std::uint32_t field = (bits >> 23) & 0xff;
+    const std::uint32_t fraction = bits & 0x7fffff;
+    if (field == 0xff || (field == 0 && fraction != 0) || value == 0) {
+        if (value == 0) {  // both zeros print as 0
+            out[0] = '0';
+            return 1;
+        }
+        // Infinities, NaNs and subnormals are rare enough to take the slow road.
+        const QByteArray text = formatModelNumberReference(value);
+        std::memcpy(out, text.constData(), std::size_t(text.size()));
+        return text.size();
+    }
+    const std::uint32_t mantissa = fraction | 0x800000;
+    const int binaryExponent = int(field) - 150;
+
+    // Find the decimal exponent e that puts the magnitude between 10^5 and 10^6
+    // once scaled by 10^(5 - e); the logarithm is at most one off.
+    int exponent = int(std::floor(std::log10(std::fabs(double(value)))));
+    std::uint64_t whole = 0;
+    bool roundUp = false;
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 4 || !scaledDigits(mantissa, binaryExponent, exponent, whole, roundUp)) {
+            const QByteArray text = formatModelNumberReference(value);
+            std::memcpy(out, text.constData(), std::size_t(text.size()));
+            return text.size();
+        }
+        if (whole < 100000)
+            --exponent;
+        else if (whole >= 1000000)
+            ++exponent;
+        else
+            break;
+    }
+    // Halves round away from zero; 999999.5 and up carries into the next power of ten.
+    std::uint32_t digits = std::uint32_t(whole) + (roundUp ? 1 : 0);
+    if (digits == 1000000) {
+        digits = 100000;
+        ++exponent;
+    }
+
+    char *p = out;
+    if (bits >> 31)
+        *p++ = '-';
+    char digit[6];
+    for (int i = 5; i >= 0; --i) {
+        digit[i] = char('0' + digits % 10);
+        digits /= 10;
+    }
+    int significant = 6;
+    while (significant > 1 && digit[significant - 1] == '0')
+        --significant;
+
+    if (exponent < -4 || exponent >= 6) {
+        *p++ = digit[0];
+        if (significant > 1) {
+            *p++ = '.';
+            for (int i = 1; i < significant; ++i)
+                *p++ = digit[i];
+        }
+        *p++ = 'e';
+        *p++ = exponent < 0 ? '-' : '+';
+        const int magnitude = std::abs(exponent);
+        if (magnitude >= 100)
+            *p++ = char('0' + magnitude / 100);
+        *p++ = char('0' + magnitude / 10 % 10);
+        *p++ = char('0' + magnitude % 10);
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i)
+            *p++ = digit[i];
+        if (significant > exponent + 1) {
+            *p++ = '.';
+            for (int i = exponent + 1; i < significant; ++i)
+                *p++ = digit[i];
+        }
+    } else {
+        *p++ = '0';
+        *p++ = '.';
+        for (int i = 0; i < -exponent - 1; ++i)
+            *p++ = '0';
+        for (int i = 0; i < significant; ++i)
+            *p++ = digit[i];
+    }
+    return int(p - out);
+}
+
+float parseModelNumber(const char *text, int length)
+{
+    // The writer's own forms, -?d+(.d+)?(e[+-]d+)?, convert directly: from_chars
+    // rounds correctly to double, as QString::toDouble does. Anything else, and
+    // anything beyond the float range, goes through QString::toFloat itself.
+    const char *end = text + length;
+    const char *p = text;
+    if (p < end && *p == '-')
+        ++p;
+    auto skipDigits = [&](const char *q) {
+        while (q < end && *q >= '0' && *q <= '9')
+            ++q;
+        return q;
+    };
+    const char *q = skipDigits(p);
+    bool plain = q > p && length <= 32;
+    if (plain && q < end && *q == '.') {
+        const char *r = skipDigits(q + 1);
+        plain = r > q + 1;
+        q = r;
+    }
+    if (plain && q < end && *q == 'e') {
+        ++q;
+        if (q < end && (*q == '+' || *q == '-'))
+            ++q;
+        const char *r = skipDigits(q);
+        plain = r > q;
+        q = r;
+    }
+    if (plain && q == end) {
+        double number = 0;
+        const auto parsed = std::from_chars(text, end, number);
+        if (parsed.ec == std::errc() && parsed.ptr == end && std::fabs(number) <= std::numeric_limits<float>::max()
+            && (number == 0 || std::fabs(number) >= std::numeric_limits<double>::min()))
+            return float(number);
+    }
+    return QString::fromLatin1(text, length).toFloat();
+}
+
+// ---------------------------------------------------------------------------
+// Writer
+
+namespace {
+
+void appendRows(QByteArray &text, const Matrix &matrix)
+{
+    char number[32];
+    for (int r = 0; r < matrix.rows; ++r) {
+        const float *row = matrix.row(r);
+        for (int c = 0; c < matrix.columns; ++c) {
+            const int length = formatModelNumber(row[c], number);
+            number[length] = ';';
+            text.append(number, length + 1);
+        }
+        text.append('\n');
+    }
+}
+
+} // namespace
+
+void writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
+{
+    QByteArray text;
+    text.reserve(int(std::min<std::size_t>(std::size_t(12) * (components.values.size() + projections.values.size()) + 4096, 1u << 30)));
+    for (const QString &label : labels)
+        text.append(label.toLocal8Bit()).append(';');
+    text.append('\n');
+    appendRows(text, components);
+    text.append('\n');
+    appendRows(text, projections);
+
+    // A model appears complete or not at all: the text goes to a temporary file
+    // that replaces "fileName" only once it is fully written.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    file.write(text);
+    file.commit();
+}
+
+void writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QTextStream stream(&file);
+    for (const QString &label : labels)
+        stream << label << ";";
+    stream << "\n";
+    for (int r = 0; r < components.rows; ++r) {
+        for (int c = 0; c < components.columns; ++c)
+            stream << components(r, c) << ";";
+        stream << "\n";
+    }
+    stream << "\n";
+    for (int r = 0; r < projections.rows; ++r) {
+        for (int c = 0; c < projections.columns; ++c)
+            stream << projections(r, c) << ";";
+        stream << "\n";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reader
+
+namespace {
+
+// Collects the rows of one block into a matrix shaped by its first row.
+struct RowCollector {
+    Matrix matrix;
+    int *raggedLine;
+
+    void startRow(int length, int line)
+    {
+        if (matrix.rows == 0)
+            matrix.columns = length;
+        else if (length != matrix.columns && raggedLine && *raggedLine == 0)
+            *raggedLine = line;
+        ++matrix.rows;
+        matrix.values.resize(std::size_t(matrix.rows) * std::size_t(matrix.columns), 0.0f);
+    }
+    float *lastRow() { return matrix.row(matrix.rows - 1); }
+};
+
+LabelList labelsOfLine(const QString &line)
+{
+    LabelList labels = line.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+    labels.removeLast();
+    return labels;
+}
+
+} // namespace
+
+bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, int *raggedLine)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QTextStream stream(&file);
+    if (raggedLine)
+        *raggedLine = 0;
+    labels = labelsOfLine(stream.readLine());
+    RowCollector blocks[2] = {{Matrix(), raggedLine}, {Matrix(), raggedLine}};
+    int block = 0;
+    for (int line = 2; !stream.atEnd(); ++line) {
+        const QStringList pieces = stream.readLine().split(QLatin1Char(';'), Qt::KeepEmptyParts);
+        if (pieces.size() == 1) {
+            block = 1;
+            continue;
+        }
+        RowCollector &rows = blocks[block];
+        rows.startRow(pieces.size() - 1, line);
+        float *row = rows.lastRow();
+        for (int c = 0; c < pieces.size() - 1 && c < rows.matrix.columns; ++c)
+            row[c] = pieces.at(c).toFloat();
+    }
+    components = std::move(blocks[0].matrix);
+    projections = std::move(blocks[1].matrix);
+    return true;
+}
+
+bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, int *raggedLine)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QByteArray text = file.readAll();
+
+    // Plain ASCII is read here directly; anything else (a byte-order mark, labels
+    // in another script) is decoded by the text stream itself.
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            file.close();
+            return readModelFileReference(fileName, labels, components, projections, raggedLine);
+        }
+    }
+    if (raggedLine)
+        *raggedLine = 0;
+
+    const char *p = text.constData();
+    const char *end = p + text.size();
+    auto nextLine = [&](const char *&lineEnd) {
+        const char *start = p;
+        lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+        if (!lineEnd)
+            lineEnd = end;
+        p = lineEnd == end ? end : lineEnd + 1;
+        if (lineEnd > start && lineEnd[-1] == '\r')
+            --lineEnd;
+        return start;
+    };
+
+    const char *lineEnd;
+    const char *start = nextLine(lineEnd);
+    labels = labelsOfLine(QString::fromLatin1(start, int(lineEnd - start)));
+
+    RowCollector blocks[2] = {{Matrix(), raggedLine}, {Matrix(), raggedLine}};
+    int block = 0;
+    for (int line = 2; p < end; ++line) {
+        start = nextLine(lineEnd);
+        const int pieces = 1 + int(std::count(start, lineEnd, ';'));
+        if (pieces == 1) {
+            block = 1;
+            continue;
+        }
+        RowCollector &rows = blocks[block];
+        rows.startRow(pieces - 1, line);
+        float *row = rows.lastRow();
+        const char *piece = start;
+        for (int c = 0; c < pieces - 1 && c < rows.matrix.columns; ++c) {
+            const char *separator = static_cast<const char *>(std::memchr(piece, ';', std::size_t(lineEnd - piece)));
+            row[c] = parseModelNumber(piece, int(separator - piece));
+            piece = separator + 1;
+        }
+    }
+    components = std::move(blocks[0].matrix);
+    projections = std::move(blocks[1].matrix);
+    return true;
+}

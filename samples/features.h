@@ -1,0 +1,31 @@
+#pragma once
+
+#include "samples/raster.h"
+
+#include <array>
+
+class QImage;
+
+// The F-transform feature extractor: raised-cosine basic functions whose nodes lie
+// h pixels apart, averaged over the blue channel of an image.
+
+// Node spacing and the offsets of the first support, fixed for the whole program.
+constexpr int transformH = 4;
+constexpr int transformOffsetX = 2;
+constexpr int transformOffsetY = 2;
+
+// The single-precision weights a[0] .. a[h] of a basic function: a[k] weighs a
+// pixel k pixels away from its node.
+std::vector<float> basicFunctionTable(int h);
+
+// Number of whole supports that fit along a side of `size` pixels.
+int componentCount(int size, int h, int offset);
+
+// The grey raster of an ARGB32 image: the blue byte of every pixel.
+Raster imageToRaster(const QImage &image);
+
+// The direct two-dimensional F-transform of `input`, one byte per node.
+Raster fTransform(const Raster &input, int h, int offsetX, int offsetY);
+
+// imageToRaster then fTransform with the fixed parameters.
+Raster extractFeatures(const QImage &image);

@@ -1,0 +1,69 @@
+// The command line as users meet it: every wrong form answers with the usage
+// text naming argument 0 as given and ends with status 255; nothing on stderr.
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+namespace {
+
+QByteArray usageText(const QByteArray &program)
+{
+    return "Usage:\n"
+           "  training: " + program + " train path/to/class\n"
+           "  classification: " + program + " class path/to/class path/to/model\n"
+           "Example:\n"
+           "  training: sorvik.exe train data/train\n"
+           "  classification: sorvik.exe class data/class data/trained.out\n"
+           "Note: \n"
+           "  Parameter h is set fixed to 4\n"
+           "  Under the path folder have to be images c-xxx.yyy, \n"
+           "  where c is one-character class name (1-9, a-z)\n";
+}
+
+} // namespace
+
+TEST(CommandLine, AnswersEveryWrongFormWithUsageAndStatus255)
+{
+    const QList<QStringList> wrong = {
+        {},
+        {"train"},
+        {"train", "data/train", "extra"},
+        {"class", "data/class"},
+        {"class", "a", "b", "c"},
+        {"Train", "data/train"},
+        {"TRAIN", "data/train"},
+        {"class", "data/class", "x", "y"},
+        {"train "},
+        {" train", "data/train"},
+        {"classify", "a", "b"},
+        {"", ""},
+    };
+    const QByteArray program = SORVIK_EXECUTABLE;
+    for (const QStringList &arguments : wrong) {
+        const RunResult run = runSorvik(arguments);
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        EXPECT_EQ(usageText(program), run.out);
+        EXPECT_EQ(255, run.exitCode);
+        EXPECT_EQ(QByteArray(), run.err);
+    }
+}
+
+TEST(CommandLine, ShowsArgumentZeroAsRawBytes)
+{
+    // bash's exec -a sets argument 0 to bytes that are not valid UTF-8.
+    const RunResult run = runProgram("/bin/bash", {"-c", QStringLiteral("exec -a $'./s\\xff v' '%1'").arg(SORVIK_EXECUTABLE)});
+    EXPECT_EQ(usageText("./s\xff v"), run.out);
+    EXPECT_EQ(255, run.exitCode);
+}
+
+TEST(CommandLine, CommandsEndWithStatus1WhateverTheOutcome)
+{
+    QTemporaryDir dir;
+    const RunResult missingModel = runSorvik({"class", dir.path(), dir.path() + "/no-such-model"}, dir.path());
+    EXPECT_EQ("reading images...\tdone\nreading config...\tcannot open config name\n", missingModel.out);
+    EXPECT_EQ(1, missingModel.exitCode);
+    EXPECT_EQ(QByteArray(), missingModel.err);
+}

@@ -1,0 +1,65 @@
+#include "support.h"
+
+#include "samples/features.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+
+RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory)
+{
+    QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    process.start(program, arguments);
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(600000)) << program.toStdString();
+    RunResult result;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
+    return result;
+}
+
+RunResult runSorvik(const QStringList &arguments, const QString &workingDirectory)
+{
+    return runProgram(QStringLiteral(SORVIK_EXECUTABLE), arguments, workingDirectory);
+}
+
+QImage greyImage(int width, int height, const std::function<int(int, int)> &value)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int v = value(x, y);
+            image.setPixel(x, y, qRgb(v, v, v));
+        }
+    return image;
+}
+
+void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format)
+{
+    const QString path = directory + "/" + name;
+    ASSERT_TRUE(image.save(path, format)) << path.toStdString();
+}
+
+Raster featuresOfFile(const QString &path)
+{
+    return extractFeatures(QImage(path).convertToFormat(QImage::Format_ARGB32));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(bytes);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// Helpers shared by the tests: running the built program, and writing images.
+
+#include "samples/raster.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct RunResult {
+    QByteArray out;
+    QByteArray err;
+    int exitCode = 0;
+};
+
+// Runs the built sorvik with `arguments` in `workingDirectory` (the current one when empty).
+RunResult runSorvik(const QStringList &arguments, const QString &workingDirectory = QString());
+
+// Runs any program; `program0` replaces argument 0 when not empty.
+RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory = QString());
+
+// A grey image (blue = green = red = value, opaque) whose pixel (x, y) is value(x, y).
+QImage greyImage(int width, int height, const std::function<int(int, int)> &value);
+
+// Saves `image` to directory/name and fails the test if it cannot.
+void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format = nullptr);
+
+// The F-transform raster of `image` as the program reads it from a file.
+Raster featuresOfFile(const QString &path);
+
+QByteArray readFile(const QString &path);
+void writeFile(const QString &path, const QByteArray &bytes);
