@@ -189,8 +189,9 @@ float parseModelNumber(const char *text, int length)
     if (plain && q == end) {
         double number = 0;
         const auto parsed = std::from_chars(text, end, number);
-        if (parsed.ec == std::errc() && parsed.ptr == end && std::fabs(number) <= std::numeric_limits<float>::max()
-            && (number == 0 || std::fabs(number) >= std::numeric_limits<double>::min()))
+        const double magnitude = std::fabs(number);
+        if (parsed.ec == std::errc() && parsed.ptr == end
+            && (number == 0 || (magnitude >= std::numeric_limits<float>::min() && magnitude <= std::numeric_limits<float>::max())))
             return float(number);
     }
     return QString::fromLatin1(text, length).toFloat();
@@ -323,7 +324,7 @@ bool readModelFile(const QString &fileName, LabelList &labels, Matrix &component
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
-    const QByteArray text = file.readAll();
+    const QByteArray text = file.readAll();  // text mode drops every carriage return
 
     // Plain ASCII is read here directly; anything else (a byte-order mark, labels
     // in another script) is decoded by the text stream itself.
@@ -344,8 +345,6 @@ bool readModelFile(const QString &fileName, LabelList &labels, Matrix &component
         if (!lineEnd)
             lineEnd = end;
         p = lineEnd == end ? end : lineEnd + 1;
-        if (lineEnd > start && lineEnd[-1] == '\r')
-            --lineEnd;
         return start;
     };
 

@@ -1,0 +1,245 @@
+// The model file: numbers written exactly as a default QTextStream writes them and
+// read exactly as QString::toFloat reads them, proven over millions of floats;
+// the layout, and the reader's rules on hand-written files.
+
+#include "support.h"
+
+#include "model/model_file.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <random>
+
+namespace {
+
+float fromBits(std::uint32_t bits)
+{
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+std::uint32_t bitsOf(float f)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+QByteArray fastText(float value)
+{
+    char buffer[32];
+    return QByteArray(buffer, formatModelNumber(value, buffer));
+}
+
+// True when the exact decimal value of f lies halfway between two 6-digit decimals.
+bool isTie(float f)
+{
+    char digits[128];
+    std::snprintf(digits, sizeof digits, "%.70e", double(std::fabs(f)));
+    const char *rest = digits + 7;  // "d.ddddd" then the seventh digit
+    if (*rest != '5')
+        return false;
+    for (++rest; *rest != 'e'; ++rest)
+        if (*rest != '0')
+            return false;
+    return true;
+}
+
+// Floats worth checking: every magnitude at random, exact ties, values that round
+// up to the next power of ten, and the special values.
+std::vector<float> testFloats()
+{
+    std::vector<float> values = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 100000.0f, 999999.0f, 1000000.0f, 1500000.0f, 0.0001f, 0.00001f,
+                                 12345.25f, 1234.125f, 100.0625f, -12345.25f, 999999.5f, 9999995.0f, 0.1f, 0.0123456789f,
+                                 std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
+                                 std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()};
+    std::mt19937 random(1);
+    for (int i = 0; i < 1000000; ++i)
+        values.push_back(fromBits(random()));
+    std::uniform_real_distribution<double> unit(-1, 1);
+    for (int i = 0; i < 300000; ++i)  // the magnitudes of real models
+        values.push_back(float(unit(random) * std::pow(10.0, int(random() % 12) - 6)));
+    for (int i = 0; i < 200000; ++i) {  // dyadic values with seven or eight significant digits: many ties
+        const std::uint32_t n = 1000000 + random() % 90000000;
+        values.push_back(std::ldexp(float(n), int(random() % 40) - 24));
+        values.push_back(float(n / 10 * 10 + 5) / float(1 << (random() % 5)));
+    }
+    for (int e = -38; e <= 38; ++e) {  // around every power of ten, and its round-up boundary
+        const float p = float(std::pow(10.0, e));
+        const float edge = float(std::pow(10.0, e) * (1 - 5e-7));
+        for (float base : {p, edge})
+            for (int step = -3; step <= 3; ++step)
+                values.push_back(fromBits(bitsOf(base) + step));
+    }
+    return values;
+}
+
+} // namespace
+
+TEST(ModelNumbers, WriteAsAQTextStreamForEveryFloat)
+{
+    int ties = 0;
+    int mismatches = 0;
+    for (float value : testFloats()) {
+        const QByteArray expected = formatModelNumberReference(value);
+        if (std::isfinite(value) && isTie(value))
+            ++ties;
+        if (fastText(value) != expected && ++mismatches <= 10)
+            ADD_FAILURE() << "bits " << std::hex << bitsOf(value) << ": " << fastText(value).constData() << " vs " << expected.constData();
+    }
+    EXPECT_EQ(0, mismatches);
+    EXPECT_GT(ties, 5000);
+}
+
+TEST(ModelNumbers, KeepTiesAwayFromZeroAndDropTheSignOfZero)
+{
+    EXPECT_EQ("12345.3", fastText(12345.25f));
+    EXPECT_EQ("1234.13", fastText(1234.125f));
+    EXPECT_EQ("100.063", fastText(100.0625f));
+    EXPECT_EQ("-100.063", fastText(-100.0625f));
+    EXPECT_EQ("0", fastText(-0.0f));
+    EXPECT_EQ("1e+06", fastText(999999.5f));
+    EXPECT_EQ("1.5e+06", fastText(1500000.0f));
+    EXPECT_EQ("1e-05", fastText(0.00001f));
+    EXPECT_EQ("0.0001", fastText(0.0001f));
+    EXPECT_EQ("0.0123457", fastText(0.0123456789f));
+    EXPECT_EQ("100000", fastText(100000.0f));
+}
+
+TEST(ModelNumbers, ReadAsQStringToFloatDoes)
+{
+    std::vector<QByteArray> texts = {"", "-", "+1", " 1", "1 ", "1e", ".5", "1.", "nan", "inf", "-inf", "1,5", "0x10", "1e400",
+                                     "1e-400", "-1e-50", "3.4028235e38", "3.4028236e38", "3.40282357e38", "3.5e38", "1e-45",
+                                     "7e-46", "00012", "1E5", "1e+5", "1.5e+06", "12345678901234567890123456789012345",
+                                     "0.000000000000000000000000000000000000000000001"};
+    for (float value : testFloats())
+        texts.push_back(formatModelNumberReference(value));
+    for (int i = 0; i < 200000; ++i)  // more digits than the writer gives, to exercise rounding to double then float
+        texts.push_back(QByteArray::number(1 + i * 1.00000011920928955078125e-7, 'g', 17));
+    int mismatches = 0;
+    for (const QByteArray &text : texts) {
+        const float expected = QString::fromLatin1(text).toFloat();
+        const float actual = parseModelNumber(text.constData(), text.size());
+        if (bitsOf(expected) != bitsOf(actual) && ++mismatches <= 10)
+            ADD_FAILURE() << "\"" << text.constData() << "\": " << actual << " vs " << expected;
+    }
+    EXPECT_EQ(0, mismatches);
+}
+
+TEST(ModelFile, WritesTheLayoutAndReadsItBack)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/trained.out";
+    Matrix components(4, 2);
+    components.values = {0.104286f, -0.0212847f, 0.201754f, 0.0135011f, 1.5e-05f, 0.707107f, 0.25f, -0.5f};
+    Matrix projections(3, 2);
+    projections.values = {412.5f, -31.0822f, 398.118f, 22.7046f, 405.0f, -28.5f};
+    writeFile(path, "old content that is longer than the new model file, to be replaced entirely ......................");
+    writeModelFile(path, {"A", "B", "A"}, components, projections);
+    EXPECT_EQ("A;B;A;\n0.104286;-0.0212847;\n0.201754;0.0135011;\n1.5e-05;0.707107;\n0.25;-0.5;\n\n"
+              "412.5;-31.0822;\n398.118;22.7046;\n405;-28.5;\n",
+              readFile(path));
+
+    LabelList labels;
+    Matrix e, p;
+    ASSERT_TRUE(readModelFile(path, labels, e, p));
+    EXPECT_EQ(LabelList({"A", "B", "A"}), labels);
+    EXPECT_EQ(components, e);
+    EXPECT_EQ(projections, p);
+
+    writeModelFile(path, {}, Matrix(), Matrix());
+    EXPECT_EQ("\n\n", readFile(path));
+}
+
+TEST(ModelFile, FastWriterAndReaderEqualTheTextStreamOnes)
+{
+    QTemporaryDir dir;
+    std::mt19937 random(9);
+    std::normal_distribution<float> normal(0, 1);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int m = 1 + int(random() % 60), k = 1 + int(random() % m), n = 1 + int(random() % 50);
+        Matrix e(m, k), p(n, k);
+        for (float &v : e.values)
+            v = normal(random) * 0.3f;
+        for (float &v : p.values)
+            v = normal(random) * std::pow(10.0f, float(random() % 8));
+        LabelList labels;
+        for (int i = 0; i < n; ++i)
+            labels << QString(QChar('A' + int(random() % 26)));
+        writeModelFile(dir.path() + "/fast", labels, e, p);
+        writeModelFileReference(dir.path() + "/plain", labels, e, p);
+        const QByteArray text = readFile(dir.path() + "/plain");
+        ASSERT_EQ(text, readFile(dir.path() + "/fast"));
+
+        LabelList labelsRead;
+        Matrix eRead, pRead;
+        ASSERT_TRUE(readModelFile(dir.path() + "/fast", labelsRead, eRead, pRead));
+        EXPECT_EQ(labels, labelsRead);
+        ASSERT_EQ(m, rowCount(eRead));
+        ASSERT_EQ(k, columnCount(eRead));
+        ASSERT_EQ(n, rowCount(pRead));
+        for (int i = 0; i < m * k; ++i)  // the written value rounded to 6 digits, then to float
+            ASSERT_EQ(float(QString::number(double(e.values[i]), 'g', 6).toDouble()), eRead.values[i]) << e.values[i];
+        for (int i = 0; i < n * k; ++i)
+            ASSERT_EQ(float(QString::number(double(p.values[i]), 'g', 6).toDouble()), pRead.values[i]) << p.values[i];
+    }
+}
+
+TEST(ModelFile, ReaderFollowsItsRulesOnHandWrittenFiles)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/model";
+    const struct {
+        const char *name;
+        QByteArray text;
+        QStringList labels;
+        std::vector<std::vector<float>> components;
+        std::vector<std::vector<float>> projections;
+        int raggedLine;
+    } cases[] = {
+        {"written", "A;B;\n1;2;\n3;4;\n\n5;6;\n7;8;\n", {"A", "B"}, {{1, 2}, {3, 4}}, {{5, 6}, {7, 8}}, 0},
+        {"crlf", "A;B;\r\n1;2;\r\n3;4;\r\n\r\n5;6;\r\n7;8;\r\n", {"A", "B"}, {{1, 2}, {3, 4}}, {{5, 6}, {7, 8}}, 0},
+        {"no trailing separator", "A;B\n1;2\n\n5;6\n", {"A"}, {{1}}, {{5}}, 0},
+        {"empty pieces", "A;;B;\n1;;2;\n\n;5;\n", {"A", "", "B"}, {{1, 0, 2}}, {{0, 5}}, 0},
+        {"several empty lines", "A;\n1;\n\n\n\nno separator\n5;\n", {"A"}, {{1}}, {{5}}, 0},
+        {"no separator line", "A;\n1;\n2;\n", {"A"}, {{1}, {2}}, {}, 0},
+        {"empty file", "", {}, {}, {}, 0},
+        {"label with separator", "A;B;\n1;\n\n2;\n", {"A", "B"}, {{1}}, {{2}}, 0},
+        {"no final line end", "A;\n1;\n\n2;", {"A"}, {{1}}, {{2}}, 0},
+        {"not numbers", "A;\nx;1e;+2;\n\n 3 ;nan;\n", {"A"}, {{0, 0, 2}}, {{3, NAN}}, 0},
+        {"ragged rows", "A;\n1;2;\n3;\n4;5;6;\n\n7;\n", {"A"}, {{1, 2}, {3, 0}, {4, 5}}, {{7}}, 3},
+        {"lone carriage returns", "A;\rB;\n1;\r2;\n\r\n3;\n", {"A", "B"}, {{1, 2}}, {{3}}, 0},
+        {"no labels", "\n1;\n\n2;\n", {}, {{1}}, {{2}}, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(path, c.text);
+        for (bool fast : {true, false}) {
+            LabelList labels;
+            Matrix e, p;
+            int raggedLine = -1;
+            ASSERT_TRUE(fast ? readModelFile(path, labels, e, p, &raggedLine) : readModelFileReference(path, labels, e, p, &raggedLine));
+            EXPECT_EQ(c.labels, labels);
+            EXPECT_EQ(c.raggedLine, raggedLine);
+            for (const auto &[expected, actual] : {std::pair(&c.components, &e), std::pair(&c.projections, &p)}) {
+                ASSERT_EQ(int(expected->size()), rowCount(*actual));
+                for (int r = 0; r < actual->rows; ++r)
+                    for (int j = 0; j < actual->columns; ++j) {
+                        const float want = (*expected)[r][j];
+                        EXPECT_TRUE(want == (*actual)(r, j) || (std::isnan(want) && std::isnan((*actual)(r, j))));
+                    }
+            }
+        }
+    }
+    LabelList labels;
+    Matrix e, p;
+    EXPECT_FALSE(readModelFile(dir.path() + "/missing", labels, e, p));
+}

@@ -1,0 +1,93 @@
+// Principal components: the worked examples, the number kept, and the properties
+// of the eigenvectors of a random covariance.
+
+#include "linalg/pca.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+Matrix diagonal(std::initializer_list<float> values)
+{
+    Matrix m(int(values.size()), int(values.size()));
+    int i = 0;
+    for (float v : values) {
+        m(i, i) = v;
+        ++i;
+    }
+    return m;
+}
+
+double dot(const Matrix &a, int columnA, const Matrix &b, int columnB)
+{
+    double sum = 0;
+    for (int i = 0; i < a.rows; ++i)
+        sum += double(a(i, columnA)) * b(i, columnB);
+    return sum;
+}
+
+} // namespace
+
+TEST(PrincipalComponents, KeepsEightyFivePercentRounded)
+{
+    const int table[][2] = {{1, 1}, {2, 2}, {4, 3}, {10, 9}, {20, 17}, {25, 21}, {30, 26}, {50, 43}, {64, 54}, {100, 85}, {196, 167}, {900, 765}};
+    for (const auto &row : table)
+        EXPECT_EQ(row[1], keptComponentCount(row[0])) << row[0];
+}
+
+TEST(PrincipalComponents, TakesTheLargestEigenvectorsFirst)
+{
+    EXPECT_EQ(0, rowCount(principalComponents(Matrix(), 0)));
+    Matrix one(1, 1);
+    one(0, 0) = 3.5f;
+    EXPECT_EQ(1.0f, std::fabs(principalComponents(one, 1)(0, 0)));
+
+    const Matrix first = principalComponents(diagonal({2, 1}), 1);
+    ASSERT_EQ(2, rowCount(first));
+    ASSERT_EQ(1, columnCount(first));
+    EXPECT_EQ(1.0f, std::fabs(first(0, 0)));
+    EXPECT_EQ(0.0f, first(1, 0));
+
+    const Matrix two = principalComponents(diagonal({1, 3, 2}), 2);
+    ASSERT_EQ(3, rowCount(two));
+    ASSERT_EQ(2, columnCount(two));
+    EXPECT_EQ(0.0f, two(0, 0));
+    EXPECT_EQ(1.0f, std::fabs(two(1, 0)));
+    EXPECT_EQ(0.0f, two(2, 0));
+    EXPECT_EQ(0.0f, two(0, 1));
+    EXPECT_EQ(0.0f, two(1, 1));
+    EXPECT_EQ(1.0f, std::fabs(two(2, 1)));
+
+    const Matrix none = principalComponents(diagonal({1, 2}), 0);
+    EXPECT_EQ(2, rowCount(none));
+    EXPECT_EQ(0, columnCount(none));
+}
+
+TEST(PrincipalComponents, AreOrthonormalEigenvectorsInDecreasingOrder)
+{
+    std::mt19937 random(2);
+    std::uniform_real_distribution<float> value(0, 255);
+    Matrix x(80, 30);
+    for (float &v : x.values)
+        v = std::floor(value(random));
+    const Matrix s = covariance(centerColumns(x));
+    const int k = keptComponentCount(30);
+    const Matrix e = principalComponents(s, k);
+    ASSERT_EQ(30, rowCount(e));
+    ASSERT_EQ(26, columnCount(e));
+
+    const Matrix se = multiply(s, e);
+    double previous = INFINITY;
+    for (int t = 0; t < k; ++t) {
+        for (int u = 0; u <= t; ++u)
+            EXPECT_NEAR(t == u ? 1.0 : 0.0, dot(e, t, e, u), 1e-5) << t << "," << u;
+        const double lambda = dot(e, t, se, t);
+        EXPECT_LE(lambda, previous * (1 + 1e-6));
+        previous = lambda;
+        for (int i = 0; i < 30; ++i)
+            EXPECT_NEAR(lambda * e(i, t), se(i, t), 1e-3 * std::fabs(lambda) + 1e-3);
+    }
+}
