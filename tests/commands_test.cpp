@@ -1,0 +1,164 @@
+// Training and classification through the built program, on image directories
+// that the tests draw: the exact console report, the model file, where it lands,
+// and recognition of classes whose right answers are known by construction.
+
+#include "support.h"
+
+#include "linalg/pca.h"
+#include "model/model_file.h"
+#include "samples/sample_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace {
+
+// The millisecond figures are the only parts of a report that vary between runs.
+std::string maskTimes(const QByteArray &report)
+{
+    QString text = QString::fromLatin1(report);
+    text.replace(QRegularExpression("in \\d+ms"), "in Tms");
+    text.replace(QRegularExpression("= \\d+\\.\\d{6}ms"), "= T.TTTTTTms");
+    return text.toStdString();
+}
+
+// Five classes of clearly different shapes on a 24 x 24 canvas (4 x 4 components),
+// each drawn with its strokes shifted by `shift` pixels and `thickness` wide.
+QImage shape(char kind, int shift, int thickness)
+{
+    return greyImage(24, 24, [=](int x, int y) {
+        const int cx = 12 + shift, cy = 12 - shift;
+        const auto near = [&](int a, int b) { return std::abs(a - b) < thickness; };
+        bool on = false;
+        switch (kind) {
+        case 'h': on = near(y, cy); break;
+        case 'v': on = near(x, cx); break;
+        case 'x': on = near(x - cx, y - cy) || near(x - cx, cy - y); break;
+        case 'o': on = (near(x, cx - 7) || near(x, cx + 7)) && y > cy - 8 && y < cy + 8; on = on || ((near(y, cy - 7) || near(y, cy + 7)) && x > cx - 8 && x < cx + 8); break;
+        case 'p': on = near(x, cx) || near(y, cy); break;
+        }
+        return on ? 230 : 20;
+    });
+}
+
+const char shapes[] = "hvxop";
+
+void drawShapes(const QString &directory, std::initializer_list<int> shifts, std::initializer_list<int> thicknesses, bool upperCase = false)
+{
+    QDir().mkpath(directory);
+    int index = 0;
+    for (const char *kind = shapes; *kind; ++kind)
+        for (int shift : shifts)
+            for (int thickness : thicknesses) {
+                const QString label = upperCase ? QString(QChar(*kind).toUpper()) : QString(QChar(*kind));
+                saveImage(shape(*kind, shift, thickness), directory, QStringLiteral("%1-%2.png").arg(label).arg(index++));
+            }
+}
+
+std::string trainingReport(int n, int m, int k)
+{
+    return QStringLiteral("reading images...\tdone\nstarting training\ninput matrix size: %1 x %2\ncovariance matrix size: %2 x %2\n"
+                          "eigen matrix size: %2 x %3\npca matrix size: %1 x %3\n---------------------------------\ntraining done in Tms\n")
+        .arg(n).arg(m).arg(k).toStdString();
+}
+
+std::string classificationReport(int s, int m, int k, const char *rate)
+{
+    return QStringLiteral("reading images...\tdone\nreading config...\tdone\npca matrix size: %1 x %3\neigen matrix size: %2 x %3\n"
+                          "recognition:\nrecognized in Tms = T.TTTTTTms per img\nsucc rate: %4%\n")
+        .arg(s).arg(m).arg(k).arg(rate).toStdString();
+}
+
+} // namespace
+
+TEST(Commands, TrainAndClassifyShapesKnownByConstruction)
+{
+    QTemporaryDir dir;
+    drawShapes(dir.path() + "/train", {-2, 0, 2}, {2, 3});
+    drawShapes(dir.path() + "/test", {-1, 1}, {2, 3, 4}, true);
+
+    const RunResult train = runSorvik({"train", "train"}, dir.path());
+    EXPECT_EQ(trainingReport(30, 16, 14), maskTimes(train.out));
+    EXPECT_EQ(1, train.exitCode);
+    EXPECT_EQ(QByteArray(), train.err);
+
+    // The model file: label line, 16 component rows, an empty line, 30 projection rows.
+    const QList<QByteArray> lines = readFile(dir.path() + "/trained.out").split('\n');
+    ASSERT_EQ(1 + 16 + 1 + 30 + 1, lines.size());
+    EXPECT_EQ("H;H;H;H;H;H;O;O;O;O;O;O;P;P;P;P;P;P;V;V;V;V;V;V;X;X;X;X;X;X;", lines[0]);
+    for (int i = 1; i <= 16; ++i)
+        EXPECT_EQ(14, lines[i].count(';')) << i;
+    EXPECT_EQ(QByteArray(), lines[17]);
+    for (int i = 18; i < 48; ++i)
+        EXPECT_EQ(14, lines[i].count(';')) << i;
+    EXPECT_EQ(QByteArray(), lines[48]);
+
+    // Unseen variants, labelled in upper case, against the lower-case training names.
+    const RunResult test = runSorvik({"class", "test", "trained.out"}, dir.path());
+    EXPECT_EQ(classificationReport(30, 16, 14, "100.000000"), maskTimes(test.out));
+    EXPECT_EQ(1, test.exitCode);
+    EXPECT_EQ(QByteArray(), test.err);
+
+    const RunResult self = runSorvik({"class", "train", dir.path() + "/trained.out"}, dir.path());
+    EXPECT_EQ(classificationReport(30, 16, 14, "100.000000"), maskTimes(self.out));
+}
+
+TEST(Commands, WriteTheProjectionsOfTheUncentredRows)
+{
+    QTemporaryDir dir;
+    drawShapes(dir.path() + "/train", {-2, 0, 2}, {2, 3});
+    QDir().mkpath(dir.path() + "/elsewhere");
+    runSorvik({"train", dir.path() + "/train"}, dir.path() + "/elsewhere");
+    EXPECT_FALSE(QFile::exists(dir.path() + "/train/trained.out"));
+    const QByteArray written = readFile(dir.path() + "/elsewhere/trained.out");
+
+    // The same pipeline run here must give the same file byte for byte, and
+    // projecting the centred rows instead must not.
+    QList<Raster> samples;
+    readSampleDirectory(dir.path() + "/train", samples);
+    LabelList labels;
+    for (const Raster &sample : samples)
+        labels << sample.label;
+    const Matrix x = matrixFromRasters(samples);
+    const Matrix e = principalComponents(covariance(centerColumns(x)), keptComponentCount(columnCount(x)));
+    writeModelFile(dir.path() + "/uncentred", labels, e, multiply(x, e));
+    writeModelFile(dir.path() + "/centred", labels, e, multiply(centerColumns(x), e));
+    EXPECT_EQ(readFile(dir.path() + "/uncentred"), written);
+    EXPECT_NE(readFile(dir.path() + "/centred"), written);
+}
+
+TEST(Commands, ReportTheSizesOfTenImagesOfSixtyFourValues)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("images");
+    for (int i = 0; i < 10; ++i)  // 40 x 40 pixels give 8 x 8 components
+        saveImage(greyImage(40, 40, [i](int x, int y) { return (x * (i + 1) + y * y * (i + 3)) % 256; }), dir.path(), QStringLiteral("images/%1-%1.png").arg(i));
+    const RunResult first = runSorvik({"train", "images"}, dir.path());
+    EXPECT_EQ(trainingReport(10, 64, 54), maskTimes(first.out));
+    const QByteArray model = readFile(dir.path() + "/trained.out");
+    EXPECT_EQ(1 + 64 + 1 + 10, model.count('\n'));
+
+    // A second run replaces the file with the same bytes.
+    writeFile(dir.path() + "/trained.out", "stale");
+    runSorvik({"train", "images"}, dir.path());
+    EXPECT_EQ(model, readFile(dir.path() + "/trained.out"));
+}
+
+TEST(Commands, FinishTheReportWhenTheModelCannotBeWritten)
+{
+    QTemporaryDir dir;
+    drawShapes(dir.path() + "/train", {0}, {2});
+    ASSERT_TRUE(QDir(dir.path()).mkdir("trained.out"));  // a directory in the way of the file
+    const RunResult train = runSorvik({"train", "train"}, dir.path());
+    EXPECT_EQ(trainingReport(5, 16, 14), maskTimes(train.out));
+    EXPECT_EQ(1, train.exitCode);
+    EXPECT_EQ(QByteArray(), train.err);
+    EXPECT_TRUE(QFileInfo(dir.path() + "/trained.out").isDir());
+    EXPECT_EQ(QStringList({"train", "trained.out"}), QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}

@@ -1,0 +1,94 @@
+// The nearest-neighbour search: its tie, NaN and start rules, and the fast search
+// against the plain scan on random and adversarial stored rows.
+
+#include "linalg/nearest.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace {
+
+Matrix rowsOf(std::initializer_list<std::initializer_list<float>> rows)
+{
+    Matrix m;
+    for (const auto &row : rows) {
+        m.columns = int(row.size());
+        m.values.insert(m.values.end(), row.begin(), row.end());
+        ++m.rows;
+    }
+    return m;
+}
+
+using Search = int (*)(const Matrix &, const float *);
+const Search searches[] = {nearestRowReference, nearestRow};
+
+} // namespace
+
+TEST(NearestRow, TakesTheEarliestOfEqualRows)
+{
+    const float query[] = {1, 1};
+    for (Search search : searches) {
+        EXPECT_EQ(1, search(rowsOf({{5, 5}, {0, 1}, {2, 1}, {1, 0}}), query));
+        EXPECT_EQ(2, search(rowsOf({{5, 5}, {9, 9}, {1, 1}, {1, 1}}), query));
+    }
+}
+
+TEST(NearestRow, NeverTakesADistanceThatIsNotANumber)
+{
+    const float query[] = {0, 0};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (Search search : searches) {
+        EXPECT_EQ(2, search(rowsOf({{nan, 0}, {3, nan}, {4, 4}, {nan, nan}}), query));
+        EXPECT_EQ(0, search(rowsOf({{nan, 0}, {nan, 0}}), query));
+    }
+}
+
+TEST(NearestRow, StartsFromNineTimesTenToTheThirty)
+{
+    const float query[] = {0};
+    for (Search search : searches) {
+        // Both distances are at least 9e30 (one overflows to infinity): row 0 stays.
+        EXPECT_EQ(0, search(rowsOf({{4e15f}, {3.0e15f}, {1e30f}}), query));
+        EXPECT_EQ(1, search(rowsOf({{4e15f}, {2.9e15f}}), query));
+        EXPECT_EQ(0, search(Matrix(0, 1), query));
+    }
+}
+
+TEST(NearestRow, SumsTermsInFloatAfterFormingThemInDouble)
+{
+    // Row 1 adds 2^-24 four times to 1: each float addition rounds back to 1, so
+    // it beats row 0 at 1 + 2^-22; a double sum would tie at 1 + 2^-22 and lose.
+    const float t = std::ldexp(1.0f, -12);
+    const float query[] = {0, 0, 0, 0, 0};
+    for (Search search : searches)
+        EXPECT_EQ(1, search(rowsOf({{1, 2 * t, 0, 0, 0}, {1, t, t, t, t}}), query));
+}
+
+TEST(NearestRow, FastSearchEqualsThePlainScan)
+{
+    std::mt19937 random(17);
+    std::normal_distribution<float> normal(0, 1);
+    const int shapes[][2] = {{1, 1}, {7, 3}, {100, 21}, {1000, 21}, {333, 167}, {64, 765}, {9, 8}};
+    for (int kind = 0; kind < 4; ++kind) {
+        for (const auto &shape : shapes) {
+            Matrix stored(shape[0], shape[1]);
+            for (float &v : stored.values)
+                v = kind == 1 ? std::round(normal(random)) : normal(random) * (kind == 2 ? 1e18f : 100.0f);
+            if (kind == 3)  // many exact duplicates and a few NaNs
+                for (int r = 0; r < stored.rows; ++r)
+                    for (int c = 0; c < stored.columns; ++c)
+                        stored(r, c) = r % 3 == 0 ? stored(0, c) : (r % 17 == 5 ? NAN : stored(r, c));
+            for (int q = 0; q < 50; ++q) {
+                const float *source = stored.row(int(random() % stored.rows));
+                std::vector<float> query(source, source + stored.columns);
+                if (q % 2)
+                    for (float &v : query)
+                        v += normal(random) * (kind == 2 ? 1e17f : 1.0f);
+                ASSERT_EQ(nearestRowReference(stored, query.data()), nearestRow(stored, query.data())) << kind << " " << shape[0] << "x" << shape[1];
+            }
+        }
+    }
+}
