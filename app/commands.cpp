@@ -7,6 +7,7 @@
 #include "samples/sample_reader.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <iostream>
 
@@ -32,12 +33,75 @@ void printUsage(const char *programPath)
               << "  Under the path folder have to be images c-xxx.yyy, \n  where c is one-character class name (1-9, a-z)\n";
 }
 
-void trainModel(QString trainingDirectory)
+namespace {
+
+// Reads a sample directory between "reading images...\t" and "done\n", then names
+// every file it passed over, one line each.
+QList<Raster> readSamples(const QString &directory, DirectoryReport &report)
 {
     std::cout << "reading images...\t";
     QList<Raster> samples;
-    readSampleDirectory(trainingDirectory, samples);
+    readSampleDirectory(directory, samples, &report);
     std::cout << "done\n";
+    for (const SkippedFile &file : report.skipped)
+        std::cout << "skipped " << file.path.toStdString() << ": " << file.reason.toStdString() << "\n";
+    return samples;
+}
+
+QString sizeText(int width, int height)
+{
+    return QStringLiteral("%1 x %2").arg(width).arg(height);
+}
+
+// Why these samples cannot be trained on, or an empty string.
+QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
+{
+    if (!QFileInfo(directory).isDir())
+        return QStringLiteral("cannot train: %1 is not a directory").arg(directory);
+    if (samples.size() < 2)
+        return QStringLiteral("cannot train: %1 holds %2 usable image%3; training needs at least two")
+            .arg(directory, samples.isEmpty() ? QStringLiteral("no") : QStringLiteral("only one"), samples.isEmpty() ? "s" : "");
+    const Raster &first = samples.first();
+    for (int i = 1; i < samples.size(); ++i) {
+        const Raster &sample = samples.at(i);
+        if (sample.width != first.width || sample.height != first.height)
+            return QStringLiteral("cannot train: image %1 is %2 pixels; the first image of the directory, %3, is %4")
+                .arg(report.paths.at(i), sizeText(sample.sourceWidth, sample.sourceHeight), report.paths.first(),
+                     sizeText(first.sourceWidth, first.sourceHeight));
+    }
+    return QString();
+}
+
+// Why these test samples cannot be classified with this model, or an empty string.
+QString classificationProblem(const QString &modelFile, const QList<Raster> &samples, const DirectoryReport &report,
+                              const Matrix &e, const Matrix &p, const ModelFileReport &modelReport)
+{
+    const QString problem = modelProblem(e, p, modelReport);
+    if (!problem.isEmpty())
+        return QStringLiteral("cannot classify: model %1 %2").arg(modelFile, problem);
+    for (int i = 0; i < samples.size(); ++i) {
+        const Raster &sample = samples.at(i);
+        if (sample.width * sample.height != rowCount(e))
+            return QStringLiteral("cannot classify: image %1 is %2 pixels and gives %3 features; model %4 has %5 features per image")
+                .arg(report.paths.at(i), sizeText(sample.sourceWidth, sample.sourceHeight))
+                .arg(sample.width * sample.height)
+                .arg(modelFile)
+                .arg(rowCount(e));
+    }
+    return QString();
+}
+
+} // namespace
+
+void trainModel(QString trainingDirectory)
+{
+    DirectoryReport report;
+    const QList<Raster> samples = readSamples(trainingDirectory, report);
+    const QString problem = trainingProblem(trainingDirectory, samples, report);
+    if (!problem.isEmpty()) {
+        std::cout << problem.toStdString() << "\n";
+        return;
+    }
 
     std::cout << "starting training\n";
     QElapsedTimer timer;
@@ -61,24 +125,33 @@ void trainModel(QString trainingDirectory)
 
 void classifySamples(QString testDirectory, QString modelFile)
 {
-    std::cout << "reading images...\t";
-    QList<Raster> samples;
-    readSampleDirectory(testDirectory, samples);
-    std::cout << "done\n";
+    DirectoryReport report;
+    const QList<Raster> samples = readSamples(testDirectory, report);
+    if (samples.isEmpty()) {
+        std::cout << "cannot classify: " << testDirectory.toStdString()
+                  << (QFileInfo(testDirectory).isDir() ? " holds no usable image" : " is not a directory") << "\n";
+        return;
+    }
 
     std::cout << "reading config...\t";
     LabelList labels;
     Matrix e;
     Matrix p;
-    if (!readModelFile(modelFile, labels, e, p)) {
+    ModelFileReport modelReport;
+    modelReport.keepUsableLabelsOnly = true;
+    if (!readModelFile(modelFile, labels, e, p, &modelReport)) {
         std::cout << "cannot open config name\n";
         return;
     }
     std::cout << "done\n";
+    const QString problem = classificationProblem(modelFile, samples, report, e, p, modelReport);
+    if (!problem.isEmpty()) {
+        std::cout << problem.toStdString() << "\n";
+        return;
+    }
     printSize("pca", p);
     printSize("eigen", e);
     std::cout << "recognition:\n";
-
     QElapsedTimer timer;
     timer.start();
     const int t = samples.size();

@@ -2,10 +2,22 @@
 
 #include <QtGlobal>
 
-#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <iostream>
 
 namespace {
+
+// The image libraries under Qt (libpng among them) also print their complaints
+// straight to the standard error stream; it is pointed at /dev/null for good.
+void silenceStandardError()
+{
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+}
 
 // Image plugins and libraries report through Qt's message handler, which would
 // print on standard error; the program keeps its console to standard output.
@@ -15,6 +27,7 @@ void discardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 int main(int argc, char *argv[])
 {
+    silenceStandardError();
     qInstallMessageHandler(discardQtMessage);
     std::cout.setf(std::ios::fixed, std::ios::floatfield);
     std::cout.precision(6);

@@ -265,42 +265,78 @@ void writeModelFileReference(const QString &fileName, const LabelList &labels, c
 
 namespace {
 
+// Model files are read whole; anything larger is refused rather than risked.
+constexpr qint64 maxModelBytes = qint64(1) << 30;
+
 // Collects the rows of one block into a matrix shaped by its first row.
 struct RowCollector {
     Matrix matrix;
-    int *raggedLine;
+    ModelFileReport &report;
 
-    void startRow(int length, int line)
+    float *startRow(int length, int line)
     {
-        if (matrix.rows == 0)
+        if (matrix.rows == 0) {
             matrix.columns = length;
-        else if (length != matrix.columns && raggedLine && *raggedLine == 0)
-            *raggedLine = line;
+        } else if (length != matrix.columns && report.raggedLine == 0) {
+            report.raggedLine = line;
+            report.raggedLength = length;
+            report.expectedLength = matrix.columns;
+        }
         ++matrix.rows;
         matrix.values.resize(std::size_t(matrix.rows) * std::size_t(matrix.columns), 0.0f);
+        return matrix.row(matrix.rows - 1);
     }
-    float *lastRow() { return matrix.row(matrix.rows - 1); }
+    void check(const float *row, int line)
+    {
+        if (report.nonFiniteLine == 0 && !std::all_of(row, row + matrix.columns, [](float v) { return std::isfinite(v); }))
+            report.nonFiniteLine = line;
+    }
 };
 
-LabelList labelsOfLine(const QString &line)
+// Every piece of the label line but the last; with a limit, only that many are
+// kept as strings (the count of all of them still goes to the report).
+LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
 {
-    LabelList labels = line.split(QLatin1Char(';'), Qt::KeepEmptyParts);
-    labels.removeLast();
+    LabelList labels;
+    int start = 0;
+    report.labelCount = 0;
+    for (int end; (end = line.indexOf(QLatin1Char(';'), start)) >= 0; start = end + 1) {
+        if (limit < 0 || report.labelCount < limit)
+            labels.append(line.mid(start, end - start));
+        ++report.labelCount;
+    }
     return labels;
 }
 
-} // namespace
-
-bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, int *raggedLine)
+// Opens the file in text mode (carriage returns dropped) and reads it whole, up to
+// the size limit; a device without end is cut there.
+bool readModelText(const QString &fileName, QByteArray &text, ModelFileReport &report)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
-    QTextStream stream(&file);
-    if (raggedLine)
-        *raggedLine = 0;
-    labels = labelsOfLine(stream.readLine());
-    RowCollector blocks[2] = {{Matrix(), raggedLine}, {Matrix(), raggedLine}};
+    // A regular file is read at once; a pipe or device in pieces until it ends.
+    qint64 piece = file.isSequential() ? qint64(1) << 16 : std::max<qint64>(file.size(), 1);
+    while (text.size() <= maxModelBytes) {
+        const QByteArray chunk = file.read(std::min(maxModelBytes + 1 - text.size(), piece));
+        if (chunk.isEmpty())
+            break;
+        text.append(chunk);
+        piece = qint64(1) << 16;
+    }
+    report.tooLarge = text.size() > maxModelBytes;
+    if (report.tooLarge)
+        text.clear();
+    return true;
+}
+
+// The reading rules, line by line through a QTextStream with QString::toFloat.
+void parseModelTextReference(const QByteArray &text, LabelList &labels, Matrix &components, Matrix &projections,
+                             ModelFileReport &report)
+{
+    QTextStream stream(text);
+    RowCollector blocks[2] = {{Matrix(), report}, {Matrix(), report}};
+    const QString labelLine = stream.readLine();
     int block = 0;
     for (int line = 2; !stream.atEnd(); ++line) {
         const QStringList pieces = stream.readLine().split(QLatin1Char(';'), Qt::KeepEmptyParts);
@@ -309,34 +345,19 @@ bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &
             continue;
         }
         RowCollector &rows = blocks[block];
-        rows.startRow(pieces.size() - 1, line);
-        float *row = rows.lastRow();
+        float *row = rows.startRow(pieces.size() - 1, line);
         for (int c = 0; c < pieces.size() - 1 && c < rows.matrix.columns; ++c)
             row[c] = pieces.at(c).toFloat();
+        rows.check(row, line);
     }
     components = std::move(blocks[0].matrix);
     projections = std::move(blocks[1].matrix);
-    return true;
+    labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
 }
 
-bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, int *raggedLine)
+// The same rules over plain ASCII bytes, converting numbers without a QString.
+void parseModelText(const QByteArray &text, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport &report)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return false;
-    const QByteArray text = file.readAll();  // text mode drops every carriage return
-
-    // Plain ASCII is read here directly; anything else (a byte-order mark, labels
-    // in another script) is decoded by the text stream itself.
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            file.close();
-            return readModelFileReference(fileName, labels, components, projections, raggedLine);
-        }
-    }
-    if (raggedLine)
-        *raggedLine = 0;
-
     const char *p = text.constData();
     const char *end = p + text.size();
     auto nextLine = [&](const char *&lineEnd) {
@@ -348,30 +369,90 @@ bool readModelFile(const QString &fileName, LabelList &labels, Matrix &component
         return start;
     };
 
-    const char *lineEnd;
-    const char *start = nextLine(lineEnd);
-    labels = labelsOfLine(QString::fromLatin1(start, int(lineEnd - start)));
-
-    RowCollector blocks[2] = {{Matrix(), raggedLine}, {Matrix(), raggedLine}};
+    const char *labelEnd;
+    const char *labelStart = nextLine(labelEnd);
+    RowCollector blocks[2] = {{Matrix(), report}, {Matrix(), report}};
     int block = 0;
-    for (int line = 2; p < end; ++line) {
-        start = nextLine(lineEnd);
+    int line = 1;
+    while (p < end) {
+        ++line;
+        const char *lineEnd;
+        const char *start = nextLine(lineEnd);
         const int pieces = 1 + int(std::count(start, lineEnd, ';'));
         if (pieces == 1) {
             block = 1;
             continue;
         }
         RowCollector &rows = blocks[block];
-        rows.startRow(pieces - 1, line);
-        float *row = rows.lastRow();
+        float *row = rows.startRow(pieces - 1, line);
         const char *piece = start;
         for (int c = 0; c < pieces - 1 && c < rows.matrix.columns; ++c) {
             const char *separator = static_cast<const char *>(std::memchr(piece, ';', std::size_t(lineEnd - piece)));
             row[c] = parseModelNumber(piece, int(separator - piece));
             piece = separator + 1;
         }
+        rows.check(row, line);
     }
     components = std::move(blocks[0].matrix);
     projections = std::move(blocks[1].matrix);
+    labels = labelsOfLine(QString::fromLatin1(labelStart, int(labelEnd - labelStart)),
+                          report.keepUsableLabelsOnly ? projections.rows : -1, report);
+}
+
+bool isPlainAscii(const QByteArray &text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+} // namespace
+
+bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report)
+{
+    ModelFileReport local;
+    ModelFileReport &r = report ? *report : local;
+    QByteArray text;
+    if (!readModelText(fileName, text, r))
+        return false;
+    parseModelTextReference(text, labels, components, projections, r);
     return true;
+}
+
+bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report)
+{
+    ModelFileReport local;
+    ModelFileReport &r = report ? *report : local;
+    QByteArray text;
+    if (!readModelText(fileName, text, r))
+        return false;
+    // Plain ASCII is parsed here directly; anything else (a byte-order mark,
+    // labels in another script) is decoded by the text stream itself.
+    if (isPlainAscii(text))
+        parseModelText(text, labels, components, projections, r);
+    else
+        parseModelTextReference(text, labels, components, projections, r);
+    return true;
+}
+
+QString modelProblem(const Matrix &components, const Matrix &projections, const ModelFileReport &report)
+{
+    if (report.tooLarge)
+        return QStringLiteral("is larger than %1 bytes").arg(maxModelBytes);
+    if (report.labelCount == 0)
+        return QStringLiteral("has no labels on its first line");
+    if (rowCount(components) == 0 || columnCount(components) == 0)
+        return QStringLiteral("has no component rows before its empty line");
+    if (rowCount(projections) == 0)
+        return QStringLiteral("has no projection rows after its empty line");
+    if (report.raggedLine != 0)
+        return QStringLiteral("has %1 values on line %2 where the rows before it have %3")
+            .arg(report.raggedLength).arg(report.raggedLine).arg(report.expectedLength);
+    if (columnCount(projections) != columnCount(components))
+        return QStringLiteral("has %1 values in each projection row but %2 in each component row; both must have one per component")
+            .arg(columnCount(projections)).arg(columnCount(components));
+    if (report.labelCount < rowCount(projections))
+        return QStringLiteral("has %1 labels for %2 projection rows; every projection row needs its label")
+            .arg(report.labelCount).arg(rowCount(projections));
+    if (report.nonFiniteLine != 0)
+        return QStringLiteral("has a value on line %1 that is not a finite number").arg(report.nonFiniteLine);
+    return QString();
 }

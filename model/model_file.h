@@ -26,12 +26,27 @@ float parseModelNumber(const char *text, int length);
 // new one. Nothing is written, and nothing said, when the file cannot be created.
 void writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections);
 
-// Reads a model; false when the file cannot be opened. Rows are taken as they come;
-// a row whose length differs from the first row of its block is cut or filled with
-// zeros to that length, and the first such line number (1-based) goes to `raggedLine`.
-bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, int *raggedLine = nullptr);
+// What the reader noticed about a file, for refusing a model that cannot serve.
+struct ModelFileReport {
+    bool keepUsableLabelsOnly = false;  // in: keep no more labels than projection rows
+    int labelCount = 0;                 // labels on the first line, kept or not
+    int raggedLine = 0;                 // first line (1-based) whose row length differs from its block's first row
+    int raggedLength = 0;
+    int expectedLength = 0;
+    int nonFiniteLine = 0;              // first line holding a value that is not a finite number
+    bool tooLarge = false;              // the file exceeds the size that is read
+};
+
+// Reads a model; false when the file cannot be opened. Rows are taken as they
+// come: a row whose length differs from the first row of its block is cut or
+// filled with zeros to that length, and noted in the report.
+bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);
+
+// Why a model as read cannot serve for classification ("has no labels on its
+// first line"), or an empty string when it can.
+QString modelProblem(const Matrix &components, const Matrix &projections, const ModelFileReport &report);
 
 // The same writer and reader going value by value through QTextStream and
 // QString::toFloat, the reference that the fast ones are tested against.
 void writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections);
-bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, int *raggedLine = nullptr);
+bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);

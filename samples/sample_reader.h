@@ -4,10 +4,29 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+// A file of a sample directory that gave no sample, and why.
+struct SkippedFile {
+    QString path;
+    QString reason;  // "is not an image in a format that can be read"
+};
+
+// What the reader did beyond the samples: the file of every sample, and the
+// files it passed over.
+struct DirectoryReport {
+    QStringList paths;  // paths[i] is the file of the i-th appended sample
+    QList<SkippedFile> skipped;
+};
+
+// Images larger than this many pixels are not decoded.
+constexpr qint64 maxImagePixels = qint64(1) << 26;
 
 // The class label of a sample file: the base name up to its first "-", upper-cased.
 QString labelFromFileName(const QString &fileName);
 
-// Appends the labelled F-transform raster of every file in `directory`, in
-// case-insensitive name order.
-void readSampleDirectory(const QString &directory, QList<Raster> &samples);
+// Appends the labelled F-transform raster of every usable file in `directory`, in
+// case-insensitive name order. A file that does not load as an image, an image too
+// small for one component either way, and a class name that a model file cannot
+// hold (";" or a line break) are passed over and noted in the report.
+void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report = nullptr);

@@ -62,6 +62,7 @@ TEST(CommandLine, ShowsArgumentZeroAsRawBytes)
 TEST(CommandLine, CommandsEndWithStatus1WhateverTheOutcome)
 {
     QTemporaryDir dir;
+    saveImage(greyImage(20, 20, [](int x, int) { return x; }), dir.path(), "a-1.png");
     const RunResult missingModel = runSorvik({"class", dir.path(), dir.path() + "/no-such-model"}, dir.path());
     EXPECT_EQ("reading images...\tdone\nreading config...\tcannot open config name\n", missingModel.out);
     EXPECT_EQ(1, missingModel.exitCode);

@@ -25,8 +25,8 @@ Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)
 
 bool sameBits(const Matrix &a, const Matrix &b)
 {
-    return a.rows == b.rows && a.columns == b.columns
-        && std::memcmp(a.values.data(), b.values.data(), a.values.size() * sizeof(float)) == 0;
+    return a.rows == b.rows && a.columns == b.columns && a.values.size() == b.values.size()
+        && (a.values.empty() || std::memcmp(a.values.data(), b.values.data(), a.values.size() * sizeof(float)) == 0);
 }
 
 // Random matrices of the kinds that break careless kernels: huge and tiny values,

@@ -225,10 +225,11 @@ TEST(ModelFile, ReaderFollowsItsRulesOnHandWrittenFiles)
         for (bool fast : {true, false}) {
             LabelList labels;
             Matrix e, p;
-            int raggedLine = -1;
-            ASSERT_TRUE(fast ? readModelFile(path, labels, e, p, &raggedLine) : readModelFileReference(path, labels, e, p, &raggedLine));
+            ModelFileReport report;
+            ASSERT_TRUE(fast ? readModelFile(path, labels, e, p, &report) : readModelFileReference(path, labels, e, p, &report));
             EXPECT_EQ(c.labels, labels);
-            EXPECT_EQ(c.raggedLine, raggedLine);
+            EXPECT_EQ(c.raggedLine, report.raggedLine);
+            EXPECT_EQ(c.labels.size(), report.labelCount);
             for (const auto &[expected, actual] : {std::pair(&c.components, &e), std::pair(&c.projections, &p)}) {
                 ASSERT_EQ(int(expected->size()), rowCount(*actual));
                 for (int r = 0; r < actual->rows; ++r)

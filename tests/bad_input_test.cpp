@@ -1,0 +1,205 @@
+// Wrong data through the built program: every case must end with one clear line
+// naming what is wrong, status 1, nothing on stderr, and a model file that was
+// there before a failed training left byte for byte as it was.
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+namespace {
+
+struct Case {
+    const char *name;
+    std::function<void(const QString &)> setUp;  // builds the input inside the working directory
+    QStringList arguments;
+    QByteArray expected;                         // a stable fragment of the report
+    bool keepsModel;                             // trained.out must survive unchanged
+};
+
+const QByteArray previousModel = "A;B;\n1;\n\n2;\n3;\n";
+
+void image(const QString &dir, const QString &name, int width = 20, int height = 20, int value = 90)
+{
+    QDir().mkpath(dir);
+    saveImage(greyImage(width, height, [value](int x, int y) { return (value + x * 7 + y * 3) % 256; }), dir, name);
+}
+
+// Two usable training images of 20 x 20 pixels (3 x 3 components).
+void pair(const QString &dir)
+{
+    image(dir, "a-1.png", 20, 20, 10);
+    image(dir, "b-1.png", 20, 20, 200);
+}
+
+// A PNG file whose header announces `width` x `height` pixels and holds almost no data.
+QByteArray pngHeader(quint32 width, quint32 height)
+{
+    auto chunk = [](const QByteArray &type, const QByteArray &data) {
+        QByteArray bytes;
+        const quint32 length = quint32(data.size());
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.append(char(length >> shift));
+        const QByteArray body = type + data;
+        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size())));
+        bytes.append(body);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.append(char(crc >> shift));
+        return bytes;
+    };
+    QByteArray ihdr;
+    for (quint32 v : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            ihdr.append(char(v >> shift));
+    ihdr.append("\x08\x00\x00\x00\x00", 5);  // 8-bit grey, no interlace
+    const QByteArray rows = qCompress(QByteArray(1000, 0)).mid(4);  // a zlib stream far too short for the size
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", rows) + chunk("IEND", QByteArray());
+}
+
+void trainModelIn(const QString &dir)
+{
+    pair(dir + "/train");
+    runSorvik({"train", "train"}, dir);
+}
+
+const std::vector<Case> &cases()
+{
+    static const std::vector<Case> all = {
+        // Training directories without enough usable images.
+        {"missing directory", [](const QString &) {}, {"train", "nowhere"}, "cannot train: nowhere is not a directory\n", true},
+        {"empty directory", [](const QString &d) { QDir(d).mkdir("train"); }, {"train", "train"},
+         "cannot train: train holds no usable images; training needs at least two\n", true},
+        {"single image", [](const QString &d) { image(d + "/train", "a-1.png"); }, {"train", "train"},
+         "cannot train: train holds only one usable image; training needs at least two\n", true},
+        {"nothing but unusable files",
+         [](const QString &d) {
+             QDir().mkpath(d + "/train");
+             writeFile(d + "/train/a-1.txt", "hello");
+             writeFile(d + "/train/b-1.png", "");
+         },
+         {"train", "train"},
+         "done\nskipped train/a-1.txt: is not an image in a format that can be read\n"
+         "skipped train/b-1.png: is not an image in a format that can be read\n"
+         "cannot train: train holds no usable images; training needs at least two\n",
+         true},
+        // Training images of differing sizes.
+        {"differing sizes",
+         [](const QString &d) {
+             pair(d + "/train");
+             image(d + "/train", "c-1.png", 24, 20);
+         },
+         {"train", "train"},
+         "cannot train: image train/c-1.png is 24 x 20 pixels; the first image of the directory, train/a-1.png, is 20 x 20\n", true},
+        // Unusable files beside usable ones: skipped with a word, the rest trains.
+        {"stray text file",
+         [](const QString &d) {
+             pair(d + "/train");
+             writeFile(d + "/train/notes.txt", "not an image");
+         },
+         {"train", "train"}, "done\nskipped train/notes.txt: is not an image in a format that can be read\nstarting training\n", false},
+        {"truncated image",
+         [](const QString &d) {
+             pair(d + "/train");
+             image(d + "/train", "c-1.png");
+             QFile::resize(d + "/train/c-1.png", 60);
+         },
+         {"train", "train"}, "skipped train/c-1.png: ", false},
+        {"dangling link",
+         [](const QString &d) {
+             pair(d + "/train");
+             QFile::link(d + "/gone.png", d + "/train/c-1.png");
+         },
+         {"train", "train"}, "skipped train/c-1.png: is a link to nothing\nstarting training\n", false},
+        {"named pipe",
+         [](const QString &d) {
+             pair(d + "/train");
+             mkfifo(QFile::encodeName(d + "/train/c-1.png").constData(), 0600);
+         },
+         {"train", "train"}, "skipped train/c-1.png: is not a regular file\nstarting training\n", false},
+        {"image too small",
+         [](const QString &d) {
+             pair(d + "/train");
+             image(d + "/train", "c-1.png", 10, 30);
+         },
+         {"train", "train"}, "skipped train/c-1.png: is 10 x 30 pixels; images need at least 11 x 11 pixels\n", false},
+        {"huge image dimensions",
+         [](const QString &d) {
+             pair(d + "/train");
+             writeFile(d + "/train/c-1.png", pngHeader(100000, 100000));
+         },
+         {"train", "train"}, "skipped train/c-1.png: is 100000 x 100000 pixels; images of at most 67108864 pixels are read\n", false},
+        {"separator in a class name",
+         [](const QString &d) {
+             pair(d + "/train");
+             image(d + "/train", "c;d-1.png");
+         },
+         {"train", "train"}, "skipped train/c;d-1.png: has a class name with \";\" or a line break, which a model file cannot hold\n", false},
+        // Classification without test images.
+        {"empty test directory",
+         [](const QString &d) {
+             trainModelIn(d);
+             QDir(d).mkdir("test");
+         },
+         {"class", "test", "trained.out"}, "reading images...\tdone\ncannot classify: test holds no usable image\n", true},
+        // Models that cannot serve.
+        {"model without labels", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "\n1;\n\n1;\n"); },
+         {"class", "test", "m"}, "reading config...\tdone\ncannot classify: model m has no labels on its first line\n", true},
+        {"model without components", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "A;\n\n1;\n"); },
+         {"class", "test", "m"}, "cannot classify: model m has no component rows before its empty line\n", true},
+        {"model without projections", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "A;\n1;\n2;\n"); },
+         {"class", "test", "m"}, "cannot classify: model m has no projection rows after its empty line\n", true},
+        {"empty model", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", ""); },
+         {"class", "test", "m"}, "cannot classify: model m has no labels on its first line\n", true},
+        {"ragged model rows", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "A;B;\n1;2;\n3;\n\n1;2;\n1;2;\n"); },
+         {"class", "test", "m"}, "cannot classify: model m has 1 values on line 3 where the rows before it have 2\n", true},
+        {"projection width", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "A;\n1;2;\n\n1;\n"); },
+         {"class", "test", "m"}, "cannot classify: model m has 1 values in each projection row but 2 in each component row", true},
+        {"too few labels", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "A;\n1;\n\n1;\n2;\n"); },
+         {"class", "test", "m"}, "cannot classify: model m has 1 labels for 2 projection rows; every projection row needs its label\n", true},
+        {"value not finite", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "A;\n1;\n\nnan;\n"); },
+         {"class", "test", "m"}, "cannot classify: model m has a value on line 4 that is not a finite number\n", true},
+        {"infinite component", [](const QString &d) { image(d + "/test", "a-1.png"); writeFile(d + "/m", "A;\n-inf;\n\n1;\n"); },
+         {"class", "test", "m"}, "cannot classify: model m has a value on line 2 that is not a finite number\n", true},
+        {"test images of another size",
+         [](const QString &d) {
+             trainModelIn(d);
+             image(d + "/test", "a-1.png", 24, 24);
+         },
+         {"class", "test", "trained.out"},
+         "cannot classify: image test/a-1.png is 24 x 24 pixels and gives 16 features; model trained.out has 9 features per image\n", true},
+        {"model is a directory", [](const QString &d) { image(d + "/test", "a-1.png"); QDir(d).mkdir("m"); },
+         {"class", "test", "m"}, "reading config...\tcannot open config name\n", true},
+        {"model without end", [](const QString &d) { image(d + "/test", "a-1.png"); },
+         {"class", "test", "/dev/zero"}, "cannot classify: model /dev/zero is larger than 1073741824 bytes\n", true},
+    };
+    return all;
+}
+
+} // namespace
+
+TEST(BadInput, GetsOneClearLineAndLeavesTheModelAlone)
+{
+    for (const Case &c : cases()) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        c.setUp(dir.path());
+        const QByteArray before = QFile::exists(dir.path() + "/trained.out") ? readFile(dir.path() + "/trained.out") : previousModel;
+        writeFile(dir.path() + "/trained.out", before);
+        const RunResult run = runSorvik(c.arguments, dir.path());
+        EXPECT_TRUE(run.out.contains(c.expected)) << run.out.constData();
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_EQ(QByteArray(), run.err);
+        EXPECT_FALSE(run.out.contains("nan") || run.out.contains("inf")) << run.out.constData();
+        if (c.keepsModel)
+            EXPECT_EQ(before, readFile(dir.path() + "/trained.out"));
+        else
+            EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));  // the two usable images trained
+        EXPECT_EQ(QStringList(), QDir(dir.path()).entryList({"trained.out.*"}, QDir::Files | QDir::Hidden));
+    }
+}
