@@ -44,6 +44,8 @@ Matrix adversarial(int rows, int columns, std::mt19937 &random, int kind)
             case 1: v = std::ldexp(v, exponent(random)); break;             // all magnitudes
             case 2: v = c % 3 == 0 ? 42.5f : v * 1e-3f + 1e4f; break;       // constant columns, large offsets
             case 3: v = (r + c) % 5 == 0 ? -0.0f : std::ldexp(v, -140); break; // subnormals and -0
+            case 4: v = (r * 7 + c) % 3 == 0 ? v * 255 : 0.0f; break;           // mostly zeros, like image features
+            case 5: v = r == c ? INFINITY : ((r + c) % 2 ? 0.0f : v); break;    // zeros beside infinities
             default: break;
             }
             m(r, c) = v;
@@ -118,7 +120,7 @@ TEST(Matrix, FastKernelsEqualThePlainLoopsBitForBit)
 {
     std::mt19937 random(5);
     const int shapes[][3] = {{2, 1, 1}, {2, 7, 3}, {3, 25, 21}, {61, 33, 17}, {129, 70, 59}, {5, 196, 167}, {2, 9, 8}};
-    for (int kind = 0; kind < 5; ++kind) {
+    for (int kind = 0; kind < 7; ++kind) {
         for (const auto &shape : shapes) {
             const Matrix x = adversarial(shape[0], shape[1], random, kind);
             const Matrix e = adversarial(shape[1] + 2, shape[2], random, kind);

@@ -1,0 +1,108 @@
+// sorvik-glyphs: renders printed characters 0-9 and a-z from the installed fonts,
+// each with a small random shift, rotation and scale, into sample directories of
+// "c-xxx.png" images: white glyphs on black, like the handwritten digits.
+// The same seed, fonts and Qt give the same images.
+
+#include <QDir>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <cmath>
+#include <iostream>
+#include <random>
+
+namespace {
+
+[[noreturn]] void usage()
+{
+    std::cout << "Usage: sorvik-glyphs TRAIN_DIR TEST_DIR [--size PIXELS] [--per-class N] [--seed S]\n"
+                 "  renders N images (default 100) of each of 0-9 and a-z at PIXELS x PIXELS (default 64)\n"
+                 "  from the installed fonts; image i of a class goes to TEST_DIR when i % 5 == 4\n";
+    std::exit(2);
+}
+
+QStringList sampleFonts()
+{
+    // Latin text faces of Debian's DejaVu, Liberation and FreeFont packages.
+    QStringList families;
+    for (const QString &family : QFontDatabase().families())
+        if (family.startsWith("DejaVu") || family.startsWith("Liberation") || family.startsWith("Free"))
+            families << family;
+    families.sort();
+    return families;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QGuiApplication app(argc, argv);
+
+    QStringList directories;
+    int size = 64, perClass = 100;
+    unsigned seed = 1;
+    const QStringList arguments = app.arguments().mid(1);
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        bool ok = true;
+        if (argument == "--size" && i + 1 < arguments.size())
+            size = arguments[++i].toInt(&ok);
+        else if (argument == "--per-class" && i + 1 < arguments.size())
+            perClass = arguments[++i].toInt(&ok);
+        else if (argument == "--seed" && i + 1 < arguments.size())
+            seed = arguments[++i].toUInt(&ok);
+        else if (argument.startsWith("--"))
+            usage();
+        else
+            directories << argument;
+        if (!ok || size < 16 || size > 1024 || perClass < 1)
+            usage();
+    }
+    if (directories.size() != 2)
+        usage();
+    const QStringList fonts = sampleFonts();
+    if (fonts.isEmpty()) {
+        std::cout << "sorvik-glyphs: no DejaVu, Liberation or FreeFont fonts are installed (scripts/setup bench installs them)\n";
+        return 1;
+    }
+    for (const QString &directory : directories)
+        if (!QDir().mkpath(directory)) {
+            std::cout << "sorvik-glyphs: cannot create directory " << directory.toStdString() << "\n";
+            return 1;
+        }
+
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> shift(-0.06, 0.06), angle(-12, 12), scale(0.55, 0.8);
+    const QString classes = QStringLiteral("0123456789abcdefghijklmnopqrstuvwxyz");
+    int written = 0;
+    for (const QChar c : classes) {
+        for (int i = 0; i < perClass; ++i) {
+            QImage image(size, size, QImage::Format_Grayscale8);
+            image.fill(0);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setRenderHint(QPainter::TextAntialiasing);
+            QFont font(fonts[int(random() % unsigned(fonts.size()))]);
+            font.setPixelSize(std::max(8, int(std::lround(size * scale(random)))));
+            font.setBold(random() % 4 == 0);
+            painter.setFont(font);
+            painter.setPen(Qt::white);
+            painter.translate(size * (0.5 + shift(random)), size * (0.5 + shift(random)));
+            painter.rotate(angle(random));
+            painter.drawText(QRectF(-size / 2.0, -size / 2.0, size, size), Qt::AlignCenter, QString(c));
+            painter.end();
+            const QString directory = directories[i % 5 == 4 ? 1 : 0];
+            if (!image.save(QStringLiteral("%1/%2-%3.png").arg(directory).arg(c).arg(i, 5, 10, QLatin1Char('0')), "PNG")) {
+                std::cout << "sorvik-glyphs: cannot write into " << directory.toStdString() << "\n";
+                return 1;
+            }
+            ++written;
+        }
+    }
+    std::cout << "wrote " << written << " images of " << size << " x " << size << " from " << fonts.size() << " fonts\n";
+    return 0;
+}
