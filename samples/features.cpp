@@ -48,15 +48,16 @@ Raster imageToRaster(const QImage &image)
     return grey;
 }
 
+namespace {
+
 // 128 bits hold the exact sums for any node spacing the program could use.
 using Wide = unsigned __int128;
 
-Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
+// The basic-function table scaled by a power of two so that every weight is a
+// whole number; exact, since every weight is a single-precision number (for h = 4
+// the scale is 2^26).
+std::vector<std::uint64_t> integerWeights(int h)
 {
-    // Every weight is a single-precision number, so scaling the table by a power of
-    // two makes each weight a whole number (for h = 4 the scale is 2^26). Products and
-    // sums then run in integers without any rounding, and the integer quotient is the
-    // truncated exact quotient.
     const std::vector<float> table = basicFunctionTable(h);
     int scale = 0;
     for (float a : table) {
@@ -64,18 +65,44 @@ Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
         if (std::frexp(a, &exponent) != 0)
             scale = std::max(scale, 24 - exponent);
     }
-    std::vector<Wide> weight(table.size());
+    std::vector<std::uint64_t> weight(table.size());
     for (std::size_t k = 0; k < table.size(); ++k)
-        weight[k] = Wide(std::ldexp(double(table[k]), scale));
+        weight[k] = std::uint64_t(std::ldexp(double(table[k]), scale));
+    return weight;
+}
 
+// numerator / denominator for a quotient of at most 255, without a 64-bit
+// division: the double estimate is at most one off and is then corrected.
+inline std::uint64_t truncatedQuotient(std::uint64_t numerator, std::uint64_t denominator)
+{
+    std::uint64_t q = std::min<std::uint64_t>(255, std::uint64_t(double(numerator) / double(denominator)));
+    if (q * denominator > numerator)
+        --q;
+    else if (numerator - q * denominator >= denominator)
+        ++q;
+    return q;
+}
+
+Raster emptyGrid(const Raster &input, int h, int offsetX, int offsetY)
+{
     Raster result;
     result.width = componentCount(input.width, h, offsetX);
     result.height = componentCount(input.height, h, offsetY);
     result.label = input.label;
     result.sourceWidth = input.width;
     result.sourceHeight = input.height;
-    result.data.reserve(std::size_t(result.width) * std::size_t(result.height));
+    result.data.resize(std::size_t(result.width) * std::size_t(result.height));
+    return result;
+}
 
+} // namespace
+
+Raster fTransformReference(const Raster &input, int h, int offsetX, int offsetY)
+{
+    // Products and sums of whole-number weights run in integers without any
+    // rounding, and the integer quotient is the truncated exact quotient.
+    const std::vector<std::uint64_t> weight = integerWeights(h);
+    Raster result = emptyGrid(input, h, offsetX, offsetY);
     for (int j = 0; j < result.height; ++j) {
         const int yc = h + offsetY + j * h;
         for (int i = 0; i < result.width; ++i) {
@@ -85,12 +112,55 @@ Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
             for (int y = yc - h; y <= yc + h; ++y) {
                 const std::uint8_t *row = input.data.data() + std::size_t(y) * input.width;
                 for (int x = xc - h; x <= xc + h; ++x) {
-                    const Wide w = weight[std::abs(x - xc)] * weight[std::abs(y - yc)];
+                    const Wide w = Wide(weight[std::abs(x - xc)]) * weight[std::abs(y - yc)];
                     numerator += row[x] * w;
                     denominator += w;
                 }
             }
-            result.data.push_back(std::uint8_t(numerator / denominator));
+            result.data[std::size_t(j) * result.width + i] = std::uint8_t(numerator / denominator);
+        }
+    }
+    return result;
+}
+
+Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
+{
+    // The weight of a pixel is a product of a column weight and a row weight, so
+    // the numerator is the column-weighted sum of row-weighted column sums. In
+    // integers this is the same exact number as the direct double sum; it needs
+    // 64 bits only while 255 * (sum of weights)^2 stays below 2^64 and every weight
+    // below 2^32, true for h = 4.
+    const std::vector<std::uint64_t> weight = integerWeights(h);
+    Wide weightSum = 0;
+    for (int k = -h; k <= h; ++k)
+        weightSum += weight[std::abs(k)];
+    if (weightSum * weightSum * 255 >= (Wide(1) << 64) || weight[0] >= (std::uint64_t(1) << 32))
+        return fTransformReference(input, h, offsetX, offsetY);
+    const std::uint64_t denominator = std::uint64_t(weightSum * weightSum);
+
+    std::vector<std::uint64_t> taps;  // weight of the pixel k - h columns from a node
+    for (int k = -h; k <= h; ++k)
+        taps.push_back(weight[std::abs(k)]);
+
+    Raster result = emptyGrid(input, h, offsetX, offsetY);
+    std::vector<std::uint64_t> columnSums(std::size_t(std::max(input.width, 0)));
+    for (int j = 0; j < result.height; ++j) {
+        const int yc = h + offsetY + j * h;
+        std::fill(columnSums.begin(), columnSums.end(), 0);
+        for (int y = yc - h; y <= yc + h; ++y) {
+            // Weights below 2^32 let the compiler use 32 x 32 -> 64-bit vector products.
+            const std::uint32_t w = std::uint32_t(weight[std::abs(y - yc)]);
+            const std::uint8_t *row = input.data.data() + std::size_t(y) * input.width;
+            for (int x = 0; x < input.width; ++x)
+                columnSums[x] += std::uint64_t(w) * std::uint32_t(row[x]);
+        }
+        for (int i = 0; i < result.width; ++i) {
+            const int xc = h + offsetX + i * h;
+            const std::uint64_t *sums = columnSums.data() + (xc - h);
+            std::uint64_t numerator = 0;
+            for (int k = 0; k <= 2 * h; ++k)
+                numerator += taps[k] * sums[k];
+            result.data[std::size_t(j) * result.width + i] = std::uint8_t(truncatedQuotient(numerator, denominator));
         }
     }
     return result;

@@ -24,8 +24,14 @@ int componentCount(int size, int h, int offset);
 // The grey raster of an ARGB32 image: the blue byte of every pixel.
 Raster imageToRaster(const QImage &image);
 
-// The direct two-dimensional F-transform of `input`, one byte per node.
+// The direct two-dimensional F-transform of `input`, one byte per node: the
+// weighted mean of the pixels under each basic function, formed exactly and
+// truncated.
 Raster fTransform(const Raster &input, int h, int offsetX, int offsetY);
+
+// The same, summing all (2h + 1)^2 weighted pixels of each node one by one: the
+// reference that the fast transform is tested against.
+Raster fTransformReference(const Raster &input, int h, int offsetX, int offsetY);
 
 // imageToRaster then fTransform with the fixed parameters.
 Raster extractFeatures(const QImage &image);

@@ -123,6 +123,23 @@ TEST(FTransform, IgnoresPixelsOutsideEverySupport)
     EXPECT_EQ(expected.data, transform(original).data);  // the input is left as it was
 }
 
+TEST(FTransform, SeparableSumsEqualTheDirectOnes)
+{
+    std::mt19937 random(13);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int width = int(random() % 60), height = int(random() % 60);
+        const int kind = trial % 3;  // noise, extremes 0 and 255, a single bright pixel
+        const Raster raster = rasterOf(width, height, [&](int x, int y) {
+            return kind == 0 ? int(random() % 256) : kind == 1 ? 255 * int(random() % 2) : (x == width / 2 && y == height / 2) * 255;
+        });
+        for (int h : {1, 2, 3, 4, 5, 7}) {
+            const int offset = int(random() % 3);
+            ASSERT_EQ(fTransformReference(raster, h, offset, 2 - offset).data, fTransform(raster, h, offset, 2 - offset).data)
+                << width << "x" << height << " h " << h;
+        }
+    }
+}
+
 TEST(Features, ReadOnlyTheBlueChannel)
 {
     QImage red(15, 15, QImage::Format_ARGB32);
