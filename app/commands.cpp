@@ -157,12 +157,13 @@ void classifySamples(QString testDirectory, QString modelFile)
     const int t = samples.size();
     const int m = samples.first().width * samples.first().height;
     int successes = 0;
+    const NearestIndex index = nearestIndex(p);
     Matrix row(1, m);
     for (const Raster &sample : samples) {
         for (int j = 0; j < m; ++j)
             row(0, j) = float(sample.data[j]);
         const Matrix y = multiply(row, e);
-        if (sample.label == labels.at(nearestRow(p, y.row(0))))
+        if (sample.label == labels.at(nearestRow(index, y.row(0))))
             ++successes;
     }
     const int firstReading = int(timer.elapsed());

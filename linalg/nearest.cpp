@@ -1,5 +1,10 @@
 #include "linalg/nearest.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <numeric>
+
 int nearestRowReference(const Matrix &stored, const float *query)
 {
     int best = 0;
@@ -19,7 +24,206 @@ int nearestRowReference(const Matrix &stored, const float *query)
     return best;
 }
 
+// The fast search visits rows out of order, so it keeps the best as the pair
+// (distance, row) and takes a row when its pair is smaller: the answer is the
+// same earliest nearest row as the scan in order. Two facts prune the work:
+// - the running float sum never decreases, so a row whose partial sum already
+//   exceeds the best distance cannot win, and neither can a block whose partial
+//   sums all do;
+// - a row's distance is at least the squared distance from the query to any box
+//   that holds the row, less the rounding of the float sum, so a subtree whose box
+//   is farther than the best distance holds no winner.
+
+namespace {
+
+using Floats = float __attribute__((vector_size(NearestIndex::lanes * sizeof(float))));
+using Doubles = double __attribute__((vector_size(NearestIndex::lanes * sizeof(double))));
+
+struct Builder {
+    const Matrix &stored;
+    NearestIndex &index;
+    std::vector<int> &order;
+
+    int build(int first, int last)
+    {
+        constexpr int lanes = NearestIndex::lanes;
+        const int width = index.width;
+        const int node = int(index.nodes.size());
+        index.nodes.emplace_back();
+        index.boxes.resize(index.boxes.size() + 2 * std::size_t(width));
+        float *low = index.boxes.data() + std::size_t(node) * 2 * width;
+        float *high = low + width;
+        std::copy_n(stored.row(order[first]), width, low);
+        std::copy_n(stored.row(order[first]), width, high);
+        for (int i = first + 1; i < last; ++i) {
+            const float *row = stored.row(order[i]);
+            for (int j = 0; j < width; ++j) {
+                low[j] = std::min(low[j], row[j]);
+                high[j] = std::max(high[j], row[j]);
+            }
+        }
+        if (last - first <= NearestIndex::leafRows) {
+            index.nodes[node].firstBlock = first / lanes;
+            index.nodes[node].endBlock = (last + lanes - 1) / lanes;
+            for (int i = first; i < last; ++i) {
+                index.rows[i] = order[i];
+                for (int j = 0; j < width; ++j)
+                    index.blocks[(std::size_t(i / lanes) * width + j) * lanes + i % lanes] = stored(order[i], j);
+            }
+            return node;
+        }
+        int widest = 0;
+        for (int j = 1; j < width; ++j)
+            if (double(high[j]) - low[j] > double(high[widest]) - low[widest])
+                widest = j;
+        // Split at a multiple of the leaf size, so that every leaf but the last is full.
+        constexpr int leaf = NearestIndex::leafRows;
+        const int middle = first + ((last - first) / 2 + leaf - 1) / leaf * leaf;
+        std::nth_element(order.begin() + first, order.begin() + middle, order.begin() + last,
+                         [&](int a, int b) { return stored(a, widest) < stored(b, widest); });
+        const int left = build(first, middle);
+        const int right = build(middle, last);
+        index.nodes[node].children[0] = left;
+        index.nodes[node].children[1] = right;
+        return node;
+    }
+};
+
+struct Best {
+    float distance = 9e30f;
+    int row = 0;
+};
+
+// Distances of the rows of one block, each as the plain scan forms it, stopped once
+// every lane has passed the best distance. Built for the widest vectors that the
+// processor has; all of them round the same.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void searchBlock(const float *block, const int *rows, int width, const double *query, Best &best)
+{
+    constexpr int lanes = NearestIndex::lanes;
+    Floats sum = {};
+    for (int j = 0; j < width; ++j) {
+        Floats values;
+        __builtin_memcpy(&values, block + std::size_t(j) * lanes, sizeof values);
+        const Doubles difference = __builtin_convertvector(values, Doubles) - query[j];
+        sum = __builtin_convertvector(__builtin_convertvector(sum, Doubles) + difference * difference, Floats);
+        if ((j & 3) == 3) {
+            bool someCanWin = false;
+            for (int l = 0; l < lanes; ++l)
+                someCanWin |= !(sum[l] > best.distance);
+            if (!someCanWin)
+                return;
+        }
+    }
+    for (int l = 0; l < lanes; ++l)
+        if (sum[l] < best.distance || (sum[l] == best.distance && rows[l] < best.row))
+            best = {sum[l], rows[l]};
+}
+
+// The squared distance from the query to a box, lowest values first, then
+// highest; summed in eight partial sums (the order of a bound does not matter).
+__attribute__((target_clones("avx512f", "avx2", "default")))
+double boxGap(const float *box, int width, const double *query)
+{
+    using Eight = double __attribute__((vector_size(8 * sizeof(double))));
+    using EightFloats = float __attribute__((vector_size(8 * sizeof(float))));
+    const float *low = box, *high = box + width;
+    Eight sums = {};
+    int j = 0;
+    for (; j + 8 <= width; j += 8) {
+        EightFloats l, h;
+        Eight q;
+        __builtin_memcpy(&l, low + j, sizeof l);
+        __builtin_memcpy(&h, high + j, sizeof h);
+        __builtin_memcpy(&q, query + j, sizeof q);
+        const Eight below = __builtin_convertvector(l, Eight) - q, above = q - __builtin_convertvector(h, Eight);
+        const Eight gap = (below > 0 ? below : 0) + (above > 0 ? above : 0);
+        sums += gap * gap;
+    }
+    double sum = 0;
+    for (int k = 0; k < 8; ++k)
+        sum += sums[k];
+    for (; j < width; ++j) {
+        const double gap = std::max(double(low[j]) - query[j], 0.0) + std::max(query[j] - double(high[j]), 0.0);
+        sum += gap * gap;
+    }
+    return sum;
+}
+
+struct Search {
+    const NearestIndex &index;
+    const double *query;
+    double shrink;  // covers the rounding of the float sum and of the bound itself
+    Best best;
+
+    // A lower bound of the distance of every row in the node's box.
+    double bound(int node) const { return boxGap(index.boxes.data() + std::size_t(node) * 2 * index.width, index.width, query) * shrink; }
+    // Bounds below 1e-30 are not trusted: near the subnormal floats the rounding
+    // of the sum is no longer relative.
+    bool farther(double bound) const { return bound > 1e-30 && bound > double(best.distance); }
+
+    void visit(int node, double nodeBound)
+    {
+        if (farther(nodeBound))
+            return;
+        const NearestIndex::Node &n = index.nodes[node];
+        if (n.children[0] < 0) {
+            for (int b = n.firstBlock; b < n.endBlock; ++b)
+                searchBlock(index.blocks.data() + std::size_t(b) * index.width * NearestIndex::lanes,
+                            index.rows.data() + std::size_t(b) * NearestIndex::lanes, index.width, query, best);
+            return;
+        }
+        const double left = bound(n.children[0]), right = bound(n.children[1]);
+        if (left <= right) {
+            visit(n.children[0], left);
+            visit(n.children[1], right);
+        } else {
+            visit(n.children[1], right);
+            visit(n.children[0], left);
+        }
+    }
+};
+
+} // namespace
+
+NearestIndex nearestIndex(const Matrix &stored)
+{
+    constexpr int lanes = NearestIndex::lanes;
+    NearestIndex index;
+    index.width = stored.columns;
+    std::vector<int> order;
+    for (int r = 0; r < stored.rows; ++r) {
+        const float *row = stored.row(r);
+        if (std::all_of(row, row + stored.columns, [](float v) { return std::isfinite(v); }))
+            order.push_back(r);
+    }
+    if (order.empty() || stored.columns == 0)
+        return index;
+    const std::size_t blockCount = (order.size() + lanes - 1) / lanes;
+    index.blocks.assign(blockCount * std::size_t(stored.columns) * lanes, INFINITY);
+    index.rows.assign(blockCount * lanes, INT_MAX);
+    Builder{stored, index, order}.build(0, int(order.size()));
+    return index;
+}
+
+int nearestRow(const NearestIndex &index, const float *query)
+{
+    if (index.nodes.empty())
+        return 0;
+    std::vector<double> q(std::size_t(index.width));
+    for (int j = 0; j < index.width; ++j) {
+        if (!std::isfinite(query[j]))
+            return 0;  // every distance is infinite or not a number
+        q[j] = query[j];
+    }
+    Search search{index, q.data(), 1 - (index.width + 8) * std::ldexp(1.0, -23), Best()};
+    search.visit(0, search.bound(0));
+    return search.best.row;
+}
+
 int nearestRow(const Matrix &stored, const float *query)
 {
-    return nearestRowReference(stored, query);
+    if (stored.columns == 0)
+        return 0;  // every distance is 0: the first row
+    return nearestRow(nearestIndex(stored), query);
 }

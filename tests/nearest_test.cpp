@@ -71,23 +71,28 @@ TEST(NearestRow, FastSearchEqualsThePlainScan)
 {
     std::mt19937 random(17);
     std::normal_distribution<float> normal(0, 1);
-    const int shapes[][2] = {{1, 1}, {7, 3}, {100, 21}, {1000, 21}, {333, 167}, {64, 765}, {9, 8}};
+    const int shapes[][2] = {{1, 1}, {7, 3}, {100, 21}, {1000, 21}, {333, 167}, {64, 765}, {9, 8}, {5, 0}, {40, 2}};
     for (int kind = 0; kind < 4; ++kind) {
         for (const auto &shape : shapes) {
             Matrix stored(shape[0], shape[1]);
             for (float &v : stored.values)
                 v = kind == 1 ? std::round(normal(random)) : normal(random) * (kind == 2 ? 1e18f : 100.0f);
-            if (kind == 3)  // many exact duplicates and a few NaNs
+            if (kind == 3)  // many exact duplicates, a few NaNs and infinities
                 for (int r = 0; r < stored.rows; ++r)
                     for (int c = 0; c < stored.columns; ++c)
-                        stored(r, c) = r % 3 == 0 ? stored(0, c) : (r % 17 == 5 ? NAN : stored(r, c));
+                        stored(r, c) = r % 3 == 0 ? stored(0, c) : (r % 17 == 5 ? NAN : (r % 19 == 7 ? -INFINITY : stored(r, c)));
+            const NearestIndex index = nearestIndex(stored);
             for (int q = 0; q < 50; ++q) {
                 const float *source = stored.row(int(random() % stored.rows));
                 std::vector<float> query(source, source + stored.columns);
                 if (q % 2)
                     for (float &v : query)
                         v += normal(random) * (kind == 2 ? 1e17f : 1.0f);
-                ASSERT_EQ(nearestRowReference(stored, query.data()), nearestRow(stored, query.data())) << kind << " " << shape[0] << "x" << shape[1];
+                if (q == 10 && !query.empty())
+                    query.back() = NAN;
+                if (q == 11 && !query.empty())
+                    query.front() = INFINITY;
+                ASSERT_EQ(nearestRowReference(stored, query.data()), nearestRow(index, query.data())) << kind << " " << shape[0] << "x" << shape[1];
             }
         }
     }
