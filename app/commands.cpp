@@ -154,18 +154,15 @@ void classifySamples(QString testDirectory, QString modelFile)
     std::cout << "recognition:\n";
     QElapsedTimer timer;
     timer.start();
+    // Every test row is the raster read value by value, as in the data matrix, and
+    // is projected uncentred; each row of the product is that row times E.
     const int t = samples.size();
-    const int m = samples.first().width * samples.first().height;
-    int successes = 0;
+    const Matrix y = multiply(matrixFromRasters(samples), e);
     const NearestIndex index = nearestIndex(p);
-    Matrix row(1, m);
-    for (const Raster &sample : samples) {
-        for (int j = 0; j < m; ++j)
-            row(0, j) = float(sample.data[j]);
-        const Matrix y = multiply(row, e);
-        if (sample.label == labels.at(nearestRow(index, y.row(0))))
+    int successes = 0;
+    for (int i = 0; i < t; ++i)
+        if (samples.at(i).label == labels.at(nearestRow(index, y.row(i))))
             ++successes;
-    }
     const int firstReading = int(timer.elapsed());
     const float timePerImage = float(firstReading) / t;
     const int secondReading = int(timer.elapsed());

@@ -94,30 +94,59 @@ struct Best {
     int row = 0;
 };
 
-// Distances of the rows of one block, each as the plain scan forms it, stopped once
-// every lane has passed the best distance. Built for the widest vectors that the
-// processor has; all of them round the same.
+// The estimate above which a row cannot beat `best`, rounded up, never below the
+// smallest distance whose rounding is trusted.
+float threshold(const Best &best, double shrink)
+{
+    return std::nextafter(float(std::max(double(best.distance), 1e-30) / shrink), INFINITY);
+}
+
+// The distance of one packed row as the plain scan forms it.
+double exactDistance(const float *values, int width, const double *query)
+{
+    float distance = 0;
+    for (int j = 0; j < width; ++j) {
+        const double difference = double(values[std::size_t(j) * NearestIndex::lanes]) - query[j];
+        distance = float(distance + difference * difference);
+    }
+    return distance;
+}
+
+// The rows of one block: first an estimate of every distance in float arithmetic,
+// sixteen rows to a vector instruction, then the exact distance of each row that
+// the estimate does not rule out. An estimate E of a distance D (both over the
+// first j values) from k values is never above D / (1 - (2k + 16) 2^-24) while
+// the numbers stay above the subnormal range, so a row whose E passes the
+// threshold of the best distance cannot win. Built for the widest vectors that
+// the processor has; none of them changes an exact distance.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void searchBlock(const float *block, const int *rows, int width, const double *query, Best &best)
+void searchBlock(const float *block, const int *rows, int width, const float *query, const double *queryWide, double shrink, Best &best)
 {
     constexpr int lanes = NearestIndex::lanes;
-    Floats sum = {};
+    float limit = threshold(best, shrink);
+    Floats estimate = {};
     for (int j = 0; j < width; ++j) {
         Floats values;
         __builtin_memcpy(&values, block + std::size_t(j) * lanes, sizeof values);
-        const Doubles difference = __builtin_convertvector(values, Doubles) - query[j];
-        sum = __builtin_convertvector(__builtin_convertvector(sum, Doubles) + difference * difference, Floats);
+        const Floats difference = values - query[j];
+        estimate += difference * difference;
         if ((j & 3) == 3) {
             bool someCanWin = false;
             for (int l = 0; l < lanes; ++l)
-                someCanWin |= !(sum[l] > best.distance);
+                someCanWin |= !(estimate[l] > limit);
             if (!someCanWin)
                 return;
         }
     }
-    for (int l = 0; l < lanes; ++l)
-        if (sum[l] < best.distance || (sum[l] == best.distance && rows[l] < best.row))
-            best = {sum[l], rows[l]};
+    for (int l = 0; l < lanes; ++l) {
+        if (estimate[l] > limit)
+            continue;
+        const float distance = float(exactDistance(block + l, width, queryWide));
+        if (distance < best.distance || (distance == best.distance && rows[l] < best.row)) {
+            best = {distance, rows[l]};
+            limit = threshold(best, shrink);
+        }
+    }
 }
 
 // The squared distance from the query to a box, lowest values first, then
@@ -152,12 +181,13 @@ double boxGap(const float *box, int width, const double *query)
 
 struct Search {
     const NearestIndex &index;
-    const double *query;
-    double shrink;  // covers the rounding of the float sum and of the bound itself
+    const float *query;
+    const double *queryWide;
+    double shrink;  // covers the rounding of the float sums, estimates and bounds
     Best best;
 
     // A lower bound of the distance of every row in the node's box.
-    double bound(int node) const { return boxGap(index.boxes.data() + std::size_t(node) * 2 * index.width, index.width, query) * shrink; }
+    double bound(int node) const { return boxGap(index.boxes.data() + std::size_t(node) * 2 * index.width, index.width, queryWide) * shrink; }
     // Bounds below 1e-30 are not trusted: near the subnormal floats the rounding
     // of the sum is no longer relative.
     bool farther(double bound) const { return bound > 1e-30 && bound > double(best.distance); }
@@ -170,7 +200,7 @@ struct Search {
         if (n.children[0] < 0) {
             for (int b = n.firstBlock; b < n.endBlock; ++b)
                 searchBlock(index.blocks.data() + std::size_t(b) * index.width * NearestIndex::lanes,
-                            index.rows.data() + std::size_t(b) * NearestIndex::lanes, index.width, query, best);
+                            index.rows.data() + std::size_t(b) * NearestIndex::lanes, index.width, query, queryWide, shrink, best);
             return;
         }
         const double left = bound(n.children[0]), right = bound(n.children[1]);
@@ -216,7 +246,7 @@ int nearestRow(const NearestIndex &index, const float *query)
             return 0;  // every distance is infinite or not a number
         q[j] = query[j];
     }
-    Search search{index, q.data(), 1 - (index.width + 8) * std::ldexp(1.0, -23), Best()};
+    Search search{index, query, q.data(), 1 - (2 * index.width + 16) * std::ldexp(1.0, -24), Best()};
     search.visit(0, search.bound(0));
     return search.best.row;
 }

@@ -17,7 +17,7 @@ int nearestRowReference(const Matrix &stored, const float *query);
 // leaves of up to `leafRows` rows, packed value by value in blocks of `lanes` rows.
 struct NearestIndex {
     static constexpr int lanes = 16;
-    static constexpr int leafRows = 32;
+    static constexpr int leafRows = 64;
     struct Node {
         int firstBlock = 0;  // a leaf's blocks; an inner node has none
         int endBlock = 0;
