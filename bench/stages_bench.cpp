@@ -178,6 +178,24 @@ void BM_ModelWrite(benchmark::State &state)
 }
 BENCHMARK(BM_ModelWrite)->Args({60000, 25, 1})->Args({60000, 25, 0})->Unit(benchmark::kMillisecond);
 
+// The number text alone, for the values of the projection matrix above.
+void BM_ModelNumberText(benchmark::State &state)
+{
+    const Trained &t = trained(60000, 25);
+    char out[32];
+    for (auto _ : state) {
+        if (state.range(0)) {
+            for (float v : t.p.values)
+                benchmark::DoNotOptimize(formatModelNumber(v, out));
+        } else {
+            for (float v : t.p.values)
+                benchmark::DoNotOptimize(formatModelNumberReference(v));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * std::int64_t(t.p.values.size()));
+}
+BENCHMARK(BM_ModelNumberText)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
 void BM_ModelRead(benchmark::State &state)
 {
     const Trained &t = trained(int(state.range(0)), int(state.range(1)));

@@ -5,6 +5,8 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <array>
+#include <string>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -66,44 +68,79 @@ bool scaledDigits(std::uint32_t mantissa, int binaryExponent, int decimalExponen
     return true;
 }
 
+// 10^e as the nearest double, for the exponents of floats and one beyond.
+const std::array<double, 100> powersOfTen = [] {
+    std::array<double, 100> table{};
+    for (int i = 0; i < 100; ++i) {
+        const std::string text = "1e" + std::to_string(i - 50);
+        std::from_chars(text.data(), text.data() + text.size(), table[std::size_t(i)]);
+    }
+    return table;
+}();
+
+inline double powerOfTen(int e)
+{
+    return powersOfTen[std::size_t(e + 50)];
+}
+
+// "00" to "99", for writing two digits at a time.
+constexpr char twoDigits[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                             "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
+                             "81828384858687888990919293949596979899";
+
+// 10^e for 0 <= e <= 22, where every power of ten is an exact double.
+double exactPowerOfTen(int e)
+{
+    static constexpr double table[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    return table[e];
+}
+
 } // namespace
 
 int formatModelNumber(float value, char *out)
 {
+    const auto slowRoad = [&] {
+        const QByteArray text = formatModelNumberReference(value);
+        std::memcpy(out, text.constData(), std::size_t(text.size()));
+        return text.size();
+    };
     std::uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     const std::uint32_t field = (bits >> 23) & 0xff;
     const std::uint32_t fraction = bits & 0x7fffff;
-    if (field == 0xff || (field == 0 && fraction != 0) || value == 0) {
-        if (value == 0) {  // both zeros print as 0
-            out[0] = '0';
-            return 1;
-        }
-        // Infinities, NaNs and subnormals are rare enough to take the slow road.
-        const QByteArray text = formatModelNumberReference(value);
-        std::memcpy(out, text.constData(), std::size_t(text.size()));
-        return text.size();
+    if (value == 0) {  // both zeros print as 0
+        out[0] = '0';
+        return 1;
     }
+    if (field == 0xff || field == 0)  // infinities, NaNs and subnormals are rare
+        return slowRoad();
     const std::uint32_t mantissa = fraction | 0x800000;
     const int binaryExponent = int(field) - 150;
 
-    // Find the decimal exponent e that puts the magnitude between 10^5 and 10^6
-    // once scaled by 10^(5 - e); the logarithm is at most one off.
-    int exponent = int(std::floor(std::log10(std::fabs(double(value)))));
-    std::uint64_t whole = 0;
-    bool roundUp = false;
-    for (int attempt = 0;; ++attempt) {
-        if (attempt == 4 || !scaledDigits(mantissa, binaryExponent, exponent, whole, roundUp)) {
-            const QByteArray text = formatModelNumberReference(value);
-            std::memcpy(out, text.constData(), std::size_t(text.size()));
-            return text.size();
-        }
-        if (whole < 100000)
-            --exponent;
-        else if (whole >= 1000000)
-            ++exponent;
-        else
-            break;
+    // The decimal exponent e with 10^e <= |value| < 10^(e + 1). A float is never
+    // within a double's rounding of a power of ten unless it is one, so comparing
+    // with the double powers of ten decides exactly.
+    const double magnitude = std::fabs(double(value));
+    int exponent = ((int(field) - 127) * 1233) >> 12;  // about log10(2^(field - 127)), rounded down
+    while (magnitude >= powerOfTen(exponent + 1))
+        ++exponent;
+    while (magnitude < powerOfTen(exponent))
+        --exponent;
+
+    // The six digits: in double arithmetic, off by less than 10^-9, unless the
+    // scaled magnitude is that close to a half (a possible tie) or to the ends of
+    // the range; then exactly, in 128-bit integers.
+    std::uint64_t whole;
+    bool roundUp;
+    const double scaled = exponent <= 5 ? magnitude * powerOfTen(5 - exponent) : magnitude / powerOfTen(exponent - 5);
+    const std::uint64_t truncated = std::uint64_t(scaled);  // positive: truncation is the floor
+    const double rest = scaled - double(truncated);
+    if (std::fabs(rest - 0.5) > 1e-6 && truncated >= 100000 && truncated < 999999) {
+        whole = truncated;
+        roundUp = rest > 0.5;
+    } else if (!scaledDigits(mantissa, binaryExponent, exponent, whole, roundUp) || whole < 100000 || whole >= 1000000) {
+        return slowRoad();
     }
     // Halves round away from zero; 999999.5 and up carries into the next power of ten.
     std::uint32_t digits = std::uint32_t(whole) + (roundUp ? 1 : 0);
@@ -116,9 +153,9 @@ int formatModelNumber(float value, char *out)
     if (bits >> 31)
         *p++ = '-';
     char digit[6];
-    for (int i = 5; i >= 0; --i) {
-        digit[i] = char('0' + digits % 10);
-        digits /= 10;
+    for (int i = 4; i >= 0; i -= 2) {  // two digits at a time
+        std::memcpy(digit + i, twoDigits + 2 * (digits % 100), 2);
+        digits /= 100;
     }
     int significant = 6;
     while (significant > 1 && digit[significant - 1] == '0')
@@ -159,40 +196,48 @@ int formatModelNumber(float value, char *out)
 
 float parseModelNumber(const char *text, int length)
 {
-    // The writer's own forms, -?d+(.d+)?(e[+-]d+)?, convert directly: from_chars
-    // rounds correctly to double, as QString::toDouble does. Anything else, and
-    // anything beyond the float range, goes through QString::toFloat itself.
+    // The writer's own forms, -?d+(.d+)?(e[+-]d+)?, convert here, rounded
+    // correctly to double as QString::toDouble rounds, then to float. Anything
+    // else, and anything beyond the normal float range, goes through
+    // QString::toFloat itself.
     const char *end = text + length;
     const char *p = text;
-    if (p < end && *p == '-')
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    std::uint64_t digits = 0;
+    int digitCount = 0, scale = 0;
+    const char *start = p;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digitCount)
+        digits = digits * 10 + std::uint64_t(*p - '0');
+    bool plain = p > start;
+    if (plain && p < end && *p == '.') {
+        const char *fraction = ++p;
+        for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digitCount, --scale)
+            digits = digits * 10 + std::uint64_t(*p - '0');
+        plain = p > fraction;
+    }
+    if (plain && p < end && *p == 'e') {
         ++p;
-    auto skipDigits = [&](const char *q) {
-        while (q < end && *q >= '0' && *q <= '9')
-            ++q;
-        return q;
-    };
-    const char *q = skipDigits(p);
-    bool plain = q > p && length <= 32;
-    if (plain && q < end && *q == '.') {
-        const char *r = skipDigits(q + 1);
-        plain = r > q + 1;
-        q = r;
+        const bool negativeExponent = p < end && *p == '-';
+        p += (p < end && (*p == '+' || *p == '-'));
+        int exponent = 0;
+        const char *exponentStart = p;
+        for (; p < end && *p >= '0' && *p <= '9' && exponent < 10000; ++p)
+            exponent = exponent * 10 + (*p - '0');
+        plain = p > exponentStart;
+        scale += negativeExponent ? -exponent : exponent;
     }
-    if (plain && q < end && *q == 'e') {
-        ++q;
-        if (q < end && (*q == '+' || *q == '-'))
-            ++q;
-        const char *r = skipDigits(q);
-        plain = r > q;
-        q = r;
-    }
-    if (plain && q == end) {
-        double number = 0;
-        const auto parsed = std::from_chars(text, end, number);
+    if (plain && p == end) {
+        double number;
+        // Few digits and a small power of ten: both are exact doubles, so one
+        // multiplication or division rounds correctly.
+        if (digitCount <= 15 && scale >= -22 && scale <= 22)
+            number = scale >= 0 ? double(digits) * exactPowerOfTen(scale) : double(digits) / exactPowerOfTen(-scale);
+        else if (std::from_chars(start, end, number).ec != std::errc())
+            number = NAN;
         const double magnitude = std::fabs(number);
-        if (parsed.ec == std::errc() && parsed.ptr == end
-            && (number == 0 || (magnitude >= std::numeric_limits<float>::min() && magnitude <= std::numeric_limits<float>::max())))
-            return float(number);
+        if (number == 0 || (magnitude >= std::numeric_limits<float>::min() && magnitude <= std::numeric_limits<float>::max()))
+            return float(negative ? -number : number);
     }
     return QString::fromLatin1(text, length).toFloat();
 }
@@ -202,39 +247,49 @@ float parseModelNumber(const char *text, int length)
 
 namespace {
 
-void appendRows(QByteArray &text, const Matrix &matrix)
+// Writes the rows of a matrix to `file`, each value followed by ";", each row by
+// a line end, through a buffer that is passed on whenever it is nearly full.
+void writeRows(QIODevice &file, const Matrix &matrix, std::vector<char> &buffer)
 {
-    char number[32];
+    constexpr std::size_t room = 17;  // the longest number and its ";"
+    char *out = buffer.data();
+    const auto flush = [&] {
+        file.write(buffer.data(), out - buffer.data());
+        out = buffer.data();
+    };
     for (int r = 0; r < matrix.rows; ++r) {
         const float *row = matrix.row(r);
         for (int c = 0; c < matrix.columns; ++c) {
-            const int length = formatModelNumber(row[c], number);
-            number[length] = ';';
-            text.append(number, length + 1);
+            if (std::size_t(buffer.data() + buffer.size() - out) < room + 1)
+                flush();
+            out += formatModelNumber(row[c], out);
+            *out++ = ';';
         }
-        text.append('\n');
+        if (out == buffer.data() + buffer.size())
+            flush();
+        *out++ = '\n';
     }
+    flush();
 }
 
 } // namespace
 
 void writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
 {
-    QByteArray text;
-    text.reserve(int(std::min<std::size_t>(std::size_t(12) * (components.values.size() + projections.values.size()) + 4096, 1u << 30)));
-    for (const QString &label : labels)
-        text.append(label.toLocal8Bit()).append(';');
-    text.append('\n');
-    appendRows(text, components);
-    text.append('\n');
-    appendRows(text, projections);
-
     // A model appears complete or not at all: the text goes to a temporary file
     // that replaces "fileName" only once it is fully written.
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return;
-    file.write(text);
+    QByteArray labelLine;
+    for (const QString &label : labels)
+        labelLine.append(label.toLocal8Bit()).append(';');
+    labelLine.append('\n');
+    file.write(labelLine);
+    std::vector<char> buffer(std::size_t(1) << 16);
+    writeRows(file, components, buffer);
+    file.write("\n", 1);
+    writeRows(file, projections, buffer);
     file.commit();
 }
 
@@ -308,12 +363,12 @@ LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
     return labels;
 }
 
-// Opens the file in text mode (carriage returns dropped) and reads it whole, up to
-// the size limit; a device without end is cut there.
+// Reads the file whole, up to the size limit (a device without end is cut there),
+// and drops every carriage return, as reading in text mode does.
 bool readModelText(const QString &fileName, QByteArray &text, ModelFileReport &report)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly))
         return false;
     // A regular file is read at once; a pipe or device in pieces until it ends.
     qint64 piece = file.isSequential() ? qint64(1) << 16 : std::max<qint64>(file.size(), 1);
@@ -327,6 +382,8 @@ bool readModelText(const QString &fileName, QByteArray &text, ModelFileReport &r
     report.tooLarge = text.size() > maxModelBytes;
     if (report.tooLarge)
         text.clear();
+    if (std::memchr(text.constData(), '\r', std::size_t(text.size())))
+        text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));
     return true;
 }
 
@@ -360,43 +417,40 @@ void parseModelText(const QByteArray &text, LabelList &labels, Matrix &component
 {
     const char *p = text.constData();
     const char *end = p + text.size();
-    auto nextLine = [&](const char *&lineEnd) {
-        const char *start = p;
-        lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
-        if (!lineEnd)
-            lineEnd = end;
-        p = lineEnd == end ? end : lineEnd + 1;
-        return start;
-    };
+    const char *labelEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+    if (!labelEnd)
+        labelEnd = end;
+    const QString labelLine = QString::fromLatin1(p, int(labelEnd - p));
+    p = labelEnd == end ? end : labelEnd + 1;
 
-    const char *labelEnd;
-    const char *labelStart = nextLine(labelEnd);
     RowCollector blocks[2] = {{Matrix(), report}, {Matrix(), report}};
     int block = 0;
-    int line = 1;
-    while (p < end) {
-        ++line;
-        const char *lineEnd;
-        const char *start = nextLine(lineEnd);
-        const int pieces = 1 + int(std::count(start, lineEnd, ';'));
-        if (pieces == 1) {
+    std::vector<float> values;
+    for (int line = 2; p < end; ++line) {
+        // Every piece followed by ";" is a value; the piece after the last ";" is not.
+        values.clear();
+        for (;;) {
+            const char *piece = p;
+            while (p < end && *p != ';' && *p != '\n')
+                ++p;
+            if (p == end || *p == '\n')
+                break;
+            values.push_back(parseModelNumber(piece, int(p - piece)));
+            ++p;
+        }
+        p += p < end;  // the line end
+        if (values.empty()) {  // a line without ";"
             block = 1;
             continue;
         }
         RowCollector &rows = blocks[block];
-        float *row = rows.startRow(pieces - 1, line);
-        const char *piece = start;
-        for (int c = 0; c < pieces - 1 && c < rows.matrix.columns; ++c) {
-            const char *separator = static_cast<const char *>(std::memchr(piece, ';', std::size_t(lineEnd - piece)));
-            row[c] = parseModelNumber(piece, int(separator - piece));
-            piece = separator + 1;
-        }
+        float *row = rows.startRow(int(values.size()), line);
+        std::copy_n(values.begin(), std::min<std::size_t>(values.size(), std::size_t(rows.matrix.columns)), row);
         rows.check(row, line);
     }
     components = std::move(blocks[0].matrix);
     projections = std::move(blocks[1].matrix);
-    labels = labelsOfLine(QString::fromLatin1(labelStart, int(labelEnd - labelStart)),
-                          report.keepUsableLabelsOnly ? projections.rows : -1, report);
+    labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
 }
 
 bool isPlainAscii(const QByteArray &text)
