@@ -157,11 +157,10 @@ void classifySamples(QString testDirectory, QString modelFile)
     // Every test row is the raster read value by value, as in the data matrix, and
     // is projected uncentred; each row of the product is that row times E.
     const int t = samples.size();
-    const Matrix y = multiply(matrixFromRasters(samples), e);
-    const NearestIndex index = nearestIndex(p);
+    const std::vector<int> nearest = nearestRows(p, multiply(matrixFromRasters(samples), e));
     int successes = 0;
     for (int i = 0; i < t; ++i)
-        if (samples.at(i).label == labels.at(nearestRow(index, y.row(i))))
+        if (samples.at(i).label == labels.at(nearest[std::size_t(i)]))
             ++successes;
     const int firstReading = int(timer.elapsed());
     const float timePerImage = float(firstReading) / t;

@@ -162,6 +162,9 @@ void dotAll(const std::vector<float> &left, int leftCount, const std::vector<flo
 
 Matrix covariance(const Matrix &x)
 {
+#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
+    return covarianceReference(x);
+#endif
     // Entry (i, j) and entry (j, i) are the same sum of the same exact products, so
     // one triangle is computed and mirrored.
     const int n = rowCount(x);
@@ -177,6 +180,9 @@ Matrix covariance(const Matrix &x)
 
 Matrix multiply(const Matrix &a, const Matrix &b)
 {
+#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
+    return multiplyReference(a, b);
+#endif
     // Feature rows are mostly zeros (the background of an image). A zero times a
     // finite number is a zero, and adding a zero leaves a sum as it was, so when b
     // is finite the zeros of a are passed over; the other terms keep their order.

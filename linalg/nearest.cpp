@@ -257,3 +257,17 @@ int nearestRow(const Matrix &stored, const float *query)
         return 0;  // every distance is 0: the first row
     return nearestRow(nearestIndex(stored), query);
 }
+
+std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries)
+{
+    std::vector<int> nearest;
+#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
+    for (int q = 0; q < queries.rows; ++q)
+        nearest.push_back(nearestRowReference(stored, queries.row(q)));
+    return nearest;
+#endif
+    const NearestIndex index = nearestIndex(stored);
+    for (int q = 0; q < queries.rows; ++q)
+        nearest.push_back(nearestRow(index, queries.row(q)));
+    return nearest;
+}

@@ -33,5 +33,8 @@ struct NearestIndex {
 NearestIndex nearestIndex(const Matrix &stored);
 int nearestRow(const NearestIndex &index, const float *query);
 
+// The nearest stored row of every query row, in query order.
+std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries);
+
 // Builds the index for one query: for tests and single searches.
 int nearestRow(const Matrix &stored, const float *query);

@@ -276,6 +276,9 @@ void writeRows(QIODevice &file, const Matrix &matrix, std::vector<char> &buffer)
 
 void writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
 {
+#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
+    return writeModelFileReference(fileName, labels, components, projections);
+#endif
     // A model appears complete or not at all: the text goes to a temporary file
     // that replaces "fileName" only once it is fully written.
     QSaveFile file(fileName);
@@ -473,6 +476,9 @@ bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &
 
 bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report)
 {
+#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
+    return readModelFileReference(fileName, labels, components, projections, report);
+#endif
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
     QByteArray text;

@@ -125,6 +125,9 @@ Raster fTransformReference(const Raster &input, int h, int offsetX, int offsetY)
 
 Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
 {
+#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
+    return fTransformReference(input, h, offsetX, offsetY);
+#endif
     // The weight of a pixel is a product of a column weight and a row weight, so
     // the numerator is the column-weighted sum of row-weighted column sums. In
     // integers this is the same exact number as the direct double sum; it needs

@@ -19,15 +19,6 @@
 
 namespace {
 
-// The millisecond figures are the only parts of a report that vary between runs.
-std::string maskTimes(const QByteArray &report)
-{
-    QString text = QString::fromLatin1(report);
-    text.replace(QRegularExpression("in \\d+ms"), "in Tms");
-    text.replace(QRegularExpression("= \\d+\\.\\d{6}ms"), "= T.TTTTTTms");
-    return text.toStdString();
-}
-
 // Five classes of clearly different shapes on a 24 x 24 canvas (4 x 4 components),
 // each drawn with its strokes shifted by `shift` pixels and `thickness` wide.
 QImage shape(char kind, int shift, int thickness)

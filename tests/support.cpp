@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory)
 {
@@ -40,6 +42,7 @@ QImage greyImage(int width, int height, const std::function<int(int, int)> &valu
 
 void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format)
 {
+    QDir().mkpath(directory);
     const QString path = directory + "/" + name;
     ASSERT_TRUE(image.save(path, format)) << path.toStdString();
 }
@@ -47,6 +50,14 @@ void saveImage(const QImage &image, const QString &directory, const QString &nam
 Raster featuresOfFile(const QString &path)
 {
     return extractFeatures(QImage(path).convertToFormat(QImage::Format_ARGB32));
+}
+
+std::string maskTimes(const QByteArray &report)
+{
+    QString text = QString::fromLatin1(report);
+    text.replace(QRegularExpression("\\d+\\.\\d{6}ms"), "T.TTTTTTms");
+    text.replace(QRegularExpression("\\d+ms"), "Tms");
+    return text.toStdString();
 }
 
 QByteArray readFile(const QString &path)

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <string>
 
 struct RunResult {
     QByteArray out;
@@ -26,11 +27,15 @@ RunResult runProgram(const QString &program, const QStringList &arguments, const
 // A grey image (blue = green = red = value, opaque) whose pixel (x, y) is value(x, y).
 QImage greyImage(int width, int height, const std::function<int(int, int)> &value);
 
-// Saves `image` to directory/name and fails the test if it cannot.
+// Saves `image` to directory/name, making the directory if needed; fails the test if it cannot.
 void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format = nullptr);
 
 // The F-transform raster of `image` as the program reads it from a file.
 Raster featuresOfFile(const QString &path);
+
+// A report with its millisecond figures, the only parts that vary between runs,
+// replaced by "Tms" and "T.TTTTTTms".
+std::string maskTimes(const QByteArray &report);
 
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);

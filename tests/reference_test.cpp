@@ -1,0 +1,82 @@
+// The program against its plain build: on drawn glyphs of three sizes and on real
+// handwritten digits, both print the same reports (but the milliseconds) and
+// write byte-identical model files.
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+// Trains and classifies with both builds in their own folders, and compares.
+void expectSameRuns(const QString &train, const QString &test, const QString &work)
+{
+    const QString fastDir = work + "/fast", plainDir = work + "/plain";
+    QDir().mkpath(fastDir);
+    QDir().mkpath(plainDir);
+    const RunResult fastTrain = runSorvik({"train", train}, fastDir);
+    const RunResult plainTrain = runProgram(SORVIK_REFERENCE_EXECUTABLE, {"train", train}, plainDir);
+    EXPECT_EQ(maskTimes(plainTrain.out), maskTimes(fastTrain.out));
+    const QByteArray model = readFile(fastDir + "/trained.out");
+    ASSERT_FALSE(model.isEmpty());
+    EXPECT_TRUE(readFile(plainDir + "/trained.out") == model) << "model files differ";
+
+    const RunResult fastClass = runSorvik({"class", test, "trained.out"}, fastDir);
+    const RunResult plainClass = runProgram(SORVIK_REFERENCE_EXECUTABLE, {"class", test, "trained.out"}, plainDir);
+    EXPECT_EQ(maskTimes(plainClass.out), maskTimes(fastClass.out));
+    EXPECT_TRUE(fastClass.out.contains("succ rate: ")) << fastClass.out.constData();
+}
+
+// Random strokes on black at `side` pixels: image i of class c.
+QImage strokes(int side, int c, int i)
+{
+    std::mt19937 random(unsigned(c * 1000 + i));
+    QImage image(side, side, QImage::Format_ARGB32);
+    image.fill(qRgb(0, 0, 0));
+    const int cx = side / 2 + int(random() % 5) - 2, cy = side / 2 + int(random() % 5) - 2;
+    for (int k = 0; k < side * 4; ++k) {
+        const double t = (k + int(random() % 3)) * (0.05 + 0.03 * c);
+        const int x = cx + int(side * 0.35 * std::sin(t * (c + 1))), y = cy + int(side * 0.35 * std::cos(t * 1.7));
+        if (x >= 0 && y >= 0 && x < side && y < side)
+            image.setPixel(x, y, qRgb(0, 0, 120 + int(random() % 136)));
+    }
+    return image;
+}
+
+} // namespace
+
+TEST(Reference, AgreesOnDrawnImagesOfEverySize)
+{
+    for (int side : {28, 64, 128}) {
+        SCOPED_TRACE(side);
+        QTemporaryDir dir;
+        for (int c = 0; c < 6; ++c)
+            for (int i = 0; i < 30; ++i)
+                saveImage(strokes(side, c, i), dir.path() + (i % 5 == 4 ? "/test" : "/train"),
+                          QStringLiteral("%1-%2.png").arg(QChar('a' + c)).arg(i));
+        expectSameRuns(dir.path() + "/train", dir.path() + "/test", dir.path());
+    }
+}
+
+TEST(Reference, AgreesOnRealDigits)
+{
+    const RunResult fetch = runProgram(QStringLiteral(SORVIK_SOURCE_DIR "/scripts/fetch-digits"), {QStringLiteral(SORVIK_IMPORT_EXECUTABLE)});
+    ASSERT_EQ(0, fetch.exitCode) << fetch.out.constData();
+    const QString digits = QString::fromLocal8Bit(fetch.out).trimmed();
+    QTemporaryDir dir;
+    for (const char *set : {"train", "test"}) {  // every eighth digit
+        QDir().mkpath(dir.path() + "/" + set);
+        const QStringList names = QDir(digits + "/" + set).entryList(QDir::Files);
+        for (int i = 0; i < names.size(); i += 8)
+            QFile::link(digits + "/" + set + "/" + names[i], dir.path() + "/" + set + "/" + names[i]);
+    }
+    expectSameRuns(dir.path() + "/train", dir.path() + "/test", dir.path());
+}
