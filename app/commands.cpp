@@ -66,14 +66,15 @@ QString trainingProblem(const QString &directory, const QList<Raster> &samples, 
         const Raster &sample = samples.at(i);
         if (sample.width != first.width || sample.height != first.height)
             return QStringLiteral("cannot train: image %1 is %2 pixels; the first image of the directory, %3, is %4")
-                .arg(report.paths.at(i), sizeText(sample.sourceWidth, sample.sourceHeight), report.paths.first(),
+                .arg(samplePath(directory, report.names.at(i)), sizeText(sample.sourceWidth, sample.sourceHeight),
+                     samplePath(directory, report.names.first()),
                      sizeText(first.sourceWidth, first.sourceHeight));
     }
     return QString();
 }
 
 // Why these test samples cannot be classified with this model, or an empty string.
-QString classificationProblem(const QString &modelFile, const QList<Raster> &samples, const DirectoryReport &report,
+QString classificationProblem(const QString &directory, const QString &modelFile, const QList<Raster> &samples, const DirectoryReport &report,
                               const Matrix &e, const Matrix &p, const ModelFileReport &modelReport)
 {
     const QString problem = modelProblem(e, p, modelReport);
@@ -83,7 +84,7 @@ QString classificationProblem(const QString &modelFile, const QList<Raster> &sam
         const Raster &sample = samples.at(i);
         if (sample.width * sample.height != rowCount(e))
             return QStringLiteral("cannot classify: image %1 is %2 pixels and gives %3 features; model %4 has %5 features per image")
-                .arg(report.paths.at(i), sizeText(sample.sourceWidth, sample.sourceHeight))
+                .arg(samplePath(directory, report.names.at(i)), sizeText(sample.sourceWidth, sample.sourceHeight))
                 .arg(sample.width * sample.height)
                 .arg(modelFile)
                 .arg(rowCount(e));
@@ -144,7 +145,7 @@ void classifySamples(QString testDirectory, QString modelFile)
         return;
     }
     std::cout << "done\n";
-    const QString problem = classificationProblem(modelFile, samples, report, e, p, modelReport);
+    const QString problem = classificationProblem(testDirectory, modelFile, samples, report, e, p, modelReport);
     if (!problem.isEmpty()) {
         std::cout << problem.toStdString() << "\n";
         return;

@@ -3,9 +3,13 @@
 #include "samples/features.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -44,42 +48,72 @@ QString labelFromFileName(const QString &fileName)
     return QFileInfo(fileName).baseName().split(QStringLiteral("-"), Qt::KeepEmptyParts).first().toUpper();
 }
 
+QString samplePath(const QString &directory, const QString &name)
+{
+    // The path is used as typed: a trailing "/" doubles the separator, which is harmless.
+    return directory + QStringLiteral("/") + name;
+}
+
+QList<DirectoryEntry> listSampleDirectory(const QString &directory)
+{
+    // Files, and the broken links, pipes and devices that are listed only to be
+    // passed over with a word (opening a pipe could hang); no hidden files and no
+    // sub-directories. The iterator keeps no listing of its own.
+    QList<DirectoryEntry> entries;
+    QDirIterator it(directory, QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const Entry kind = info.isFile() ? Entry::File : (info.isSymLink() && !info.exists() ? Entry::BrokenLink : Entry::Special);
+        entries.append({info.fileName(), kind});
+    }
+    // Name order ignoring case: names compared code unit by code unit once
+    // lower-cased; names equal that way in their own code unit order.
+    std::vector<std::pair<QString, int>> keys;
+    keys.reserve(std::size_t(entries.size()));
+    for (int i = 0; i < entries.size(); ++i)
+        keys.emplace_back(entries.at(i).name.toLower(), i);
+    std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
+        const int order = a.first.compare(b.first);
+        return order != 0 ? order < 0 : entries.at(a.second).name.compare(entries.at(b.second).name) < 0;
+    });
+    QList<DirectoryEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const auto &key : keys)
+        sorted.append(entries.at(key.second));
+    return sorted;
+}
+
 void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report)
 {
-    // Files in name order, ignoring case. Broken links, pipes and devices are
-    // listed too, only to be passed over with a word: opening a pipe could hang.
-    const QDir dir(directory, QString(), QDir::Name | QDir::IgnoreCase, QDir::Files | QDir::System | QDir::NoDotAndDotDot);
-    const auto skip = [&](const QString &path, const QString &reason) {
+    const auto skip = [&](const QString &name, const QString &reason) {
         if (report)
-            report->skipped.append({path, reason});
+            report->skipped.append({samplePath(directory, name), reason});
     };
-    for (const QString &name : dir.entryList()) {
-        // The path is used as typed: a trailing "/" doubles the separator, which is harmless.
-        const QString path = directory + QStringLiteral("/") + name;
-        const QFileInfo info(path);
-        if (!info.isFile()) {
-            skip(path, info.isSymLink() && !info.exists() ? QStringLiteral("is a link to nothing") : QStringLiteral("is not a regular file"));
+    for (const DirectoryEntry &entry : listSampleDirectory(directory)) {
+        if (entry.kind != Entry::File) {
+            skip(entry.name, entry.kind == Entry::BrokenLink ? QStringLiteral("is a link to nothing") : QStringLiteral("is not a regular file"));
             continue;
         }
         QString failure;
-        const QImage image = loadImage(path, failure);
+        const QImage image = loadImage(samplePath(directory, entry.name), failure);
         if (image.isNull()) {
-            skip(path, failure);
+            skip(entry.name, failure);
             continue;
         }
         Raster raster = extractFeatures(image);
         if (raster.width == 0 || raster.height == 0) {
             const int least = 2 * transformH + std::max(transformOffsetX, transformOffsetY) + 1;
-            skip(path, QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(image.width()).arg(image.height()).arg(least));
+            skip(entry.name, QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(image.width()).arg(image.height()).arg(least));
             continue;
         }
-        raster.label = labelFromFileName(name);
+        raster.label = labelFromFileName(entry.name);
         if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r'))) {
-            skip(path, QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold"));
+            skip(entry.name, QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold"));
             continue;
         }
         if (report)
-            report->paths.append(path);
+            report->names.append(entry.name);
         samples.append(std::move(raster));
     }
 }

@@ -15,9 +15,24 @@ struct SkippedFile {
 // What the reader did beyond the samples: the file of every sample, and the
 // files it passed over.
 struct DirectoryReport {
-    QStringList paths;  // paths[i] is the file of the i-th appended sample
+    QStringList names;  // names[i] is the file name of the i-th appended sample
     QList<SkippedFile> skipped;
 };
+
+// An entry of a sample directory: a file, or something listed only to be passed over.
+enum class Entry { File, BrokenLink, Special };
+struct DirectoryEntry {
+    QString name;
+    Entry kind;
+};
+
+// The entries of a sample directory in case-insensitive name order (names equal
+// but for case in code unit order): files and links to files, broken links,
+// pipes, sockets and devices; no hidden entries, no sub-directories.
+QList<DirectoryEntry> listSampleDirectory(const QString &directory);
+
+// The path of a file of a sample directory: directory + "/" + name.
+QString samplePath(const QString &directory, const QString &name);
 
 // Images larger than this many pixels are not decoded.
 constexpr qint64 maxImagePixels = qint64(1) << 26;

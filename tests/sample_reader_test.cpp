@@ -68,3 +68,16 @@ TEST(SampleReader, LabelsComeFromTheBaseNameUpToTheFirstDash)
     EXPECT_EQ(QString::fromUtf8("SS"), labelFromFileName(QString::fromUtf8("\xc3\x9f-1.png")));  // full Unicode upper case
     EXPECT_EQ(QString::fromUtf8("\xc3\x89"), labelFromFileName(QString::fromUtf8("\xc3\xa9-1.png")));
 }
+
+TEST(SampleReader, ListsInTheOrderOfQtsCaseInsensitiveSort)
+{
+    QTemporaryDir dir;
+    const QStringList names = QString::fromUtf8("b A a_ a- a. a0 Z9 z10 _x ~y [q Ä-1 ä_2 é E Ω-3 ω_4 İ ß-5 1 10 9 x-1.PNG X-2.png y.tar.gz").split(" ");
+    for (const QString &name : names)
+        writeFile(dir.path() + "/" + name, "not an image");
+    QStringList listed;
+    for (const DirectoryEntry &entry : listSampleDirectory(dir.path()))
+        listed << entry.name;
+    const QDir qtDir(dir.path(), QString(), QDir::Name | QDir::IgnoreCase, QDir::Files | QDir::NoDotAndDotDot);
+    EXPECT_EQ(qtDir.entryList(), listed);
+}

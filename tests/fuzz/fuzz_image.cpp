@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QList<Raster> samples;
     DirectoryReport report;
     readSampleDirectory(directory, samples, &report);
-    if (samples.size() + report.skipped.size() != 1 || report.paths.size() != samples.size())
+    if (samples.size() + report.skipped.size() != 1 || report.names.size() != samples.size())
         std::abort();
     for (const Raster &sample : samples) {
         if (sample.width <= 0 || sample.height <= 0 || sample.data.size() != std::size_t(sample.width) * std::size_t(sample.height)
