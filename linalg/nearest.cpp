@@ -98,8 +98,21 @@ struct Best {
 // smallest distance whose rounding is trusted.
 float threshold(const Best &best, double shrink)
 {
-    return std::nextafter(float(std::max(double(best.distance), 1e-30) / shrink), INFINITY);
+    // The margin 2^-20 covers the rounding of the quotient to float.
+    return float(std::max(double(best.distance), 1e-30) / shrink * (1 + 0x1p-20));
 }
+
+// Whether every lane is above the limit (a lane that is not a number is not).
+inline bool allAbove(Floats values, float limit)
+{
+    using Ints = int __attribute__((vector_size(NearestIndex::lanes * sizeof(int))));
+    const Ints above = values > limit;  // -1 where true
+    int all = -1;
+    for (int l = 0; l < NearestIndex::lanes; ++l)
+        all &= above[l];
+    return all != 0;
+}
+
 
 // The distance of one packed row as the plain scan forms it.
 double exactDistance(const float *values, int width, const double *query)
@@ -131,10 +144,7 @@ void searchBlock(const float *block, const int *rows, int width, const float *qu
         const Floats difference = values - query[j];
         estimate += difference * difference;
         if ((j & 3) == 3) {
-            bool someCanWin = false;
-            for (int l = 0; l < lanes; ++l)
-                someCanWin |= !(estimate[l] > limit);
-            if (!someCanWin)
+            if (allAbove(estimate, limit))
                 return;
         }
     }
