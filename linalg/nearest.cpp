@@ -113,7 +113,6 @@ inline bool allAbove(Floats values, float limit)
     return all != 0;
 }
 
-
 // The distance of one packed row as the plain scan forms it.
 double exactDistance(const float *values, int width, const double *query)
 {

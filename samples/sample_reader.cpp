@@ -2,6 +2,7 @@
 
 #include "samples/features.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -9,7 +10,13 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cerrno>
+#include <limits>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,10 +30,10 @@ QString loadFailure(QImageReader::ImageReaderError error)
     }
 }
 
-// The image of `path` as 32-bit ARGB, or a null image and the reason.
-QImage loadImage(const QString &path, QString &failure)
+// Decodes with the reader, refusing sizes that would take more memory than any
+// sample image should.
+QImage decode(QImageReader &reader, QString &failure)
 {
-    QImageReader reader(path);
     const QSize announced = reader.size();
     if (announced.isValid() && qint64(announced.width()) * announced.height() > maxImagePixels) {
         failure = QStringLiteral("is %1 x %2 pixels; images of at most %3 pixels are read")
@@ -41,7 +48,66 @@ QImage loadImage(const QString &path, QString &failure)
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
+// The bytes of a regular file, read with four system calls (QFile takes eleven).
+bool readBytes(const QString &path, QByteArray &bytes, QString &failure)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        failure = errno == EACCES ? QStringLiteral("cannot be read (no permission?)") : QStringLiteral("cannot be opened");
+        return false;
+    }
+    struct stat info;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size < std::numeric_limits<int>::max() / 2;
+    if (ok) {
+        // One byte more than the size, to notice a file that grew meanwhile.
+        bytes.resize(int(info.st_size) + 1);
+        qint64 total = 0;
+        for (ssize_t got; total < bytes.size() && (got = ::read(fd, bytes.data() + total, std::size_t(bytes.size() - total))) != 0;) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                ok = false;
+                break;
+            }
+            total += got;
+        }
+        bytes.resize(int(total));
+    }
+    ::close(fd);
+    if (!ok)
+        failure = QStringLiteral("cannot be read");
+    return ok;
+}
+
 } // namespace
+
+QImage loadSampleImageReference(const QString &path, QString &failure)
+{
+    QImageReader reader(path);
+    return decode(reader, failure);
+}
+
+QImage loadSampleImage(const QString &path, QString &failure)
+{
+    // The file is read whole and decoded from memory, the handler chosen as Qt
+    // chooses it for the file itself: the one of the suffix when it can read the
+    // content, otherwise whichever recognises the content.
+    QByteArray bytes;
+    if (!readBytes(path, bytes, failure))
+        return QImage();
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
+    if (!suffix.isEmpty()) {
+        QImageReader bySuffix(&buffer, suffix);
+        if (bySuffix.canRead())
+            return decode(bySuffix, failure);
+        buffer.seek(0);
+    }
+    QImageReader byContent(&buffer);
+    return decode(byContent, failure);
+}
+
 
 QString labelFromFileName(const QString &fileName)
 {
@@ -96,7 +162,7 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
             continue;
         }
         QString failure;
-        const QImage image = loadImage(samplePath(directory, entry.name), failure);
+        const QImage image = loadSampleImage(samplePath(directory, entry.name), failure);
         if (image.isNull()) {
             skip(entry.name, failure);
             continue;

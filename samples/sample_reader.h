@@ -2,6 +2,7 @@
 
 #include "samples/raster.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,14 @@ struct DirectoryEntry {
 // but for case in code unit order): files and links to files, broken links,
 // pipes, sockets and devices; no hidden entries, no sub-directories.
 QList<DirectoryEntry> listSampleDirectory(const QString &directory);
+
+// The image of a sample file as 32-bit ARGB, loaded without a format hint, or a
+// null image and the reason ("is a damaged or truncated image").
+QImage loadSampleImage(const QString &path, QString &failure);
+
+// The same through QImageReader on the file itself: the reference that the
+// faster loading from memory is tested against.
+QImage loadSampleImageReference(const QString &path, QString &failure);
 
 // The path of a file of a sample directory: directory + "/" + name.
 QString samplePath(const QString &directory, const QString &name);
