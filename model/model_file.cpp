@@ -284,11 +284,8 @@ void writeModelFile(const QString &fileName, const LabelList &labels, const Matr
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         return;
-    QByteArray labelLine;
-    for (const QString &label : labels)
-        labelLine.append(label.toLocal8Bit()).append(';');
-    labelLine.append('\n');
-    file.write(labelLine);
+    // The label line is encoded at once, as a text stream encodes all it is given.
+    file.write((labels.isEmpty() ? QString() : labels.join(QLatin1Char(';')) + QLatin1Char(';')).toLocal8Bit() + '\n');
     std::vector<char> buffer(std::size_t(1) << 16);
     writeRows(file, components, buffer);
     file.write("\n", 1);
