@@ -50,9 +50,12 @@ struct Builder {
         const int width = index.width;
         const int node = int(index.nodes.size());
         index.nodes.emplace_back();
-        index.boxes.resize(index.boxes.size() + 2 * std::size_t(width));
-        float *low = index.boxes.data() + std::size_t(node) * 2 * width;
-        float *high = low + width;
+        const int boxWidth = index.boxWidth;
+        index.boxes.resize(index.boxes.size() + 2 * std::size_t(boxWidth));
+        float *low = index.boxes.data() + std::size_t(node) * 2 * boxWidth;
+        float *high = low + boxWidth;
+        std::fill(low + width, low + boxWidth, -INFINITY);  // padding that never adds a gap
+        std::fill(high + width, high + boxWidth, INFINITY);
         std::copy_n(stored.row(order[first]), width, low);
         std::copy_n(stored.row(order[first]), width, high);
         for (int i = first + 1; i < last; ++i) {
@@ -102,15 +105,18 @@ float threshold(const Best &best, double shrink)
     return float(std::max(double(best.distance), 1e-30) / shrink * (1 + 0x1p-20));
 }
 
-// Whether every lane is above the limit (a lane that is not a number is not).
+// Whether every lane is above the limit (a lane that is not a number is not):
+// the comparison masks are folded in halves, so the test stays in vector registers.
 inline bool allAbove(Floats values, float limit)
 {
-    using Ints = int __attribute__((vector_size(NearestIndex::lanes * sizeof(int))));
+    static_assert(NearestIndex::lanes == 16, "the fold below is written for 16 lanes");
+    using Ints = int __attribute__((vector_size(16 * sizeof(int))));
+    using Eight = int __attribute__((vector_size(8 * sizeof(int))));
+    using Four = int __attribute__((vector_size(4 * sizeof(int))));
     const Ints above = values > limit;  // -1 where true
-    int all = -1;
-    for (int l = 0; l < NearestIndex::lanes; ++l)
-        all &= above[l];
-    return all != 0;
+    const Eight eight = __builtin_shufflevector(above, above, 0, 1, 2, 3, 4, 5, 6, 7) & __builtin_shufflevector(above, above, 8, 9, 10, 11, 12, 13, 14, 15);
+    const Four four = __builtin_shufflevector(eight, eight, 0, 1, 2, 3) & __builtin_shufflevector(eight, eight, 4, 5, 6, 7);
+    return (four[0] & four[1] & four[2] & four[3]) != 0;
 }
 
 // The distance of one packed row as the plain scan forms it.
@@ -159,16 +165,16 @@ void searchBlock(const float *block, const int *rows, int width, const float *qu
 }
 
 // The squared distance from the query to a box, lowest values first, then
-// highest; summed in eight partial sums (the order of a bound does not matter).
+// highest, each a whole number of eight values (padded); summed in eight partial
+// sums (the order of a bound does not matter).
 __attribute__((target_clones("avx512f", "avx2", "default")))
-double boxGap(const float *box, int width, const double *query)
+double boxGap(const float *box, int boxWidth, const double *query)
 {
     using Eight = double __attribute__((vector_size(8 * sizeof(double))));
     using EightFloats = float __attribute__((vector_size(8 * sizeof(float))));
-    const float *low = box, *high = box + width;
+    const float *low = box, *high = box + boxWidth;
     Eight sums = {};
-    int j = 0;
-    for (; j + 8 <= width; j += 8) {
+    for (int j = 0; j < boxWidth; j += 8) {
         EightFloats l, h;
         Eight q;
         __builtin_memcpy(&l, low + j, sizeof l);
@@ -181,10 +187,6 @@ double boxGap(const float *box, int width, const double *query)
     double sum = 0;
     for (int k = 0; k < 8; ++k)
         sum += sums[k];
-    for (; j < width; ++j) {
-        const double gap = std::max(double(low[j]) - query[j], 0.0) + std::max(query[j] - double(high[j]), 0.0);
-        sum += gap * gap;
-    }
     return sum;
 }
 
@@ -196,7 +198,10 @@ struct Search {
     Best best;
 
     // A lower bound of the distance of every row in the node's box.
-    double bound(int node) const { return boxGap(index.boxes.data() + std::size_t(node) * 2 * index.width, index.width, queryWide) * shrink; }
+    double bound(int node) const
+    {
+        return boxGap(index.boxes.data() + std::size_t(node) * 2 * index.boxWidth, index.boxWidth, queryWide) * shrink;
+    }
     // Bounds below 1e-30 are not trusted: near the subnormal floats the rounding
     // of the sum is no longer relative.
     bool farther(double bound) const { return bound > 1e-30 && bound > double(best.distance); }
@@ -230,6 +235,7 @@ NearestIndex nearestIndex(const Matrix &stored)
     constexpr int lanes = NearestIndex::lanes;
     NearestIndex index;
     index.width = stored.columns;
+    index.boxWidth = (stored.columns + 7) / 8 * 8;
     std::vector<int> order;
     for (int r = 0; r < stored.rows; ++r) {
         const float *row = stored.row(r);
@@ -249,7 +255,7 @@ int nearestRow(const NearestIndex &index, const float *query)
 {
     if (index.nodes.empty())
         return 0;
-    std::vector<double> q(std::size_t(index.width));
+    std::vector<double> q(std::size_t(index.boxWidth));  // padded with zeros
     for (int j = 0; j < index.width; ++j) {
         if (!std::isfinite(query[j]))
             return 0;  // every distance is infinite or not a number

@@ -17,7 +17,7 @@ int nearestRowReference(const Matrix &stored, const float *query);
 // leaves of up to `leafRows` rows, packed value by value in blocks of `lanes` rows.
 struct NearestIndex {
     static constexpr int lanes = 16;
-    static constexpr int leafRows = 64;
+    static constexpr int leafRows = 128;
     struct Node {
         int firstBlock = 0;  // a leaf's blocks; an inner node has none
         int endBlock = 0;
@@ -25,7 +25,8 @@ struct NearestIndex {
     };
     int width = 0;               // values per row
     std::vector<Node> nodes;     // nodes[0] is the root
-    std::vector<float> boxes;    // node n: lowest values at n * 2 * width, highest after them
+    int boxWidth = 0;            // values per box side: width rounded up to a multiple of 8
+    std::vector<float> boxes;    // node n: lowest values at n * 2 * boxWidth, highest after them
     std::vector<float> blocks;   // block b, value j, lane l at (b * width + j) * lanes + l
     std::vector<int> rows;       // stored row of every lane; padding lanes hold INT_MAX
 };
