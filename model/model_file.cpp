@@ -328,8 +328,9 @@ struct RowCollector {
     Matrix matrix;
     ModelFileReport &report;
 
-    float *startRow(int length, int line)
+    void append(const std::vector<float> &values, int line)
     {
+        const int length = int(values.size());
         if (matrix.rows == 0) {
             matrix.columns = length;
         } else if (length != matrix.columns && report.raggedLine == 0) {
@@ -337,13 +338,11 @@ struct RowCollector {
             report.raggedLength = length;
             report.expectedLength = matrix.columns;
         }
+        const int kept = std::min(length, matrix.columns);
+        matrix.values.insert(matrix.values.end(), values.begin(), values.begin() + kept);
+        matrix.values.insert(matrix.values.end(), std::size_t(matrix.columns - kept), 0.0f);
         ++matrix.rows;
-        matrix.values.resize(std::size_t(matrix.rows) * std::size_t(matrix.columns), 0.0f);
-        return matrix.row(matrix.rows - 1);
-    }
-    void check(const float *row, int line)
-    {
-        if (report.nonFiniteLine == 0 && !std::all_of(row, row + matrix.columns, [](float v) { return std::isfinite(v); }))
+        if (report.nonFiniteLine == 0 && !std::all_of(values.begin(), values.begin() + kept, [](float v) { return std::isfinite(v); }))
             report.nonFiniteLine = line;
     }
 };
@@ -363,27 +362,43 @@ LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
     return labels;
 }
 
-// Reads the file whole, up to the size limit (a device without end is cut there),
-// and drops every carriage return, as reading in text mode does.
-bool readModelText(const QString &fileName, QByteArray &text, ModelFileReport &report)
+// The whole text of a model file, up to the size limit, without its carriage
+// returns (as reading in text mode drops them). A regular file is mapped, not
+// copied, so `text` may point into it while `file` lives.
+struct ModelText {
+    QFile file;
+    QByteArray text;
+};
+
+bool openModelText(const QString &fileName, ModelText &model, ModelFileReport &report)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    model.file.setFileName(fileName);
+    if (!model.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
-    // A regular file is read at once; a pipe or device in pieces until it ends.
-    qint64 piece = file.isSequential() ? qint64(1) << 16 : std::max<qint64>(file.size(), 1);
-    while (text.size() <= maxModelBytes) {
-        const QByteArray chunk = file.read(std::min(maxModelBytes + 1 - text.size(), piece));
-        if (chunk.isEmpty())
-            break;
-        text.append(chunk);
-        piece = qint64(1) << 16;
+    QByteArray &text = model.text;
+    const qint64 size = model.file.isSequential() ? -1 : model.file.size();
+    const uchar *mapped = size > 0 && size <= maxModelBytes ? model.file.map(0, size) : nullptr;
+    if (mapped) {
+        text = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size));
+    } else {
+        // A pipe or device is read in pieces until it ends, or until it is too long.
+        while (text.size() <= maxModelBytes) {
+            const qint64 start = text.size();
+            text.resize(int(std::min(start + (qint64(1) << 16), maxModelBytes + 1)));
+            const qint64 got = model.file.read(text.data() + start, text.size() - start);
+            text.resize(int(start + std::max<qint64>(got, 0)));
+            if (got <= 0)
+                break;
+        }
     }
-    report.tooLarge = text.size() > maxModelBytes;
+    report.tooLarge = size > maxModelBytes || text.size() > maxModelBytes;
     if (report.tooLarge)
         text.clear();
-    if (std::memchr(text.constData(), '\r', std::size_t(text.size())))
-        text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));
+    if (std::memchr(text.constData(), '\r', std::size_t(text.size()))) {
+        QByteArray copy(text.constData(), text.size());
+        copy.resize(int(std::remove(copy.begin(), copy.end(), '\r') - copy.begin()));
+        text = copy;
+    }
     return true;
 }
 
@@ -401,11 +416,10 @@ void parseModelTextReference(const QByteArray &text, LabelList &labels, Matrix &
             block = 1;
             continue;
         }
-        RowCollector &rows = blocks[block];
-        float *row = rows.startRow(pieces.size() - 1, line);
-        for (int c = 0; c < pieces.size() - 1 && c < rows.matrix.columns; ++c)
-            row[c] = pieces.at(c).toFloat();
-        rows.check(row, line);
+        std::vector<float> values;
+        for (int c = 0; c < pieces.size() - 1; ++c)
+            values.push_back(pieces.at(c).toFloat());
+        blocks[block].append(values, line);
     }
     components = std::move(blocks[0].matrix);
     projections = std::move(blocks[1].matrix);
@@ -443,10 +457,7 @@ void parseModelText(const QByteArray &text, LabelList &labels, Matrix &component
             block = 1;
             continue;
         }
-        RowCollector &rows = blocks[block];
-        float *row = rows.startRow(int(values.size()), line);
-        std::copy_n(values.begin(), std::min<std::size_t>(values.size(), std::size_t(rows.matrix.columns)), row);
-        rows.check(row, line);
+        blocks[block].append(values, line);
     }
     components = std::move(blocks[0].matrix);
     projections = std::move(blocks[1].matrix);
@@ -464,10 +475,10 @@ bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &
 {
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
-    QByteArray text;
-    if (!readModelText(fileName, text, r))
+    ModelText model;
+    if (!openModelText(fileName, model, r))
         return false;
-    parseModelTextReference(text, labels, components, projections, r);
+    parseModelTextReference(model.text, labels, components, projections, r);
     return true;
 }
 
@@ -478,15 +489,15 @@ bool readModelFile(const QString &fileName, LabelList &labels, Matrix &component
 #endif
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
-    QByteArray text;
-    if (!readModelText(fileName, text, r))
+    ModelText model;
+    if (!openModelText(fileName, model, r))
         return false;
     // Plain ASCII is parsed here directly; anything else (a byte-order mark,
     // labels in another script) is decoded by the text stream itself.
-    if (isPlainAscii(text))
-        parseModelText(text, labels, components, projections, r);
+    if (isPlainAscii(model.text))
+        parseModelText(model.text, labels, components, projections, r);
     else
-        parseModelTextReference(text, labels, components, projections, r);
+        parseModelTextReference(model.text, labels, components, projections, r);
     return true;
 }
 
