@@ -107,7 +107,7 @@ float threshold(const Best &best, double shrink)
 
 // Whether every lane is above the limit (a lane that is not a number is not):
 // the comparison masks are folded in halves, so the test stays in vector registers.
-inline bool allAbove(Floats values, float limit)
+inline bool allAbove(const Floats &values, float limit)
 {
     static_assert(NearestIndex::lanes == 16, "the fold below is written for 16 lanes");
     using Ints = int __attribute__((vector_size(16 * sizeof(int))));
