@@ -1,6 +1,8 @@
 // Matrix operations: the worked examples, exact symmetry, and the fast kernels
 // against the plain loops bit for bit on random and adversarial data.
 
+#include "support.h"
+
 #include "linalg/matrix.h"
 
 #include <gtest/gtest.h>
@@ -11,17 +13,6 @@
 #include <random>
 
 namespace {
-
-Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)
-{
-    Matrix m;
-    for (const auto &row : rows) {
-        m.columns = int(row.size());
-        m.values.insert(m.values.end(), row.begin(), row.end());
-        ++m.rows;
-    }
-    return m;
-}
 
 bool sameBits(const Matrix &a, const Matrix &b)
 {

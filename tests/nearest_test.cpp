@@ -1,6 +1,8 @@
 // The nearest-neighbour search: its tie, NaN and start rules, and the fast search
 // against the plain scan on random and adversarial stored rows.
 
+#include "support.h"
+
 #include "linalg/nearest.h"
 
 #include <gtest/gtest.h>
@@ -11,17 +13,6 @@
 
 namespace {
 
-Matrix rowsOf(std::initializer_list<std::initializer_list<float>> rows)
-{
-    Matrix m;
-    for (const auto &row : rows) {
-        m.columns = int(row.size());
-        m.values.insert(m.values.end(), row.begin(), row.end());
-        ++m.rows;
-    }
-    return m;
-}
-
 using Search = int (*)(const Matrix &, const float *);
 const Search searches[] = {nearestRowReference, nearestRow};
 
@@ -31,8 +22,8 @@ TEST(NearestRow, TakesTheEarliestOfEqualRows)
 {
     const float query[] = {1, 1};
     for (Search search : searches) {
-        EXPECT_EQ(1, search(rowsOf({{5, 5}, {0, 1}, {2, 1}, {1, 0}}), query));
-        EXPECT_EQ(2, search(rowsOf({{5, 5}, {9, 9}, {1, 1}, {1, 1}}), query));
+        EXPECT_EQ(1, search(matrixOf({{5, 5}, {0, 1}, {2, 1}, {1, 0}}), query));
+        EXPECT_EQ(2, search(matrixOf({{5, 5}, {9, 9}, {1, 1}, {1, 1}}), query));
     }
 }
 
@@ -41,8 +32,8 @@ TEST(NearestRow, NeverTakesADistanceThatIsNotANumber)
     const float query[] = {0, 0};
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (Search search : searches) {
-        EXPECT_EQ(2, search(rowsOf({{nan, 0}, {3, nan}, {4, 4}, {nan, nan}}), query));
-        EXPECT_EQ(0, search(rowsOf({{nan, 0}, {nan, 0}}), query));
+        EXPECT_EQ(2, search(matrixOf({{nan, 0}, {3, nan}, {4, 4}, {nan, nan}}), query));
+        EXPECT_EQ(0, search(matrixOf({{nan, 0}, {nan, 0}}), query));
     }
 }
 
@@ -51,8 +42,8 @@ TEST(NearestRow, StartsFromNineTimesTenToTheThirty)
     const float query[] = {0};
     for (Search search : searches) {
         // Both distances are at least 9e30 (one overflows to infinity): row 0 stays.
-        EXPECT_EQ(0, search(rowsOf({{4e15f}, {3.0e15f}, {1e30f}}), query));
-        EXPECT_EQ(1, search(rowsOf({{4e15f}, {2.9e15f}}), query));
+        EXPECT_EQ(0, search(matrixOf({{4e15f}, {3.0e15f}, {1e30f}}), query));
+        EXPECT_EQ(1, search(matrixOf({{4e15f}, {2.9e15f}}), query));
         EXPECT_EQ(0, search(Matrix(0, 1), query));
     }
 }
@@ -64,7 +55,7 @@ TEST(NearestRow, SumsTermsInFloatAfterFormingThemInDouble)
     const float t = std::ldexp(1.0f, -12);
     const float query[] = {0, 0, 0, 0, 0};
     for (Search search : searches)
-        EXPECT_EQ(1, search(rowsOf({{1, 2 * t, 0, 0, 0}, {1, t, t, t, t}}), query));
+        EXPECT_EQ(1, search(matrixOf({{1, 2 * t, 0, 0, 0}, {1, t, t, t, t}}), query));
 }
 
 TEST(NearestRow, FastSearchEqualsThePlainScan)

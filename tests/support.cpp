@@ -52,6 +52,17 @@ Raster featuresOfFile(const QString &path)
     return extractFeatures(QImage(path).convertToFormat(QImage::Format_ARGB32));
 }
 
+Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)
+{
+    Matrix m;
+    for (const auto &row : rows) {
+        m.columns = int(row.size());
+        m.values.insert(m.values.end(), row.begin(), row.end());
+        ++m.rows;
+    }
+    return m;
+}
+
 std::string maskTimes(const QByteArray &report)
 {
     QString text = QString::fromLatin1(report);

@@ -2,6 +2,7 @@
 
 // Helpers shared by the tests: running the built program, and writing images.
 
+#include "linalg/matrix.h"
 #include "samples/raster.h"
 
 #include <QByteArray>
@@ -32,6 +33,9 @@ void saveImage(const QImage &image, const QString &directory, const QString &nam
 
 // The F-transform raster of `image` as the program reads it from a file.
 Raster featuresOfFile(const QString &path);
+
+// A matrix written out row by row: matrixOf({{1, 2}, {3, 4}}).
+Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows);
 
 // A report with its millisecond figures, the only parts that vary between runs,
 // replaced by "Tms" and "T.TTTTTTms".

@@ -1,6 +1,7 @@
 // Fuzz target: any bytes as the one file of a sample directory, through listing,
 // decoding, conversion and the F-transform. A sample that comes out must be a
-// whole, labelled raster; a file that does not must be named with a reason.
+// whole, labelled raster; a file that does not must be named with a reason; and
+// under any suffix, loading from memory must decide as Qt's loading of the file.
 
 #include "samples/sample_reader.h"
 
@@ -44,5 +45,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const SkippedFile &skipped : report.skipped)
         if (skipped.reason.isEmpty())
             std::abort();
+    // Loading from memory decides as Qt's loading of the file does. (Pixels are not
+    // compared: Qt leaves the missing rows of a truncated BMP uninitialised.)
+    for (const char *suffix : {"png", "jpg", "bmp", "gif", "tga", "img"}) {
+        const QString path = directory + "/b-1." + suffix;
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            std::abort();
+        file.write(reinterpret_cast<const char *>(data), qint64(size));
+        file.close();
+        QString failure, referenceFailure;
+        const QImage image = loadSampleImage(path, failure);
+        const QImage reference = loadSampleImageReference(path, referenceFailure);
+        if (image.size() != reference.size() || failure != referenceFailure)
+            std::abort();
+        QFile::remove(path);
+    }
     return 0;
 }
