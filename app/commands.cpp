@@ -11,15 +11,6 @@
 
 #include <iostream>
 
-namespace {
-
-void printSize(const char *name, const Matrix &matrix)
-{
-    std::cout << name << " matrix size: " << rowCount(matrix) << " x " << columnCount(matrix) << "\n";
-}
-
-} // namespace
-
 void printUsage(const char *programPath)
 {
     std::cout << "Usage:\n"
@@ -34,6 +25,11 @@ void printUsage(const char *programPath)
 }
 
 namespace {
+
+void printSize(const char *name, const Matrix &matrix)
+{
+    std::cout << name << " matrix size: " << rowCount(matrix) << " x " << columnCount(matrix) << "\n";
+}
 
 // Reads a sample directory between "reading images...\t" and "done\n", then names
 // every file it passed over, one line each.
