@@ -43,8 +43,9 @@ QImage loadSampleImageReference(const QString &path, QString &failure);
 // The path of a file of a sample directory: directory + "/" + name.
 QString samplePath(const QString &directory, const QString &name);
 
-// Images larger than this many pixels are not decoded.
-constexpr qint64 maxImagePixels = qint64(1) << 26;
+// Images larger than this many pixels (4096 x 4096) are not decoded: a few bytes
+// of a file can announce a size that would take gigabytes.
+constexpr qint64 maxImagePixels = qint64(1) << 24;
 
 // The class label of a sample file: the base name up to its first "-", upper-cased.
 QString labelFromFileName(const QString &fileName);
