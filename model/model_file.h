@@ -13,7 +13,7 @@ using LabelList = QStringList;
 // rows; every item followed by ";". Numbers are written as a default QTextStream
 // writes a float: 6 significant digits, %g-like, ties away from zero, no "-0".
 
-// Writes `value` as a default QTextStream does into `out` (at least 16 bytes);
+// Writes `value` as a default QTextStream does into `out` (at least 24 bytes);
 // returns the number of characters written.
 int formatModelNumber(float value, char *out);
 QByteArray formatModelNumberReference(float value);
