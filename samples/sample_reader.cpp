@@ -57,7 +57,12 @@ bool readBytes(const QString &path, QByteArray &bytes, QString &failure)
         return false;
     }
     struct stat info;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size < std::numeric_limits<int>::max() / 2;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (ok && info.st_size > maxImageFileBytes) {
+        ::close(fd);
+        failure = QStringLiteral("is %1 bytes; image files of at most %2 bytes are read").arg(qint64(info.st_size)).arg(maxImageFileBytes);
+        return false;
+    }
     if (ok) {
         // One byte more than the size, to notice a file that grew meanwhile.
         bytes.resize(int(info.st_size) + 1);

@@ -47,6 +47,9 @@ QString samplePath(const QString &directory, const QString &name);
 // of a file can announce a size that would take gigabytes.
 constexpr qint64 maxImagePixels = qint64(1) << 24;
 
+// Files larger than this are not read: no image of the size above needs more.
+constexpr qint64 maxImageFileBytes = qint64(1) << 28;
+
 // The class label of a sample file: the base name up to its first "-", upper-cased.
 QString labelFromFileName(const QString &fileName);
 

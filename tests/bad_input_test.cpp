@@ -134,6 +134,13 @@ const std::vector<Case> &cases()
              writeFile(d + "/train/c-1.png", pngHeader(100000, 100000));
          },
          {"train", "train"}, "skipped train/c-1.png: is 100000 x 100000 pixels; images of at most 16777216 pixels are read\n", false},
+        {"huge file",
+         [](const QString &d) {
+             pair(d + "/train");
+             writeFile(d + "/train/c-1.png", "");
+             QFile::resize(d + "/train/c-1.png", 300000000);  // sparse: no disk used
+         },
+         {"train", "train"}, "skipped train/c-1.png: is 300000000 bytes; image files of at most 268435456 bytes are read\n", false},
         {"separator in a class name",
          [](const QString &d) {
              pair(d + "/train");
