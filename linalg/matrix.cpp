@@ -66,8 +66,6 @@ Matrix multiplyReference(const Matrix &a, const Matrix &b)
 
 // The fast kernels keep the order of every sum (row by row, in long double) and
 // only run several independent sums at once, so the x87 unit can overlap them.
-// Each inner step loads RowBlock + ColumnBlock values and forms every product
-// between the two groups.
 namespace {
 
 // Copies the columns of `x` into rows, so that a column can be read in sequence.
@@ -80,82 +78,30 @@ std::vector<float> transposed(const Matrix &x)
     return t;
 }
 
-// sum[a][b] = the long double sum over t < length of left[a][t] * right[b][t].
-// Inlined, so that the sums stay in registers of the x87 unit.
-template <int RowBlock, int ColumnBlock>
-__attribute__((always_inline)) inline void dotBlock(const float *const *left, const float *const *right, int length,
-                                                    long double (&sum)[RowBlock][ColumnBlock])
+// The long double sums over t < n of a[t] * b[k][t] for four columns b[k] at
+// once; inlined, so that the four sums stay in registers of the x87 unit.
+__attribute__((always_inline)) inline void dotFour(const float *a, const float *const (&b)[4], int n, long double (&sums)[4])
 {
-    const float *l[RowBlock];
-    const float *r[ColumnBlock];
-    long double s[RowBlock][ColumnBlock];
-    for (int a = 0; a < RowBlock; ++a) {
-        l[a] = left[a];
-        for (int b = 0; b < ColumnBlock; ++b)
-            s[a][b] = 0;
+    long double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    for (int t = 0; t < n; ++t) {
+        const long double x = a[t];
+        s0 += x * b[0][t];
+        s1 += x * b[1][t];
+        s2 += x * b[2][t];
+        s3 += x * b[3][t];
     }
-    for (int b = 0; b < ColumnBlock; ++b)
-        r[b] = right[b];
-    for (int t = 0; t < length; ++t) {
-        long double x[RowBlock];
-        for (int a = 0; a < RowBlock; ++a)
-            x[a] = l[a][t];
-        for (int b = 0; b < ColumnBlock; ++b) {
-            const long double y = r[b][t];
-            for (int a = 0; a < RowBlock; ++a)
-                s[a][b] += x[a] * y;
-        }
-    }
-    for (int a = 0; a < RowBlock; ++a)
-        for (int b = 0; b < ColumnBlock; ++b)
-            sum[a][b] = s[a][b];
+    sums[0] = s0;
+    sums[1] = s1;
+    sums[2] = s2;
+    sums[3] = s3;
 }
 
-// store(a, b, sum) for every row a of `left` and row b of `right` (b >= a only,
-// when `upperOnly`), where sum is the dot product of the two rows of `length`.
-// The right rows are taken in tiles that stay in cache while every left row
-// passes over them.
-template <int RowBlock, int ColumnBlock, typename Store>
-void dotAll(const std::vector<float> &left, int leftCount, const std::vector<float> &right, int rightCount, int length,
-            bool upperOnly, Store store)
+long double dotOne(const float *a, const float *b, int n)
 {
-    const auto leftRow = [&](int a) { return left.data() + std::size_t(a) * length; };
-    const auto rightRow = [&](int b) { return right.data() + std::size_t(b) * length; };
-    const int tile = std::max(ColumnBlock, (int(262144 / sizeof(float)) / std::max(length, 1)) / ColumnBlock * ColumnBlock);
-    for (int tileStart = 0; tileStart < rightCount; tileStart += tile) {
-        const int tileEnd = std::min(rightCount, tileStart + tile);
-        const int lastLeft = upperOnly ? std::min(leftCount, tileEnd) : leftCount;
-        for (int a = 0; a < lastLeft; a += RowBlock) {
-            const int rows = std::min(RowBlock, lastLeft - a);
-            int b = upperOnly ? std::max(tileStart, a - (a - tileStart) % ColumnBlock) : tileStart;
-            for (; b < tileEnd; b += ColumnBlock) {
-                const int columns = std::min(ColumnBlock, tileEnd - b);
-                if (rows == RowBlock && columns == ColumnBlock) {
-                    const float *l[RowBlock];
-                    const float *r[ColumnBlock];
-                    for (int i = 0; i < RowBlock; ++i)
-                        l[i] = leftRow(a + i);
-                    for (int j = 0; j < ColumnBlock; ++j)
-                        r[j] = rightRow(b + j);
-                    long double sum[RowBlock][ColumnBlock];
-                    dotBlock<RowBlock, ColumnBlock>(l, r, length, sum);
-                    for (int i = 0; i < RowBlock; ++i)
-                        for (int j = 0; j < ColumnBlock; ++j)
-                            store(a + i, b + j, sum[i][j]);
-                    continue;
-                }
-                // The edges of the matrices, one sum at a time.
-                for (int i = 0; i < rows; ++i)
-                    for (int j = 0; j < columns; ++j) {
-                        const float *l[1] = {leftRow(a + i)};
-                        const float *r[1] = {rightRow(b + j)};
-                        long double sum[1][1];
-                        dotBlock<1, 1>(l, r, length, sum);
-                        store(a + i, b + j, sum[0][0]);
-                    }
-            }
-        }
-    }
+    long double s = 0;
+    for (int t = 0; t < n; ++t)
+        s += static_cast<long double>(a[t]) * b[t];
+    return s;
 }
 
 } // namespace
@@ -166,15 +112,30 @@ Matrix covariance(const Matrix &x)
     return covarianceReference(x);
 #endif
     // Entry (i, j) and entry (j, i) are the same sum of the same exact products, so
-    // one triangle is computed and mirrored.
+    // one triangle is computed and mirrored. The columns j are taken in tiles that
+    // stay in cache while every column i up to the tile passes over them.
     const int n = rowCount(x);
     const int m = columnCount(x);
     Matrix result(m, m);
     const std::vector<float> columns = transposed(x);
-    dotAll<1, 4>(columns, m, columns, m, n, true, [&](int i, int j, long double s) {
-        if (j >= i)
-            result(i, j) = result(j, i) = float(s / (n - 1));
-    });
+    const auto column = [&](int c) { return columns.data() + std::size_t(c) * n; };
+    const auto store = [&](int i, int j, long double s) { result(i, j) = result(j, i) = float(s / (n - 1)); };
+    const int tile = std::max(4, int(65536 / std::max(n, 1)) / 4 * 4);
+    for (int tileStart = 0; tileStart < m; tileStart += tile) {
+        const int tileEnd = std::min(m, tileStart + tile);
+        for (int i = 0; i < tileEnd; ++i) {
+            int j = std::max(tileStart, i);
+            for (; j + 4 <= tileEnd; j += 4) {
+                const float *const others[4] = {column(j), column(j + 1), column(j + 2), column(j + 3)};
+                long double sums[4];
+                dotFour(column(i), others, n, sums);
+                for (int k = 0; k < 4; ++k)
+                    store(i, j + k, sums[k]);
+            }
+            for (; j < tileEnd; ++j)  // the columns left over from the blocks
+                store(i, j, dotOne(column(i), column(j), n));
+        }
+    }
     return result;
 }
 

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <limits>
 #include <vector>
 
 #include <fcntl.h>

@@ -110,7 +110,7 @@ TEST(Matrix, CovarianceOfRandomDataIsExactlySymmetric)
 TEST(Matrix, FastKernelsEqualThePlainLoopsBitForBit)
 {
     std::mt19937 random(5);
-    const int shapes[][3] = {{2, 1, 1}, {2, 7, 3}, {3, 25, 21}, {61, 33, 17}, {129, 70, 59}, {5, 196, 167}, {2, 9, 8}};
+    const int shapes[][3] = {{2, 1, 1}, {2, 7, 3}, {3, 25, 21}, {61, 33, 17}, {129, 70, 59}, {5, 196, 167}, {2, 9, 8}, {3000, 30, 7}};  // the last in several tiles
     for (int kind = 0; kind < 7; ++kind) {
         for (const auto &shape : shapes) {
             const Matrix x = adversarial(shape[0], shape[1], random, kind);

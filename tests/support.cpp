@@ -1,7 +1,5 @@
 #include "support.h"
 
-#include "samples/features.h"
-
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -45,11 +43,6 @@ void saveImage(const QImage &image, const QString &directory, const QString &nam
     QDir().mkpath(directory);
     const QString path = directory + "/" + name;
     ASSERT_TRUE(image.save(path, format)) << path.toStdString();
-}
-
-Raster featuresOfFile(const QString &path)
-{
-    return extractFeatures(QImage(path).convertToFormat(QImage::Format_ARGB32));
 }
 
 Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)

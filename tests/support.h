@@ -31,9 +31,6 @@ QImage greyImage(int width, int height, const std::function<int(int, int)> &valu
 // Saves `image` to directory/name, making the directory if needed; fails the test if it cannot.
 void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format = nullptr);
 
-// The F-transform raster of `image` as the program reads it from a file.
-Raster featuresOfFile(const QString &path);
-
 // A matrix written out row by row: matrixOf({{1, 2}, {3, 4}}).
 Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows);
 
