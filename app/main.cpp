@@ -2,9 +2,13 @@
 
 #include <QtGlobal>
 
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <new>
+
 #include <fcntl.h>
 #include <unistd.h>
-#include <iostream>
 
 namespace {
 
@@ -29,16 +33,28 @@ int main(int argc, char *argv[])
 {
     silenceStandardError();
     qInstallMessageHandler(discardQtMessage);
+    // The report goes out line by line, so an interrupted run shows how far it got;
+    // a reader of the console that goes away stops the report, not the run, which
+    // still writes its model.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    std::signal(SIGPIPE, SIG_IGN);
     std::cout.setf(std::ios::fixed, std::ios::floatfield);
     std::cout.precision(6);
 
     const QString command = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
-    if (argc == 3 && command == QLatin1String("train")) {
-        trainModel(QString::fromUtf8(argv[2]));
-        return 1;
-    }
-    if (argc == 4 && command == QLatin1String("class")) {
-        classifySamples(QString::fromUtf8(argv[2]), QString::fromUtf8(argv[3]));
+    try {
+        if (argc == 3 && command == QLatin1String("train")) {
+            trainModel(QString::fromUtf8(argv[2]));
+            return 1;
+        }
+        if (argc == 4 && command == QLatin1String("class")) {
+            classifySamples(QString::fromUtf8(argv[2]), QString::fromUtf8(argv[3]));
+            return 1;
+        }
+    } catch (const std::bad_alloc &) {
+        // Training checks its needs before it starts; this is memory that other
+        // processes took meanwhile. An existing model is left as it was.
+        std::cout << "\n" << (argc == 3 ? "cannot train" : "cannot classify") << ": this machine ran out of memory\n";
         return 1;
     }
     printUsage(argc > 0 ? argv[0] : "");

@@ -4,7 +4,11 @@
 #include <QSaveFile>
 #include <QTextStream>
 
-#include <sys/mman.h>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -347,6 +351,14 @@ namespace {
 // Model files are read whole; anything larger is refused rather than risked.
 constexpr qint64 maxModelBytes = qint64(1) << 30;
 
+// No model has a longer line: a row holds at most one value per feature (about a
+// million for the largest images, 13 characters each), and a label line of this
+// length would name 33 million samples.
+constexpr qint64 maxModelLineBytes = qint64(1) << 26;
+
+// How long a pipe may keep the reader waiting for its next bytes.
+constexpr int modelWaitMilliseconds = 60000;
+
 // Collects the rows of one block into a matrix shaped by its first row.
 struct RowCollector {
     Matrix matrix;
@@ -386,49 +398,114 @@ LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
     return labels;
 }
 
-// The whole text of a model file, up to the size limit, without its carriage
-// returns (as reading in text mode drops them). A regular file is mapped, not
-// copied, so `text` may point into it while `file` lives.
-struct ModelText {
-    QFile file;
-    QByteArray text;
-};
-
-bool openModelText(const QString &fileName, ModelText &model, ModelFileReport &report)
+// The first line (1-based) of `text` longer than any model holds, counting from
+// line `line` whose first `carried` bytes came before; 0 when there is none.
+int longLineOf(const QByteArray &text, int line, qint64 carried)
 {
-    model.file.setFileName(fileName);
-    if (!model.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    QByteArray &text = model.text;
-    const qint64 size = model.file.isSequential() ? -1 : model.file.size();
-    const uchar *mapped = size > 0 && size <= maxModelBytes ? model.file.map(0, size) : nullptr;
-    if (mapped) {
-#ifdef MADV_POPULATE_READ
-        // One call maps every page now, instead of one fault per page while parsing.
-        const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-        const std::uintptr_t first = std::uintptr_t(mapped) / page * page;
-        madvise(reinterpret_cast<void *>(first), std::size_t(std::uintptr_t(mapped) + std::uintptr_t(size) - first), MADV_POPULATE_READ);
-#endif
-        text = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), int(size));
-    } else {
-        // A pipe or device is read in pieces until it ends, or until it is too long.
-        while (text.size() <= maxModelBytes) {
-            const qint64 start = text.size();
-            text.resize(int(std::min(start + (qint64(1) << 16), maxModelBytes + 1)));
-            const qint64 got = model.file.read(text.data() + start, text.size() - start);
-            text.resize(int(start + std::max<qint64>(got, 0)));
-            if (got <= 0)
+    const char *p = text.constData();
+    const char *end = p + text.size();
+    for (;; ++line, carried = 0) {
+        const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+        if (carried + ((lineEnd ? lineEnd : end) - p) > maxModelLineBytes)
+            return line;
+        if (!lineEnd)
+            return 0;
+        p = lineEnd + 1;
+    }
+}
+
+// A regular file: its size decides before anything is read, and a file that
+// changes while it is read is refused rather than parsed half old, half new.
+void readRegularModel(int fd, const struct stat &before, QByteArray &text, ModelFileReport &report)
+{
+    if (before.st_size > maxModelBytes) {
+        report.tooLarge = true;
+        return;
+    }
+    text.resize(int(before.st_size) + 1);  // one byte more, to notice growth
+    qint64 total = 0;
+    for (ssize_t got; total < text.size() && (got = ::read(fd, text.data() + total, std::size_t(text.size() - total))) != 0;) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            break;
+        total += got;
+    }
+    text.resize(int(total));
+    struct stat after;
+    if (total != before.st_size || ::fstat(fd, &after) != 0 || after.st_size != before.st_size
+        || after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec) {
+        report.changedWhileRead = true;
+        text.clear();
+    }
+}
+
+// A pipe or device: read in pieces as they come, never waiting longer than a
+// minute for the next, and stopped as soon as it is longer than a model can be.
+void readStreamedModel(int fd, QByteArray &text, ModelFileReport &report)
+{
+    std::vector<char> piece(std::size_t(1) << 16);
+    int line = 1;
+    qint64 lineStart = 0;
+    for (;;) {
+        const qint64 start = text.size();
+        if (start > maxModelBytes) {
+            report.tooLarge = true;
+            break;
+        }
+        const ssize_t got = ::read(fd, piece.data(), piece.size());
+        if (got > 0)
+            text.append(piece.data(), int(got));
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EAGAIN) {
+                pollfd wait{fd, POLLIN, 0};
+                if (::poll(&wait, 1, modelWaitMilliseconds) == 0) {
+                    report.stalled = true;
+                    break;
+                }
+            } else if (errno != EINTR) {
                 break;
+            }
+            continue;
+        }
+        // Lines are checked as they arrive: an endless line (/dev/zero) stops early.
+        const QByteArray arrived = QByteArray::fromRawData(text.constData() + start, int(got));
+        if ((report.longLine = longLineOf(arrived, line, start - lineStart)) != 0)
+            break;
+        for (int i = arrived.indexOf('\n'); i >= 0; i = arrived.indexOf('\n', i + 1)) {
+            ++line;
+            lineStart = start + i + 1;
         }
     }
-    report.tooLarge = size > maxModelBytes || text.size() > maxModelBytes;
-    if (report.tooLarge)
-        text.clear();
-    if (std::memchr(text.constData(), '\r', std::size_t(text.size()))) {
-        QByteArray copy(text.constData(), text.size());
-        copy.resize(int(std::remove(copy.begin(), copy.end(), '\r') - copy.begin()));
-        text = copy;
+}
+
+// The whole text of a model file, without its carriage returns (as reading in
+// text mode drops them), or nothing when the report says why it was not read.
+bool openModelText(const QString &fileName, QByteArray &text, ModelFileReport &report)
+{
+    // Opened without waiting: a pipe with no writer reads as empty instead of
+    // blocking; whether it is a file at all is asked of what was opened.
+    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return false;
     }
+    if (S_ISREG(info.st_mode))
+        readRegularModel(fd, info, text, report);
+    else
+        readStreamedModel(fd, text, report);
+    ::close(fd);
+    if (report.tooLarge || report.stalled || report.changedWhileRead || (report.longLine = longLineOf(text, 1, 0)) != 0) {
+        text.clear();
+        return true;
+    }
+    if (std::memchr(text.constData(), '\r', std::size_t(text.size())))
+        text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));
     return true;
 }
 
@@ -512,10 +589,10 @@ bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &
 {
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
-    ModelText model;
-    if (!openModelText(fileName, model, r))
+    QByteArray text;
+    if (!openModelText(fileName, text, r))
         return false;
-    parseModelTextReference(model.text, labels, components, projections, r);
+    parseModelTextReference(text, labels, components, projections, r);
     return true;
 }
 
@@ -526,15 +603,15 @@ bool readModelFile(const QString &fileName, LabelList &labels, Matrix &component
 #endif
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
-    ModelText model;
-    if (!openModelText(fileName, model, r))
+    QByteArray text;
+    if (!openModelText(fileName, text, r))
         return false;
     // Plain ASCII is parsed here directly; anything else (a byte-order mark,
     // labels in another script) is decoded by the text stream itself.
-    if (isPlainAscii(model.text))
-        parseModelText(model.text, labels, components, projections, r);
+    if (isPlainAscii(text))
+        parseModelText(text, labels, components, projections, r);
     else
-        parseModelTextReference(model.text, labels, components, projections, r);
+        parseModelTextReference(text, labels, components, projections, r);
     return true;
 }
 
@@ -542,6 +619,12 @@ QString modelProblem(const Matrix &components, const Matrix &projections, const 
 {
     if (report.tooLarge)
         return QStringLiteral("is larger than %1 bytes").arg(maxModelBytes);
+    if (report.changedWhileRead)
+        return QStringLiteral("changed while it was read; read it again once it is complete");
+    if (report.stalled)
+        return QStringLiteral("sent nothing for %1 seconds").arg(modelWaitMilliseconds / 1000);
+    if (report.longLine != 0)
+        return QStringLiteral("has a line (line %1) longer than %2 bytes, more than any model holds").arg(report.longLine).arg(maxModelLineBytes);
     if (report.labelCount == 0)
         return QStringLiteral("has no labels on its first line");
     if (rowCount(components) == 0 || columnCount(components) == 0)

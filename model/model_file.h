@@ -35,6 +35,9 @@ struct ModelFileReport {
     int expectedLength = 0;
     int nonFiniteLine = 0;              // first line holding a value that is not a finite number
     bool tooLarge = false;              // the file exceeds the size that is read
+    bool changedWhileRead = false;      // its size or time of change moved while it was read
+    bool stalled = false;               // a pipe that kept the reader waiting too long
+    int longLine = 0;                   // first line longer than any model holds
 };
 
 // Reads a model; false when the file cannot be opened. Rows are taken as they

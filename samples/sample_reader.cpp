@@ -2,120 +2,71 @@
 
 #include "samples/features.h"
 
-#include <QBuffer>
-#include <QDir>
-#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 
 #include <algorithm>
-#include <cerrno>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-
-QString loadFailure(QImageReader::ImageReaderError error)
-{
-    switch (error) {
-    case QImageReader::FileNotFoundError: return QStringLiteral("cannot be opened");
-    case QImageReader::DeviceError: return QStringLiteral("cannot be read (no permission?)");
-    case QImageReader::InvalidDataError: return QStringLiteral("is a damaged or truncated image");
-    default: return QStringLiteral("is not an image in a format that can be read");
-    }
-}
-
-// Decodes with the reader, refusing sizes that would take more memory than any
-// sample image should.
-QImage decode(QImageReader &reader, QString &failure)
-{
-    const QSize announced = reader.size();
-    if (announced.isValid() && qint64(announced.width()) * announced.height() > maxImagePixels) {
-        failure = QStringLiteral("is %1 x %2 pixels; images of at most %3 pixels are read")
-                      .arg(announced.width()).arg(announced.height()).arg(maxImagePixels);
-        return QImage();
-    }
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        failure = loadFailure(reader.error());
-        return QImage();
-    }
-    return image.convertToFormat(QImage::Format_ARGB32);
-}
-
-// The bytes of a regular file, read with four system calls (QFile takes eleven).
-bool readBytes(const QString &path, QByteArray &bytes, QString &failure)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        failure = errno == EACCES ? QStringLiteral("cannot be read (no permission?)") : QStringLiteral("cannot be opened");
-        return false;
-    }
-    struct stat info;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    if (ok && info.st_size > maxImageFileBytes) {
-        ::close(fd);
-        failure = QStringLiteral("is %1 bytes; image files of at most %2 bytes are read").arg(qint64(info.st_size)).arg(maxImageFileBytes);
-        return false;
-    }
-    if (ok) {
-        // One byte more than the size, to notice a file that grew meanwhile.
-        bytes.resize(int(info.st_size) + 1);
-        qint64 total = 0;
-        for (ssize_t got; total < bytes.size() && (got = ::read(fd, bytes.data() + total, std::size_t(bytes.size() - total))) != 0;) {
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                ok = false;
-                break;
-            }
-            total += got;
-        }
-        bytes.resize(int(total));
-    }
-    ::close(fd);
-    if (!ok)
-        failure = QStringLiteral("cannot be read");
-    return ok;
-}
-
-} // namespace
-
-QImage loadSampleImageReference(const QString &path, QString &failure)
-{
-    QImageReader reader(path);
-    return decode(reader, failure);
-}
-
-QImage loadSampleImage(const QString &path, QString &failure)
-{
-    // The file is read whole and decoded from memory, the handler chosen as Qt
-    // chooses it for the file itself: the one of the suffix when it can read the
-    // content, otherwise whichever recognises the content.
-    QByteArray bytes;
-    if (!readBytes(path, bytes, failure))
-        return QImage();
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
-    if (!suffix.isEmpty()) {
-        QImageReader bySuffix(&buffer, suffix);
-        if (bySuffix.canRead())
-            return decode(bySuffix, failure);
-        buffer.seek(0);
-    }
-    QImageReader byContent(&buffer);
-    return decode(byContent, failure);
-}
-
 
 QString labelFromFileName(const QString &fileName)
 {
     return QFileInfo(fileName).baseName().split(QStringLiteral("-"), Qt::KeepEmptyParts).first().toUpper();
+}
+
+QString printableName(const QByteArray &bytes)
+{
+    // Valid UTF-8 sequences are kept, but for control characters (C0, DEL and C1);
+    // every other byte is shown as \xNN.
+    QString text;
+    const auto escape = [&](unsigned char byte) {
+        switch (byte) {
+        case '\n': text += QLatin1String("\\n"); break;
+        case '\r': text += QLatin1String("\\r"); break;
+        case '\t': text += QLatin1String("\\t"); break;
+        default: text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+        }
+    };
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const int size = bytes.size();
+    for (int i = 0; i < size;) {
+        const unsigned char lead = data[i];
+        if (lead < 0x80) {
+            if (lead < 0x20 || lead == 0x7f)
+                escape(lead);
+            else
+                text += QLatin1Char(char(lead));
+            ++i;
+            continue;
+        }
+        // The length of a well-formed sequence and the range of its second byte.
+        int length = 0;
+        unsigned char low = 0x80, high = 0xbf;
+        if (lead >= 0xc2 && lead <= 0xdf) length = 2;
+        else if (lead >= 0xe0 && lead <= 0xef) length = 3, low = lead == 0xe0 ? 0xa0 : 0x80, high = lead == 0xed ? 0x9f : 0xbf;
+        else if (lead >= 0xf0 && lead <= 0xf4) length = 4, low = lead == 0xf0 ? 0x90 : 0x80, high = lead == 0xf4 ? 0x8f : 0xbf;
+        bool valid = length > 0 && i + length <= size && data[i + 1] >= low && data[i + 1] <= high;
+        for (int k = 2; valid && k < length; ++k)
+            valid = data[i + k] >= 0x80 && data[i + k] <= 0xbf;
+        if (!valid || (lead == 0xc2 && data[i + 1] < 0xa0)) {  // C1 controls are escaped too
+            for (int k = 0; k < (valid ? length : 1); ++k)
+                escape(data[i + k]);
+            i += valid ? length : 1;
+            continue;
+        }
+        text += QString::fromUtf8(bytes.constData() + i, length);
+        i += length;
+    }
+    return text;
+}
+
+QString printableName(const QString &name)
+{
+    return printableName(name.toUtf8());
 }
 
 QString samplePath(const QString &directory, const QString &name)
@@ -124,19 +75,51 @@ QString samplePath(const QString &directory, const QString &name)
     return directory + QStringLiteral("/") + name;
 }
 
+namespace {
+
+// What a directory entry is, following links; a stat only where the listing
+// itself does not tell. Directories and links to them give nothing.
+bool entryKind(int directory, const dirent &entry, Entry &kind)
+{
+    if (entry.d_type == DT_REG) {
+        kind = Entry::File;
+        return true;
+    }
+    if (entry.d_type == DT_DIR)
+        return false;
+    struct stat info;
+    if (::fstatat(directory, entry.d_name, &info, 0) != 0) {
+        kind = Entry::BrokenLink;
+        return ::fstatat(directory, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    if (S_ISDIR(info.st_mode))
+        return false;
+    kind = S_ISREG(info.st_mode) ? Entry::File : Entry::Special;
+    return true;
+}
+
+} // namespace
+
 QList<DirectoryEntry> listSampleDirectory(const QString &directory)
 {
     // Files, and the broken links, pipes and devices that are listed only to be
     // passed over with a word (opening a pipe could hang); no hidden files and no
-    // sub-directories. The iterator keeps no listing of its own.
+    // sub-directories. A name that does not decode is listed to be named, too.
     QList<DirectoryEntry> entries;
-    QDirIterator it(directory, QDir::Files | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        const Entry kind = info.isFile() ? Entry::File : (info.isSymLink() && !info.exists() ? Entry::BrokenLink : Entry::Special);
-        entries.append({info.fileName(), kind});
+    DIR *listing = ::opendir(QFile::encodeName(directory).constData());
+    if (!listing)
+        return entries;
+    while (const dirent *entry = ::readdir(listing)) {
+        const QByteArray bytes(entry->d_name);
+        Entry kind;
+        if (bytes.startsWith('.') || !entryKind(::dirfd(listing), *entry, kind))
+            continue;
+        const QString name = QFile::decodeName(bytes);
+        if (QFile::encodeName(name) != bytes)
+            kind = Entry::UndecodableName;
+        entries.append({name, bytes, kind});
     }
+    ::closedir(listing);
     // Name order ignoring case: names compared code unit by code unit once
     // lower-cased; names equal that way in their own code unit order.
     std::vector<std::pair<QString, int>> keys;
@@ -156,30 +139,33 @@ QList<DirectoryEntry> listSampleDirectory(const QString &directory)
 
 void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report)
 {
-    const auto skip = [&](const QString &name, const QString &reason) {
-        if (report)
-            report->skipped.append({samplePath(directory, name), reason});
-    };
+    const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
     for (const DirectoryEntry &entry : listSampleDirectory(directory)) {
+        const auto skip = [&](const QString &reason) {
+            if (report)
+                report->skipped.append({directoryBytes + entry.bytes, reason});
+        };
         if (entry.kind != Entry::File) {
-            skip(entry.name, entry.kind == Entry::BrokenLink ? QStringLiteral("is a link to nothing") : QStringLiteral("is not a regular file"));
+            skip(entry.kind == Entry::BrokenLink      ? QStringLiteral("is a link to nothing")
+                 : entry.kind == Entry::Special       ? QStringLiteral("is not a regular file")
+                                                      : QStringLiteral("has a name that is not valid UTF-8"));
             continue;
         }
         QString failure;
         const QImage image = loadSampleImage(samplePath(directory, entry.name), failure);
         if (image.isNull()) {
-            skip(entry.name, failure);
+            skip(failure);
             continue;
         }
         Raster raster = extractFeatures(image);
         if (raster.width == 0 || raster.height == 0) {
             const int least = 2 * transformH + std::max(transformOffsetX, transformOffsetY) + 1;
-            skip(entry.name, QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(image.width()).arg(image.height()).arg(least));
+            skip(QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(image.width()).arg(image.height()).arg(least));
             continue;
         }
         raster.label = labelFromFileName(entry.name);
         if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r'))) {
-            skip(entry.name, QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold"));
+            skip(QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold"));
             continue;
         }
         if (report)

@@ -9,8 +9,8 @@
 
 // A file of a sample directory that gave no sample, and why.
 struct SkippedFile {
-    QString path;
-    QString reason;  // "is not an image in a format that can be read"
+    QByteArray path;  // as the file system has it, which need not be UTF-8
+    QString reason;   // "is not an image in a format that can be read"
 };
 
 // What the reader did beyond the samples: the file of every sample, and the
@@ -21,19 +21,28 @@ struct DirectoryReport {
 };
 
 // An entry of a sample directory: a file, or something listed only to be passed over.
-enum class Entry { File, BrokenLink, Special };
+enum class Entry { File, BrokenLink, Special, UndecodableName };
 struct DirectoryEntry {
-    QString name;
+    QString name;      // the name decoded; for UndecodableName with replacement characters
+    QByteArray bytes;  // the name as the file system has it
     Entry kind;
 };
 
 // The entries of a sample directory in case-insensitive name order (names equal
 // but for case in code unit order): files and links to files, broken links,
-// pipes, sockets and devices; no hidden entries, no sub-directories.
+// pipes, sockets and devices, and files whose names cannot be decoded; no hidden
+// entries, no sub-directories.
 QList<DirectoryEntry> listSampleDirectory(const QString &directory);
 
+// A name or path as it can be printed on one line: control characters and bytes
+// that are not UTF-8 become escapes ("\n", "\xff"); everything else stays.
+QString printableName(const QByteArray &bytes);
+QString printableName(const QString &name);
+
 // The image of a sample file as 32-bit ARGB, loaded without a format hint, or a
-// null image and the reason ("is a damaged or truncated image").
+// null image and the reason ("is a damaged or truncated image"). The handler is
+// chosen as Qt chooses it for the file; images larger than the caps below and
+// images whose data ends before their header says are refused.
 QImage loadSampleImage(const QString &path, QString &failure);
 
 // The same through QImageReader on the file itself: the reference that the

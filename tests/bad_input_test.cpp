@@ -10,7 +10,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fstream>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -21,6 +25,7 @@ struct Case {
     QStringList arguments;
     QByteArray expected;                         // a stable fragment of the report
     bool keepsModel;                             // trained.out must survive unchanged
+    QStringList environment = {};
 };
 
 const QByteArray previousModel = "A;B;\n1;\n\n2;\n3;\n";
@@ -182,8 +187,90 @@ const std::vector<Case> &cases()
          "cannot classify: image test/a-1.png is 24 x 24 pixels and gives 16 features; model trained.out has 9 features per image\n", true},
         {"model is a directory", [](const QString &d) { image(d + "/test", "a-1.png"); QDir(d).mkdir("m"); },
          {"class", "test", "m"}, "reading config...\tcannot open config name\n", true},
+        // Models that are too large, endless, waiting or changing: refused, never waited on.
         {"model without end", [](const QString &d) { image(d + "/test", "a-1.png"); },
-         {"class", "test", "/dev/zero"}, "cannot classify: model /dev/zero is larger than 1073741824 bytes\n", true},
+         {"class", "test", "/dev/zero"}, "cannot classify: model /dev/zero has a line (line 1) longer than 67108864 bytes", true},
+        {"huge model file",
+         [](const QString &d) {
+             image(d + "/test", "a-1.png");
+             writeFile(d + "/m", "A;\n");
+             QFile::resize(d + "/m", qint64(3) << 30);  // sparse: no disk used
+         },
+         {"class", "test", "m"}, "reading config...\tdone\ncannot classify: model m is larger than 1073741824 bytes\n", true},
+        {"huge label line",
+         [](const QString &d) {
+             image(d + "/test", "a-1.png");
+             writeFile(d + "/m", "");
+             QFile::resize(d + "/m", (qint64(1) << 26) + 1);
+         },
+         {"class", "test", "m"}, "cannot classify: model m has a line (line 1) longer than 67108864 bytes, more than any model holds\n", true},
+        {"model is a pipe without a writer",
+         [](const QString &d) {
+             image(d + "/test", "a-1.png");
+             mkfifo(QFile::encodeName(d + "/m").constData(), 0600);
+         },
+         {"class", "test", "m"}, "reading config...\tdone\ncannot classify: model m has no labels on its first line\n", true},
+#ifdef SORVIK_SHRINK_ON_READ
+        {"model shrinks while it is read",
+         [](const QString &d) {
+             trainModelIn(d);
+             image(d + "/test", "a-1.png");
+         },
+         {"class", "test", "trained.out"},
+         "reading config...\tdone\ncannot classify: model trained.out changed while it was read; read it again once it is complete\n", false,
+         {"LD_PRELOAD=" SORVIK_SHRINK_ON_READ, "SORVIK_SHRINK_FILE=trained.out"}},
+#endif
+        // Images whose files lie about their size, or end early.
+        {"image whose screen is too large to decode",
+         [](const QString &d) {
+             pair(d + "/train");
+             // A GIF with a damaged signature whose logical screen is 16000 x 13000 pixels.
+             writeFile(d + "/train/c-1.gif", QByteArray("FIF89a\x80\x3e\xc8\x32\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35));
+         },
+         {"train", "train"}, "skipped train/c-1.gif: ", false},
+        {"truncated bitmap",
+         [](const QString &d) {
+             pair(d + "/train");
+             saveImage(greyImage(20, 20, [](int x, int y) { return x * y; }), d + "/train", "c-1.bmp");
+             QFile::resize(d + "/train/c-1.bmp", 1200);
+         },
+         {"train", "train"}, "skipped train/c-1.bmp: is a damaged or truncated image\nstarting training\n", false},
+        // Names that cannot be printed as they are.
+        {"name not in UTF-8",
+         [](const QString &d) {
+             pair(d + "/train");
+             std::ofstream(QFile::encodeName(d).toStdString() + "/train/c\xff-1.png") << readFile(d + "/train/a-1.png").toStdString();
+         },
+         {"train", "train"}, "skipped train/c\\xff-1.png: has a name that is not valid UTF-8\n", false},
+        {"line break in a name",
+         [](const QString &d) {
+             pair(d + "/train");
+             image(d + "/train", "c\r\nd-1.png");
+         },
+         {"train", "train"}, "skipped train/c\\r\\nd-1.png: has a class name with \";\" or a line break", false},
+        // Images of one directory that differ in size, even where their grids agree.
+        {"training images of 20 and 21 pixels",
+         [](const QString &d) {
+             pair(d + "/train");
+             image(d + "/train", "c-1.png", 21, 21);
+         },
+         {"train", "train"},
+         "cannot train: image train/c-1.png is 21 x 21 pixels; the first image of the directory, train/a-1.png, is 20 x 20\n", true},
+        {"test images of 20 and 21 pixels",
+         [](const QString &d) {
+             trainModelIn(d);
+             image(d + "/test", "a-1.png");
+             image(d + "/test", "b-1.png", 21, 21);
+         },
+         {"class", "test", "trained.out"},
+         "cannot classify: image test/b-1.png is 21 x 21 pixels; the first image of the directory, test/a-1.png, is 20 x 20\n", true},
+        // Images too large to train on in this machine's memory.
+        {"images too large to train on",
+         [](const QString &d) {
+             image(d + "/train", "a-1.png", 2048, 2048);
+             image(d + "/train", "b-1.png", 2048, 2048);
+         },
+         {"train", "train"}, "cannot train: images of 2048 x 2048 pixels give 260100 features, and training on 2 of them needs ", true},
     };
     return all;
 }
@@ -198,15 +285,41 @@ TEST(BadInput, GetsOneClearLineAndLeavesTheModelAlone)
         c.setUp(dir.path());
         const QByteArray before = QFile::exists(dir.path() + "/trained.out") ? readFile(dir.path() + "/trained.out") : previousModel;
         writeFile(dir.path() + "/trained.out", before);
-        const RunResult run = runSorvik(c.arguments, dir.path());
+        const RunResult run = runSorvik(c.arguments, dir.path(), c.environment);
         EXPECT_TRUE(run.out.contains(c.expected)) << run.out.constData();
         EXPECT_EQ(1, run.exitCode);
         EXPECT_EQ(QByteArray(), run.err);
         EXPECT_FALSE(run.out.contains("nan") || run.out.contains("inf")) << run.out.constData();
         if (c.keepsModel)
             EXPECT_EQ(before, readFile(dir.path() + "/trained.out"));
-        else
+        else if (c.arguments.first() == "train")
             EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));  // the two usable images trained
         EXPECT_EQ(QStringList(), QDir(dir.path()).entryList({"trained.out.*"}, QDir::Files | QDir::Hidden));
     }
+}
+
+TEST(BadInput, AConsoleThatGoesAwayStopsTheReportNotTheRun)
+{
+    // `sorvik train d | head` with head gone: the report has nowhere to go, the
+    // model is still written and the run ends normally.
+    QTemporaryDir dir;
+    pair(dir.path() + "/train");
+    for (int i = 0; i < 50; ++i)
+        writeFile(dir.path() + QString("/train/note-%1.txt").arg(i), "not an image");
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    close(ends[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(ends[1], STDOUT_FILENO);
+        if (chdir(QFile::encodeName(dir.path()).constData()) == 0)
+            execl(SORVIK_EXECUTABLE, SORVIK_EXECUTABLE, "train", "train", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(ends[1]);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(1, WEXITSTATUS(status));
+    EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));
 }

@@ -127,3 +127,30 @@ TEST(SampleReader, LoadsFromMemoryAsQtLoadsTheFile)
     }
     EXPECT_EQ(21 * 17, compared);
 }
+
+TEST(SampleReader, RefusesEveryImageCutShort)
+{
+    // Several decoders fill in what a cut file lacks (BMP, GIF, JPEG, XBM, the BMP
+    // inside an icon, a PNG without its end); no cut of any format may load.
+    QTemporaryDir dir;
+    const QImage image = greyImage(37, 23, [](int x, int y) { return (x * 13 + y * 7) % 256; });
+    std::vector<std::pair<QString, QByteArray>> files = {{"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif")}};
+    for (const char *format : {"bmp", "cur", "ico", "jpg", "png", "pbm", "pgm", "ppm", "tif", "webp", "wbmp", "xbm", "xpm"}) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(image.save(&buffer, format)) << format;
+        files.emplace_back(format, bytes);
+    }
+    for (const auto &[suffix, bytes] : files) {
+        const QString path = dir.path() + "/a-1." + suffix;
+        QString failure;
+        writeFile(path, bytes);
+        EXPECT_FALSE(loadSampleImage(path, failure).isNull()) << suffix.toStdString() << ": " << failure.toStdString();
+        for (int percent : {25, 50, 75, 90, 99}) {
+            writeFile(path, bytes.left(bytes.size() * percent / 100));
+            EXPECT_TRUE(loadSampleImage(path, failure).isNull()) << suffix.toStdString() << " cut at " << percent << " %";
+            EXPECT_TRUE(loadSampleImageReference(path, failure).isNull()) << suffix.toStdString() << " cut at " << percent << " %";
+        }
+    }
+}

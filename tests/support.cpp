@@ -7,9 +7,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory)
+RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory, const QStringList &environment)
 {
     QProcess process;
+    process.setEnvironment(QProcess::systemEnvironment() + environment);
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
@@ -22,9 +23,9 @@ RunResult runProgram(const QString &program, const QStringList &arguments, const
     return result;
 }
 
-RunResult runSorvik(const QStringList &arguments, const QString &workingDirectory)
+RunResult runSorvik(const QStringList &arguments, const QString &workingDirectory, const QStringList &environment)
 {
-    return runProgram(QStringLiteral(SORVIK_EXECUTABLE), arguments, workingDirectory);
+    return runProgram(QStringLiteral(SORVIK_EXECUTABLE), arguments, workingDirectory, environment);
 }
 
 QImage greyImage(int width, int height, const std::function<int(int, int)> &value)

@@ -19,11 +19,13 @@ struct RunResult {
     int exitCode = 0;
 };
 
-// Runs the built sorvik with `arguments` in `workingDirectory` (the current one when empty).
-RunResult runSorvik(const QStringList &arguments, const QString &workingDirectory = QString());
+// Runs the built sorvik with `arguments` in `workingDirectory` (the current one when
+// empty), with "NAME=value" entries added to its environment.
+RunResult runSorvik(const QStringList &arguments, const QString &workingDirectory = QString(), const QStringList &environment = {});
 
-// Runs any program; `program0` replaces argument 0 when not empty.
-RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory = QString());
+// Runs any program.
+RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory = QString(),
+                     const QStringList &environment = {});
 
 // A grey image (blue = green = red = value, opaque) whose pixel (x, y) is value(x, y).
 QImage greyImage(int width, int height, const std::function<int(int, int)> &value);

@@ -1,0 +1,84 @@
+#include "samples/allocation_limit.h"
+
+#include <cerrno>
+#include <cstdint>
+
+namespace {
+
+thread_local std::size_t allocationLimit = SIZE_MAX;
+thread_local bool allocationRefused = false;
+
+bool allowed(std::size_t bytes)
+{
+    if (bytes <= allocationLimit)
+        return true;
+    allocationRefused = true;
+    errno = ENOMEM;
+    return false;
+}
+
+} // namespace
+
+AllocationLimit::AllocationLimit(std::size_t bytes) : previousLimit(allocationLimit), previousRefused(allocationRefused)
+{
+    allocationLimit = bytes;
+    allocationRefused = false;
+}
+
+AllocationLimit::~AllocationLimit()
+{
+    allocationLimit = previousLimit;
+    allocationRefused = previousRefused;
+}
+
+bool AllocationLimit::refused() const
+{
+    return allocationRefused;
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SORVIK_ADDRESS_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(SORVIK_ADDRESS_SANITIZER)
+// AddressSanitizer owns malloc: it is told to return null instead of aborting,
+// and to refuse what no decoding should need (the same 1 GiB for every thread).
+extern "C" const char *__asan_default_options()
+{
+    return "allocator_may_return_null=1:max_allocation_size_mb=1024";
+}
+#else
+// glibc's allocator under its own names: the program's malloc family checks the
+// limit and hands everything else on. Memory from memalign and friends goes back
+// through free to the same allocator.
+extern "C" {
+void *__libc_malloc(std::size_t);
+void *__libc_calloc(std::size_t, std::size_t);
+void *__libc_realloc(void *, std::size_t);
+void __libc_free(void *);
+
+void *malloc(std::size_t bytes)
+{
+    return allowed(bytes) ? __libc_malloc(bytes) : nullptr;
+}
+
+void *calloc(std::size_t count, std::size_t size)
+{
+    const std::size_t bytes = count * size;
+    if (size != 0 && bytes / size != count)
+        return __libc_calloc(count, size);  // overflows: glibc refuses it itself
+    return allowed(bytes) ? __libc_calloc(count, size) : nullptr;
+}
+
+void *realloc(void *pointer, std::size_t bytes)
+{
+    return allowed(bytes) ? __libc_realloc(pointer, bytes) : nullptr;
+}
+
+void free(void *pointer)
+{
+    __libc_free(pointer);
+}
+}
+#endif

@@ -1,0 +1,183 @@
+#include "samples/allocation_limit.h"
+#include "samples/image_completeness.h"
+#include "samples/sample_reader.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// No decoder may allocate more at once than an image of the largest size held at
+// 8 bytes a pixel (the widest format Qt decodes into), with room for its row padding.
+constexpr std::size_t maxDecodeAllocation = std::size_t(maxImagePixels) * 8 + (std::size_t(1) << 20);
+
+const QString damaged = QStringLiteral("is a damaged or truncated image");
+
+QString loadFailure(QImageReader::ImageReaderError error)
+{
+    switch (error) {
+    case QImageReader::FileNotFoundError: return QStringLiteral("cannot be opened");
+    case QImageReader::DeviceError: return QStringLiteral("cannot be read (no permission?)");
+    case QImageReader::InvalidDataError: return damaged;
+    default: return QStringLiteral("is not an image in a format that can be read");
+    }
+}
+
+QString sizeFailure(QSize size)
+{
+    return QStringLiteral("is %1 x %2 pixels; images of at most %3 pixels are read").arg(size.width()).arg(size.height()).arg(maxImagePixels);
+}
+
+// Decoders report data that ends too soon only as a warning (libjpeg's "Premature
+// end of JPEG file", "Corrupt JPEG data: premature end of data segment") and fill
+// in the rest; such warnings are caught while one image decodes.
+bool truncationWarned = false;
+
+void watchForTruncation(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (message.contains(QLatin1String("premature end"), Qt::CaseInsensitive))
+        truncationWarned = true;
+}
+
+// Decodes with the reader, refusing images larger than any sample image should be
+// (by the size the header announces, by what the decoder tries to allocate, and by
+// the size it produced) and images whose data ends before their header says.
+QImage decode(QImageReader &reader, const QString &path, const QByteArray &bytes, QString &failure)
+{
+    // Finding the size may already decode (GIF does), so the limit holds from the start.
+    const AllocationLimit limit(maxDecodeAllocation);
+    const QSize announced = reader.size();
+    if (announced.isValid() && qint64(announced.width()) * announced.height() > maxImagePixels) {
+        failure = sizeFailure(announced);
+        return QImage();
+    }
+    QByteArray format = reader.format();
+    if (format.isEmpty())
+        format = QFileInfo(path).suffix().toLower().toLatin1();
+    truncationWarned = false;
+    const QtMessageHandler previous = qInstallMessageHandler(watchForTruncation);
+    const QImage image = reader.read();
+    qInstallMessageHandler(previous);
+    if (limit.refused()) {
+        failure = QStringLiteral("needs more memory to decode than an image of at most %1 pixels").arg(maxImagePixels);
+        return QImage();
+    }
+    if (image.isNull()) {
+        failure = loadFailure(reader.error());
+        return QImage();
+    }
+    if (qint64(image.width()) * image.height() > maxImagePixels) {
+        failure = sizeFailure(image.size());
+        return QImage();
+    }
+    if (truncationWarned || !imageDataComplete(bytes, format, image.size())) {
+        failure = damaged;
+        return QImage();
+    }
+    return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+// The bytes of a regular file, read with four system calls (QFile takes eleven).
+// The file is opened without waiting: a pipe put in place of a sample is refused,
+// never waited on.
+bool readBytes(const QString &path, QByteArray &bytes, QString &failure)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        failure = errno == EACCES ? QStringLiteral("cannot be read (no permission?)") : QStringLiteral("cannot be opened");
+        return false;
+    }
+    struct stat info;
+    bool ok = ::fstat(fd, &info) == 0;
+    if (ok && !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        failure = QStringLiteral("is not a regular file");
+        return false;
+    }
+    if (ok && info.st_size > maxImageFileBytes) {
+        ::close(fd);
+        failure = QStringLiteral("is %1 bytes; image files of at most %2 bytes are read").arg(qint64(info.st_size)).arg(maxImageFileBytes);
+        return false;
+    }
+    if (ok) {
+        // One byte more than the size, to notice a file that grew meanwhile.
+        bytes.resize(int(info.st_size) + 1);
+        qint64 total = 0;
+        for (ssize_t got; total < bytes.size() && (got = ::read(fd, bytes.data() + total, std::size_t(bytes.size() - total))) != 0;) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                ok = false;
+                break;
+            }
+            total += got;
+        }
+        bytes.resize(int(total));
+    }
+    ::close(fd);
+    if (!ok)
+        failure = QStringLiteral("cannot be read");
+    return ok;
+}
+
+// A file whose content is already in memory. Image readers take it for the file of
+// that name, so they choose their handler exactly as for the file itself: by the
+// suffix first, then by the content.
+class MemoryFile : public QFile {
+public:
+    MemoryFile(const QString &name, const QByteArray &bytes) : QFile(name), content(bytes)
+    {
+        QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    ~MemoryFile() override { QIODevice::close(); }
+
+    bool open(OpenMode) override { return false; }
+    void close() override { QIODevice::close(); }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return content.size(); }
+    qint64 pos() const override { return QIODevice::pos(); }
+    bool seek(qint64 offset) override { return QIODevice::seek(offset); }
+    bool atEnd() const override { return QIODevice::atEnd(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 count = std::max<qint64>(0, std::min(maxSize, content.size() - pos()));
+        if (count > 0)
+            std::memcpy(data, content.constData() + pos(), std::size_t(count));
+        return count;
+    }
+    qint64 readLineData(char *data, qint64 maxSize) override { return QIODevice::readLineData(data, maxSize); }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const QByteArray &content;
+};
+
+} // namespace
+
+QImage loadSampleImageReference(const QString &path, QString &failure)
+{
+    QFile file(path);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QImageReader reader(path);
+    return decode(reader, path, bytes, failure);
+}
+
+QImage loadSampleImage(const QString &path, QString &failure)
+{
+    QByteArray bytes;
+    if (!readBytes(path, bytes, failure))
+        return QImage();
+    MemoryFile file(path, bytes);
+    QImageReader reader(&file);
+    return decode(reader, path, bytes, failure);
+}
