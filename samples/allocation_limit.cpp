@@ -8,15 +8,6 @@ namespace {
 thread_local std::size_t allocationLimit = SIZE_MAX;
 thread_local bool allocationRefused = false;
 
-bool allowed(std::size_t bytes)
-{
-    if (bytes <= allocationLimit)
-        return true;
-    allocationRefused = true;
-    errno = ENOMEM;
-    return false;
-}
-
 } // namespace
 
 AllocationLimit::AllocationLimit(std::size_t bytes) : previousLimit(allocationLimit), previousRefused(allocationRefused)
@@ -43,15 +34,30 @@ bool AllocationLimit::refused() const
 #endif
 #if defined(__SANITIZE_ADDRESS__) || defined(SORVIK_ADDRESS_SANITIZER)
 // AddressSanitizer owns malloc: it is told to return null instead of aborting,
-// and to refuse what no decoding should need (the same 1 GiB for every thread).
+// and to refuse, in every thread and at any time, what no decoding may take at once
+// (8 bytes for each of 2^24 pixels, and 1 MiB of row padding). Sanitized builds run
+// the tests and fuzzing only, which never need more.
 extern "C" const char *__asan_default_options()
 {
-    return "allocator_may_return_null=1:max_allocation_size_mb=1024";
+    return "allocator_may_return_null=1:max_allocation_size_mb=129";
 }
 #else
 // glibc's allocator under its own names: the program's malloc family checks the
 // limit and hands everything else on. Memory from memalign and friends goes back
 // through free to the same allocator.
+namespace {
+
+bool allowed(std::size_t bytes)
+{
+    if (bytes <= allocationLimit)
+        return true;
+    allocationRefused = true;
+    errno = ENOMEM;
+    return false;
+}
+
+} // namespace
+
 extern "C" {
 void *__libc_malloc(std::size_t);
 void *__libc_calloc(std::size_t, std::size_t);

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 namespace {
 
 QStringList labelsOf(const QList<Raster> &samples)
@@ -153,4 +155,15 @@ TEST(SampleReader, RefusesEveryImageCutShort)
             EXPECT_TRUE(loadSampleImageReference(path, failure).isNull()) << suffix.toStdString() << " cut at " << percent << " %";
         }
     }
+}
+
+TEST(SampleReader, NeverWaitsOnAPipe)
+{
+    // A sample replaced by a pipe after the listing: refused at once, not waited on.
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/a-1.png";
+    ASSERT_EQ(0, mkfifo(QFile::encodeName(path).constData(), 0600));
+    QString failure;
+    EXPECT_TRUE(loadSampleImage(path, failure).isNull());
+    EXPECT_EQ("is not a regular file", failure.toStdString());
 }

@@ -19,7 +19,8 @@ QString modelPath;
 bool sameReport(const ModelFileReport &a, const ModelFileReport &b)
 {
     return a.labelCount == b.labelCount && a.raggedLine == b.raggedLine && a.raggedLength == b.raggedLength
-        && a.expectedLength == b.expectedLength && a.nonFiniteLine == b.nonFiniteLine && a.tooLarge == b.tooLarge;
+        && a.expectedLength == b.expectedLength && a.nonFiniteLine == b.nonFiniteLine && a.tooLarge == b.tooLarge
+        && a.changedWhileRead == b.changedWhileRead && a.stalled == b.stalled && a.longLine == b.longLine;
 }
 
 bool sameBits(const Matrix &a, const Matrix &b)
