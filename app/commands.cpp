@@ -1,19 +1,10 @@
 #include "app/commands.h"
 
-#include "linalg/matrix.h"
-#include "linalg/nearest.h"
-#include "linalg/pca.h"
-#include "model/model_file.h"
-#include "samples/sample_reader.h"
+#include "app/pipeline.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 
-#include <algorithm>
-#include <cmath>
 #include <iostream>
-
-#include <unistd.h>
 
 void printUsage(const char *programPath)
 {
@@ -48,87 +39,6 @@ QList<Raster> readSamples(const QString &directory, DirectoryReport &report)
     return samples;
 }
 
-QString sizeText(int width, int height)
-{
-    return QStringLiteral("%1 x %2").arg(width).arg(height);
-}
-
-// Why the images of a directory cannot serve together: the first one whose size
-// differs from the first image's, or an empty string.
-QString sizeProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
-{
-    const Raster &first = samples.first();
-    for (int i = 1; i < samples.size(); ++i) {
-        const Raster &sample = samples.at(i);
-        if (sample.sourceWidth != first.sourceWidth || sample.sourceHeight != first.sourceHeight)
-            return QStringLiteral("image %1 is %2 pixels; the first image of the directory, %3, is %4")
-                .arg(printableName(samplePath(directory, report.names.at(i))), sizeText(sample.sourceWidth, sample.sourceHeight),
-                     printableName(samplePath(directory, report.names.first())), sizeText(first.sourceWidth, first.sourceHeight));
-    }
-    return QString();
-}
-
-QString gigabytes(double bytes)
-{
-    return QString::number(bytes / 1e9, 'f', 1) + QStringLiteral(" GB");
-}
-
-// The memory that training needs at its peak, in bytes: the rasters and the data
-// matrix throughout, its centred copy beside the covariance, then the covariance
-// beside the two m x m double arrays of the eigen decomposition and the components,
-// then the projection.
-double trainingMemory(double n, double m)
-{
-    const double k = std::round(m * componentFraction);
-    return 5 * n * m + std::max({4 * n * m + 4 * m * m, 20 * m * m + 4 * m * k, 4 * m * m + 4 * m * k + 4 * n * k});
-}
-
-double physicalMemory()
-{
-    return double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
-}
-
-// Why these samples cannot be trained on, or an empty string.
-QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
-{
-    if (!QFileInfo(directory).isDir())
-        return QStringLiteral("cannot train: %1 is not a directory").arg(printableName(directory));
-    if (samples.size() < 2)
-        return QStringLiteral("cannot train: %1 holds %2 usable image%3; training needs at least two")
-            .arg(printableName(directory), samples.isEmpty() ? QStringLiteral("no") : QStringLiteral("only one"), samples.isEmpty() ? "s" : "");
-    const QString sizes = sizeProblem(directory, samples, report);
-    if (!sizes.isEmpty())
-        return QStringLiteral("cannot train: ") + sizes;
-    const Raster &first = samples.first();
-    const double m = double(first.width) * first.height;
-    const double needed = trainingMemory(samples.size(), m);
-    if (needed > physicalMemory())
-        return QStringLiteral("cannot train: images of %1 pixels give %2 features, and training on %3 of them needs %4 of memory; this machine has %5")
-            .arg(sizeText(first.sourceWidth, first.sourceHeight)).arg(qint64(m)).arg(samples.size())
-            .arg(gigabytes(needed), gigabytes(physicalMemory()));
-    return QString();
-}
-
-// Why these test samples cannot be classified with this model, or an empty string.
-QString classificationProblem(const QString &directory, const QString &modelFile, const QList<Raster> &samples, const DirectoryReport &report,
-                              const Matrix &e, const Matrix &p, const ModelFileReport &modelReport)
-{
-    const QString problem = modelProblem(e, p, modelReport);
-    if (!problem.isEmpty())
-        return QStringLiteral("cannot classify: model %1 %2").arg(printableName(modelFile), problem);
-    const QString sizes = sizeProblem(directory, samples, report);
-    if (!sizes.isEmpty())
-        return QStringLiteral("cannot classify: ") + sizes;
-    const Raster &sample = samples.first();
-    if (sample.width * sample.height != rowCount(e))
-        return QStringLiteral("cannot classify: image %1 is %2 pixels and gives %3 features; model %4 has %5 features per image")
-            .arg(printableName(samplePath(directory, report.names.first())), sizeText(sample.sourceWidth, sample.sourceHeight))
-            .arg(sample.width * sample.height)
-            .arg(printableName(modelFile))
-            .arg(rowCount(e));
-    return QString();
-}
-
 } // namespace
 
 void trainModel(QString trainingDirectory)
@@ -144,61 +54,44 @@ void trainModel(QString trainingDirectory)
     std::cout << "starting training\n";
     QElapsedTimer timer;
     timer.start();
-    const Matrix x = matrixFromRasters(samples);
-    printSize("input", x);
-    const Matrix s = covariance(centerColumns(x));
-    printSize("covariance", s);
-    const Matrix e = principalComponents(s, keptComponentCount(rowCount(s)));
-    printSize("eigen", e);
-    const Matrix p = multiply(x, e);
-    printSize("pca", p);
+    const Model model = trainOnSamples(samples, printSize);
     std::cout << "---------------------------------\n";
     std::cout << "training done in " << int(timer.elapsed()) << "ms\n";
-
-    LabelList labels;
-    for (const Raster &sample : samples)
-        labels.append(sample.label);
-    writeModelFile(QStringLiteral("trained.out"), labels, e, p);
+    writeModelFile(QStringLiteral("trained.out"), model.labels, model.components, model.projections);
 }
 
 void classifySamples(QString testDirectory, QString modelFile)
 {
     DirectoryReport report;
     const QList<Raster> samples = readSamples(testDirectory, report);
-    if (samples.isEmpty()) {
-        std::cout << "cannot classify: " << printableName(testDirectory).toStdString()
-                  << (QFileInfo(testDirectory).isDir() ? " holds no usable image" : " is not a directory") << "\n";
+    Model model;
+    ModelFileReport modelReport;
+    if (samples.isEmpty()) {  // refused before the model is looked at
+        std::cout << classificationProblem(testDirectory, modelFile, samples, report, model, modelReport).toStdString() << "\n";
         return;
     }
 
     std::cout << "reading config...\t" << std::flush;
-    LabelList labels;
-    Matrix e;
-    Matrix p;
-    ModelFileReport modelReport;
-    modelReport.keepUsableLabelsOnly = true;
-    if (!readModelFile(modelFile, labels, e, p, &modelReport)) {
+    if (!readModel(modelFile, model, modelReport)) {
         std::cout << "cannot open config name\n";
         return;
     }
     std::cout << "done\n";
-    const QString problem = classificationProblem(testDirectory, modelFile, samples, report, e, p, modelReport);
+    const QString problem = classificationProblem(testDirectory, modelFile, samples, report, model, modelReport);
     if (!problem.isEmpty()) {
         std::cout << problem.toStdString() << "\n";
         return;
     }
-    printSize("pca", p);
-    printSize("eigen", e);
+    printSize("pca", model.projections);
+    printSize("eigen", model.components);
     std::cout << "recognition:\n";
     QElapsedTimer timer;
     timer.start();
-    // Every test row is the raster read value by value, as in the data matrix, and
-    // is projected uncentred; each row of the product is that row times E.
     const int t = samples.size();
-    const std::vector<int> nearest = nearestRows(p, multiply(matrixFromRasters(samples), e));
+    const std::vector<int> nearest = nearestTrainingRows(model, projectSamples(model, samples));
     int successes = 0;
     for (int i = 0; i < t; ++i)
-        if (samples.at(i).label == labels.at(nearest[std::size_t(i)]))
+        if (samples.at(i).label == model.labels.at(nearest[std::size_t(i)]))
             ++successes;
     const int firstReading = int(timer.elapsed());
     const float timePerImage = float(firstReading) / t;

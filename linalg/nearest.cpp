@@ -5,17 +5,22 @@
 #include <cmath>
 #include <numeric>
 
+float squaredDistance(const float *row, const float *query, int width)
+{
+    float distance = 0;
+    for (int j = 0; j < width; ++j) {
+        const double difference = double(row[j]) - double(query[j]);
+        distance = float(distance + difference * difference);
+    }
+    return distance;
+}
+
 int nearestRowReference(const Matrix &stored, const float *query)
 {
     int best = 0;
     float bestDistance = 9e30f;
     for (int r = 0; r < stored.rows; ++r) {
-        const float *row = stored.row(r);
-        float distance = 0;
-        for (int j = 0; j < stored.columns; ++j) {
-            const double difference = double(row[j]) - double(query[j]);
-            distance = float(distance + difference * difference);
-        }
+        const float distance = squaredDistance(stored.row(r), query, stored.columns);
         if (distance < bestDistance) {
             bestDistance = distance;
             best = r;

@@ -11,6 +11,9 @@
 // that is not a number never does.
 int nearestRowReference(const Matrix &stored, const float *query);
 
+// The squared distance of two rows of `width` values, summed as above.
+float squaredDistance(const float *row, const float *query, int width);
+
 // The stored rows arranged for a fast search with the same answers: rows that
 // can never win (a value that is not finite) are left out, the rest are split
 // into a tree of boxes, at each node along the widest value at the median, down to

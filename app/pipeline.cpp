@@ -1,0 +1,136 @@
+#include "app/pipeline.h"
+
+#include "linalg/nearest.h"
+#include "linalg/pca.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+#include <unistd.h>
+
+namespace {
+
+QString sizeText(int width, int height)
+{
+    return QStringLiteral("%1 x %2").arg(width).arg(height);
+}
+
+// Why the images of a directory cannot serve together: the first one whose size
+// differs from the first image's, or an empty string.
+QString sizeProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
+{
+    const Raster &first = samples.first();
+    for (int i = 1; i < samples.size(); ++i) {
+        const Raster &sample = samples.at(i);
+        if (sample.sourceWidth != first.sourceWidth || sample.sourceHeight != first.sourceHeight)
+            return QStringLiteral("image %1 is %2 pixels; the first image of the directory, %3, is %4")
+                .arg(printableName(samplePath(directory, report.names.at(i))), sizeText(sample.sourceWidth, sample.sourceHeight),
+                     printableName(samplePath(directory, report.names.first())), sizeText(first.sourceWidth, first.sourceHeight));
+    }
+    return QString();
+}
+
+QString gigabytes(double bytes)
+{
+    return QString::number(bytes / 1e9, 'f', 1) + QStringLiteral(" GB");
+}
+
+// The memory that training needs at its peak, in bytes: the rasters and the data
+// matrix throughout, its centred copy beside the covariance, then the covariance
+// beside the two m x m double arrays of the eigen decomposition and the components,
+// then the projection.
+double trainingMemory(double n, double m)
+{
+    const double k = std::round(m * componentFraction);
+    return 5 * n * m + std::max({4 * n * m + 4 * m * m, 20 * m * m + 4 * m * k, 4 * m * m + 4 * m * k + 4 * n * k});
+}
+
+double physicalMemory()
+{
+    return double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
+}
+
+} // namespace
+
+QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
+{
+    if (!QFileInfo(directory).isDir())
+        return QStringLiteral("cannot train: %1 is not a directory").arg(printableName(directory));
+    if (samples.size() < 2)
+        return QStringLiteral("cannot train: %1 holds %2 usable image%3; training needs at least two")
+            .arg(printableName(directory), samples.isEmpty() ? QStringLiteral("no") : QStringLiteral("only one"), samples.isEmpty() ? "s" : "");
+    const QString sizes = sizeProblem(directory, samples, report);
+    if (!sizes.isEmpty())
+        return QStringLiteral("cannot train: ") + sizes;
+    const Raster &first = samples.first();
+    const double m = double(first.width) * first.height;
+    const double needed = trainingMemory(samples.size(), m);
+    if (needed > physicalMemory())
+        return QStringLiteral("cannot train: images of %1 pixels give %2 features, and training on %3 of them needs %4 of memory; this machine has %5")
+            .arg(sizeText(first.sourceWidth, first.sourceHeight)).arg(qint64(m)).arg(samples.size())
+            .arg(gigabytes(needed), gigabytes(physicalMemory()));
+    return QString();
+}
+
+QString classificationProblem(const QString &directory, const QString &modelFile, const QList<Raster> &samples,
+                              const DirectoryReport &report, const Model &model, const ModelFileReport &modelReport)
+{
+    if (samples.isEmpty())
+        return QStringLiteral("cannot classify: %1 %2").arg(printableName(directory),
+            QFileInfo(directory).isDir() ? QStringLiteral("holds no usable image") : QStringLiteral("is not a directory"));
+    const Matrix &e = model.components;
+    const QString problem = modelProblem(e, model.projections, modelReport);
+    if (!problem.isEmpty())
+        return QStringLiteral("cannot classify: model %1 %2").arg(printableName(modelFile), problem);
+    const QString sizes = sizeProblem(directory, samples, report);
+    if (!sizes.isEmpty())
+        return QStringLiteral("cannot classify: ") + sizes;
+    const Raster &sample = samples.first();
+    if (sample.width * sample.height != rowCount(e))
+        return QStringLiteral("cannot classify: image %1 is %2 pixels and gives %3 features; model %4 has %5 features per image")
+            .arg(printableName(samplePath(directory, report.names.first())), sizeText(sample.sourceWidth, sample.sourceHeight))
+            .arg(sample.width * sample.height)
+            .arg(printableName(modelFile))
+            .arg(rowCount(e));
+    return QString();
+}
+
+Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone)
+{
+    const auto done = [&](const char *name, const Matrix &matrix) {
+        if (stepDone)
+            stepDone(name, matrix);
+    };
+    Model model;
+    const Matrix x = matrixFromRasters(samples);
+    done("input", x);
+    const Matrix s = covariance(centerColumns(x));
+    done("covariance", s);
+    model.components = principalComponents(s, keptComponentCount(rowCount(s)));
+    done("eigen", model.components);
+    model.projections = multiply(x, model.components);
+    done("pca", model.projections);
+    for (const Raster &sample : samples)
+        model.labels.append(sample.label);
+    return model;
+}
+
+bool readModel(const QString &fileName, Model &model, ModelFileReport &report)
+{
+    report.keepUsableLabelsOnly = true;
+    return readModelFile(fileName, model.labels, model.components, model.projections, &report);
+}
+
+Matrix projectSamples(const Model &model, const QList<Raster> &samples)
+{
+    // Every test row is the raster read value by value, as in the data matrix, and
+    // is projected uncentred; each row of the product is that row times E.
+    return multiply(matrixFromRasters(samples), model.components);
+}
+
+std::vector<int> nearestTrainingRows(const Model &model, const Matrix &projectedSamples)
+{
+    return nearestRows(model.projections, projectedSamples);
+}
