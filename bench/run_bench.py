@@ -18,6 +18,7 @@ SETS = [('digits 28 x 28', sys.argv[2]), ('digits 60k 28 x 28', sys.argv[3]),
         ('glyphs 64 x 64', sys.argv[4]), ('glyphs 128 x 128', sys.argv[5])]
 SORVIK = os.path.join(BUILD, 'sorvik')
 REFERENCE = os.path.join(BUILD, 'sorvik-reference')
+REPORT = os.path.join(BUILD, 'tools', 'sorvik-report')
 SKLEARN = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sklearn_pipeline.py')
 # One thread for the Python pipeline too; OpenBLAS picks its own kernel for this processor.
 PYTHON_ENV = {k: v for k, v in os.environ.items() if k not in ('OPENBLAS_CORETYPE', 'OPENBLAS_L2_SIZE')}
@@ -89,6 +90,7 @@ def main():
           '| search ms sorvik / plain | same bytes as plain |')
     print('|---|---|---|---|---|---|---|---|---|---|---|')
     scaling = []
+    reports = []
     for name, path in SETS:
         train, test = os.path.join(path, 'train'), os.path.join(path, 'test')
         with tempfile.TemporaryDirectory() as work:
@@ -98,6 +100,7 @@ def main():
             cwd = {t: os.path.join(work, t) for t in ('sorvik', 'plain', 'sklearn')}
             runs['sorvik train'] = best_of(3, [SORVIK, 'train', train], cwd['sorvik'])
             runs['sorvik class'] = best_of(3, [SORVIK, 'class', test, 'trained.out'], cwd['sorvik'])
+            runs['report'] = best_of(3, [REPORT, test, 'trained.out', '--train', train, '--out', 'report'], cwd['sorvik'])
             runs['plain train'] = timed([REFERENCE, 'train', train], cwd['plain'])
             runs['plain class'] = timed([REFERENCE, 'class', test, 'trained.out'], cwd['plain'])
             model = os.path.join(cwd['sklearn'], 'model.pickle')
@@ -120,6 +123,14 @@ def main():
               f'{st / kt:.2f} / {sp / kp:.2f} | {sc:.2f} s / {scp:.0f} MB | {kc:.2f} s / {kcp:.0f} MB | {sc / kc:.2f} / {scp / kcp:.2f} | '
               f'{search} / {plain_search} ({plain_search / max(search, 1):.0f}x) | {"yes" if same else "NO"} |')
         scaling.append((name, n, m, k, t, search))
+        accuracy = re.search(r'accuracy: ([\d.]+)%', runs['report'][2]).group(1)
+        reports.append((name, runs['sorvik class'][0], runs['report'][0], runs['report'][1], accuracy == rate))
+
+    print('\nsorvik-report (--train, gallery of 100) against sorvik class (wall seconds, best of 3):\n')
+    print('| data set | sorvik class | sorvik-report | ratio | report peak MB | same accuracy |')
+    print('|---|---:|---:|---:|---:|---|')
+    for name, classify, report, peak, same_rate in reports:
+        print(f'| {name} | {classify:.2f} | {report:.2f} | {report / classify:.2f} | {peak:.0f} | {"yes" if same_rate else "NO"} |')
 
     print('\nScaling (time per unit of work; flat or falling means no faster growth than n m^2 and t s k):\n')
     print('| shape | covariance ns per n m^2 | search ns per t s k |')

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace {
@@ -67,4 +68,25 @@ TEST(CommandLine, CommandsEndWithStatus1WhateverTheOutcome)
     EXPECT_EQ("reading images...\tdone\nreading config...\tcannot open config name\n", missingModel.out);
     EXPECT_EQ(1, missingModel.exitCode);
     EXPECT_EQ(QByteArray(), missingModel.err);
+}
+
+TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
+{
+    for (const char *tool : {SORVIK_IMPORT_EXECUTABLE, SORVIK_GLYPHS_EXECUTABLE, SORVIK_REPORT_EXECUTABLE}) {
+        SCOPED_TRACE(tool);
+        const QString name = QFileInfo(tool).fileName();
+        const RunResult help = runProgram(tool, {"--help"});
+        EXPECT_EQ(0, help.exitCode);
+        EXPECT_TRUE(help.out.startsWith("Usage: ") && help.out.contains(name.toLatin1() + " [options]")) << help.out.constData();
+        const RunResult version = runProgram(tool, {"--version"});
+        EXPECT_EQ(0, version.exitCode);
+        EXPECT_EQ(name.toLatin1() + " " SORVIK_VERSION "\n", version.out);
+        for (const QStringList &wrong : {QStringList{"--no-such-option", "a", "b", "c", "d"}, QStringList{"a"}}) {
+            const RunResult refused = runProgram(tool, wrong);
+            EXPECT_EQ(2, refused.exitCode) << wrong.join(' ').toStdString();
+            EXPECT_EQ(QByteArray(), refused.out);
+            EXPECT_TRUE(refused.err.startsWith(name.toLatin1() + ": ")) << refused.err.constData();
+            EXPECT_TRUE(refused.err.endsWith("Try '" + name.toLatin1() + " --help' for more information.\n")) << refused.err.constData();
+        }
+    }
 }

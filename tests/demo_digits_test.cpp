@@ -1,5 +1,6 @@
 // The program on real handwritten digits: a quarter of the demo set, trained and
-// classified through the built executable, must recognise far above chance.
+// classified through the built executable, must recognise far above chance; the
+// report on them gives the same rate.
 
 #include "support.h"
 
@@ -43,4 +44,8 @@ TEST(RealDigits, AreRecognisedFarAboveChance)
     // Ten classes: chance is 10 %; a pipeline with a wrong transform, projection or
     // search falls far below this floor.
     EXPECT_GT(rate.captured(1).toDouble(), 85.0);
+
+    // sorvik-report reads the same images the same way: the same rate, digit for digit.
+    const RunResult report = runProgram(QStringLiteral(SORVIK_REPORT_EXECUTABLE), {"test", "trained.out", "--out", "report"}, dir.path());
+    EXPECT_TRUE(report.out.startsWith("accuracy: " + rate.captured(1).toLatin1() + "% (")) << report.out.constData();
 }

@@ -3,6 +3,8 @@
 // "c-xxx.png" images: white glyphs on black, like the handwritten digits.
 // The same seed, fonts and Qt give the same images.
 
+#include "tools/command_line.h"
+
 #include <QDir>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -14,14 +16,6 @@
 #include <random>
 
 namespace {
-
-[[noreturn]] void usage()
-{
-    std::cout << "Usage: sorvik-glyphs TRAIN_DIR TEST_DIR [--size PIXELS] [--per-class N] [--seed S]\n"
-                 "  renders N images (default 100) of each of 0-9 and a-z at PIXELS x PIXELS (default 64)\n"
-                 "  from the installed fonts; image i of a class goes to TEST_DIR when i % 5 == 4\n";
-    std::exit(2);
-}
 
 QStringList sampleFonts()
 {
@@ -42,28 +36,20 @@ int main(int argc, char *argv[])
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
 
-    QStringList directories;
-    int size = 64, perClass = 100;
-    unsigned seed = 1;
-    const QStringList arguments = app.arguments().mid(1);
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString &argument = arguments[i];
-        bool ok = true;
-        if (argument == "--size" && i + 1 < arguments.size())
-            size = arguments[++i].toInt(&ok);
-        else if (argument == "--per-class" && i + 1 < arguments.size())
-            perClass = arguments[++i].toInt(&ok);
-        else if (argument == "--seed" && i + 1 < arguments.size())
-            seed = arguments[++i].toUInt(&ok);
-        else if (argument.startsWith("--"))
-            usage();
-        else
-            directories << argument;
-        if (!ok || size < 16 || size > 1024 || perClass < 1)
-            usage();
-    }
-    if (directories.size() != 2)
-        usage();
+    QCoreApplication::setApplicationName(QStringLiteral("sorvik-glyphs"));
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("TRAIN_DIR"), QStringLiteral("where images 0-3 of every five of a class go"));
+    parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("where image i of a class goes when i % 5 == 4"));
+    parser.addOption({QStringLiteral("size"), QStringLiteral("side of the images, 16 to 1024 pixels (default 64)"), QStringLiteral("PIXELS"), QStringLiteral("64")});
+    parser.addOption({QStringLiteral("per-class"), QStringLiteral("images of each class (default 100)"), QStringLiteral("N"), QStringLiteral("100")});
+    parser.addOption({QStringLiteral("seed"), QStringLiteral("seed of the random shifts, rotations and scales (default 1)"), QStringLiteral("S"), QStringLiteral("1")});
+    const QStringList directories = parseCommandLine(
+        parser, QStringLiteral("Renders printed characters 0-9 and a-z from the installed fonts (DejaVu, Liberation, FreeFont) "
+                               "with small random shifts, rotations and scales."), 2);
+    const int size = integerOption(parser, QStringLiteral("size"), 16), perClass = integerOption(parser, QStringLiteral("per-class"), 1);
+    const unsigned seed = unsigned(integerOption(parser, QStringLiteral("seed"), 0));
+    if (size > 1024)
+        refuseCommandLine(QStringLiteral("--size takes 16 to 1024 pixels"));
     const QStringList fonts = sampleFonts();
     if (fonts.isEmpty()) {
         std::cout << "sorvik-glyphs: no DejaVu, Liberation or FreeFont fonts are installed (scripts/setup bench installs them)\n";

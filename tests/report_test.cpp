@@ -1,0 +1,141 @@
+// sorvik-report: its figures on a hand-worked example, and the whole report as a
+// user meets it: the same answers as sorvik class, a CSV that survives Python's
+// csv module, and a page whose pictures and figures a real browser shows.
+
+#include "support.h"
+
+#include "tools/report/figures.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <random>
+
+TEST(ReportFigures, MatchAHandWorkedThreeClassExample)
+{
+    // Confusion (rows actual A, B, C): A 2 1 1, B 1 2 0, C 0 1 2.
+    const Figures f = classificationFigures({"A", "A", "A", "A", "B", "B", "B", "C", "C", "C"},
+                                            {"A", "A", "B", "C", "B", "B", "A", "C", "C", "B"});
+    EXPECT_EQ(QByteArray("              precision    recall  f1-score   support\n"
+                         "\n"
+                         "           A       0.67      0.50      0.57         4\n"
+                         "           B       0.50      0.67      0.57         3\n"
+                         "           C       0.67      0.67      0.67         3\n"
+                         "\n"
+                         "    accuracy                           0.60        10\n"
+                         "   macro avg       0.61      0.61      0.60        10\n"
+                         "weighted avg       0.62      0.60      0.60        10\n"
+                         "\n"
+                         "confusion matrix (rows: actual class, columns: predicted class)\n"
+                         "             A B C\n"
+                         "           A 2 1 1\n"
+                         "           B 1 2 0\n"
+                         "           C 0 1 2\n"
+                         "\n"
+                         "most frequent confusions (actual -> predicted: images)\n"
+                         "A -> B: 1\nA -> C: 1\nB -> A: 1\nC -> B: 1\n"),
+              figuresText(f));
+    const QJsonObject json = QJsonDocument::fromJson(figuresJson(f)).object();
+    EXPECT_EQ(0.6, json["accuracy"].toDouble());
+    const QJsonObject a = json["per_class"].toObject()["A"].toObject();
+    EXPECT_DOUBLE_EQ(2.0 / 3, a["precision"].toDouble());
+    EXPECT_DOUBLE_EQ(0.5, a["recall"].toDouble());
+    EXPECT_DOUBLE_EQ(4.0 / 7, a["f1-score"].toDouble());
+    EXPECT_EQ(4, a["support"].toInt());
+    const QJsonObject macro = json["macro avg"].toObject(), weighted = json["weighted avg"].toObject();
+    EXPECT_DOUBLE_EQ(11.0 / 18, macro["precision"].toDouble());
+    EXPECT_DOUBLE_EQ(38.0 / 63, macro["f1-score"].toDouble());
+    EXPECT_DOUBLE_EQ(37.0 / 60, weighted["precision"].toDouble());
+    EXPECT_DOUBLE_EQ(0.6, weighted["f1-score"].toDouble());
+    EXPECT_EQ(QJsonArray({QJsonArray{2, 1, 1}, QJsonArray{1, 2, 0}, QJsonArray{0, 1, 2}}), json["confusion_matrix"].toArray());
+}
+
+namespace {
+
+// Noise images of 24 x 24 pixels, the same for the same seed.
+void noiseImages(const QString &directory, const QStringList &names, unsigned seed)
+{
+    std::mt19937 random(seed);
+    for (const QString &name : names)
+        saveImage(greyImage(24, 24, [&](int, int) { return int(random() % 256); }), directory, name);
+}
+
+RunResult runReport(const QStringList &arguments, const QString &workingDirectory)
+{
+    return runProgram(QStringLiteral(SORVIK_REPORT_EXECUTABLE), arguments, workingDirectory);
+}
+
+} // namespace
+
+TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
+{
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    noiseImages(d + "/train", {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}, 1);
+    const QStringList tests = {"a-4,x.png", "a-5.png", "b-\"4\".png", "b-5.png", "c-4.png", "c-5.png", "photo.png"};
+    noiseImages(d + "/test", tests, 2);
+    runSorvik({"train", "train"}, d);
+    const RunResult classify = runSorvik({"class", "test", "trained.out"}, d);
+    const RunResult report = runReport({"test", "trained.out", "--train", "train", "--out", "out", "--gallery", "2"}, d);
+    ASSERT_EQ(0, report.exitCode) << report.out.constData();
+
+    // The same success rate as sorvik class, over the images that carry a class.
+    // The unlabelled one counts as a miss there, so the rates are compared on the counts.
+    const QRegularExpressionMatch accuracy = QRegularExpression("accuracy: (\\d+\\.\\d{6})% \\((\\d+) of 6 images\\)\n").match(report.out);
+    ASSERT_TRUE(accuracy.hasMatch()) << report.out.constData();
+    const QRegularExpressionMatch rate = QRegularExpression("succ rate: (\\d+\\.\\d{6})%").match(classify.out);
+    ASSERT_TRUE(rate.hasMatch()) << classify.out.constData();
+    EXPECT_NEAR(rate.captured(1).toDouble() * 7 / 6, accuracy.captured(1).toDouble(), 1e-5);
+    EXPECT_TRUE(report.out.contains("images without a class in their names, predicted only: 1\n"));
+
+    // Every row read back by Python's csv module: the names with a comma and quotes intact.
+    const RunResult rows = runProgram("python3", {"-c", "import csv, sys\n"
+                                                        "for row in csv.reader(open(sys.argv[1], newline='')): print('|'.join(row))",
+                                                  d + "/out/predictions.csv"});
+    const QStringList lines = QString::fromUtf8(rows.out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(8, lines.size()) << rows.out.constData() << rows.err.constData();
+    EXPECT_EQ("file|label|predicted|correct|squared_distance|nearest_row|nearest_file", lines[0]);
+    int correct = 0;
+    for (int i = 0; i < tests.size(); ++i) {
+        const QStringList fields = lines[i + 1].split('|');
+        ASSERT_EQ(7, fields.size()) << lines[i + 1].toStdString();
+        EXPECT_EQ(tests[i], fields[0]);
+        EXPECT_EQ(i == 6 ? "" : tests[i].left(1).toUpper(), fields[1]);
+        EXPECT_EQ(fields[6].left(1).toUpper(), fields[2]);  // the nearest training file carries the prediction
+        EXPECT_EQ(fields[5].toInt(), QStringList({"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}).indexOf(fields[6]));
+        correct += fields[3] == "1";
+    }
+    EXPECT_EQ(accuracy.captured(2).toInt(), correct);
+
+    // The page in a real browser: every picture decodes, and the figures equal summary.json.
+    const QJsonObject summary = QJsonDocument::fromJson(readFile(d + "/out/summary.json")).object();
+    writeFile(d + "/out/check.html",
+              "<body><iframe id=f src=index.html></iframe><pre id=result></pre><script>\n"
+              "f.onload = () => { const page = f.contentDocument; const cells = [];\n"
+              "  for (const row of page.querySelectorAll('#confusion tr')) { const r = [...row.querySelectorAll('td')].map(c => +c.textContent); if (r.length) cells.push(r); }\n"
+              "  result.textContent = JSON.stringify({images: [...page.images].map(i => i.naturalWidth),\n"
+              "    accuracy: page.getElementById('accuracy').textContent, confusion: cells}); };\n"
+              "</script></body>\n");
+    const QStringList browser = {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+                                 "--disable-component-update", "--disable-sync", "--user-data-dir=" + d + "/browser"};
+    const RunResult dom = runProgram("chromium", browser + QStringList{"--allow-file-access-from-files", "--virtual-time-budget=10000",
+                                                                        "--dump-dom", "file://" + d + "/out/check.html"});
+    const QRegularExpressionMatch found = QRegularExpression("<pre id=\"result\">(.*)</pre>").match(QString::fromUtf8(dom.out));
+    ASSERT_TRUE(found.hasMatch()) << dom.out.constData() << dom.err.constData();
+    const QJsonObject shown = QJsonDocument::fromJson(found.captured(1).toUtf8()).object();
+    const QJsonArray widths = shown["images"].toArray();
+    EXPECT_EQ(5, widths.size());  // components, recall, confusion and two misread images
+    for (const QJsonValue &width : widths)
+        EXPECT_GT(width.toInt(), 0);
+    EXPECT_EQ(QString::number(summary["accuracy"].toDouble() * 100, 'f', 6), shown["accuracy"].toString());
+    EXPECT_EQ(summary["confusion_matrix"].toArray(), shown["confusion"].toArray());
+    runProgram("chromium", browser + QStringList{"--window-size=1200,1600", "--screenshot=" SORVIK_BINARY_DIR "/report-screenshot.png",
+                                                  "file://" + d + "/out/index.html"});
+    EXPECT_TRUE(QFile::exists(SORVIK_BINARY_DIR "/report-screenshot.png"));
+}

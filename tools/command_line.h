@@ -1,0 +1,48 @@
+#pragma once
+
+// The command line of the tools, as console tools usually have it: --help and
+// --version answered on standard output with status 0; an unknown option, a bad
+// value or a wrong number of arguments refused on standard error with status 2.
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <iostream>
+
+[[noreturn]] inline void refuseCommandLine(const QString &message)
+{
+    const std::string name = QCoreApplication::applicationName().toStdString();
+    std::cerr << name << ": " << message.toStdString() << "\nTry '" << name << " --help' for more information.\n";
+    std::exit(2);
+}
+
+// Parses the command line; returns the positional arguments, of which there must
+// be `count`.
+inline QStringList parseCommandLine(QCommandLineParser &parser, const QString &description, int count)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral(SORVIK_VERSION));
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    if (!parser.parse(QCoreApplication::arguments()))
+        refuseCommandLine(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != count)
+        refuseCommandLine(QStringLiteral("expected %1 arguments, got %2").arg(count).arg(positional.size()));
+    return positional;
+}
+
+// The value of an option as a whole number of at least `least`.
+inline int integerOption(const QCommandLineParser &parser, const QString &name, int least)
+{
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < least)
+        refuseCommandLine(QStringLiteral("--%1 needs a whole number of at least %2, not \"%3\"").arg(name).arg(least).arg(parser.value(name)));
+    return value;
+}
