@@ -1,7 +1,6 @@
 #include "linalg/pca.h"
 
-#include <jama_eig.h>
-#include <tnt_array2d.h>
+#include "linalg/eigen.h"
 
 #include <cmath>
 
@@ -17,20 +16,23 @@ Matrix principalComponents(const Matrix &covariance, int k)
     const int m = rowCount(covariance);
     if (m == 0)
         return Matrix();
-    TNT::Array2D<double> a(m, m);
+    std::vector<double> a(std::size_t(m) * std::size_t(m));
     for (int i = 0; i < m; ++i)
         for (int j = 0; j < m; ++j)
-            a[i][j] = covariance(i, j);
+            a[std::size_t(i) * std::size_t(m) + std::size_t(j)] = covariance(i, j);
 
     // A symmetric matrix takes the tridiagonal QL path, which returns the
     // eigenvalues in ascending order: the last columns of V are the largest.
-    JAMA::Eigenvalue<double> decomposition(a);
-    TNT::Array2D<double> v;
-    decomposition.getV(v);
-
+    SymmetricEigen decomposition;
+#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
+    decomposition = symmetricEigenReference(a, m);
+#else
+    if (!symmetricEigen(a, m, decomposition))  // a is left as it was when it is refused
+        decomposition = symmetricEigenReference(a, m);
+#endif
     Matrix components(m, k);
     for (int i = 0; i < m; ++i)
         for (int t = 0; t < k; ++t)
-            components(i, t) = float(v[i][m - 1 - t]);
+            components(i, t) = float(decomposition.vectors[std::size_t(m - 1 - t) * std::size_t(m) + std::size_t(i)]);
     return components;
 }

@@ -414,66 +414,42 @@ int longLineOf(const QByteArray &text, int line, qint64 carried)
     }
 }
 
-// A regular file: its size decides before anything is read, and a file that
-// changes while it is read is refused rather than parsed half old, half new.
-void readRegularModel(int fd, const struct stat &before, QByteArray &text, ModelFileReport &report)
+// Reads a model file in pieces as they come, stopping at once at a line longer
+// than any model holds (so /dev/zero or a huge first line costs little) or at
+// more bytes than a model can have, and never waiting more than a minute for the
+// next piece of a pipe. `expected` is a regular file's size, -1 for a stream.
+void readModelBytes(int fd, qint64 expected, QByteArray &text, ModelFileReport &report)
 {
-    if (before.st_size > maxModelBytes) {
-        report.tooLarge = true;
-        return;
-    }
-    text.resize(int(before.st_size) + 1);  // one byte more, to notice growth
-    qint64 total = 0;
-    for (ssize_t got; total < text.size() && (got = ::read(fd, text.data() + total, std::size_t(text.size() - total))) != 0;) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            break;
-        total += got;
-    }
-    text.resize(int(total));
-    struct stat after;
-    if (total != before.st_size || ::fstat(fd, &after) != 0 || after.st_size != before.st_size
-        || after.st_mtim.tv_sec != before.st_mtim.tv_sec || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec) {
-        report.changedWhileRead = true;
-        text.clear();
-    }
-}
-
-// A pipe or device: read in pieces as they come, never waiting longer than a
-// minute for the next, and stopped as soon as it is longer than a model can be.
-void readStreamedModel(int fd, QByteArray &text, ModelFileReport &report)
-{
-    std::vector<char> piece(std::size_t(1) << 16);
+    if (expected >= 0)
+        text.reserve(int(expected) + 1);
+    std::vector<char> piece(std::size_t(1) << 20);
     int line = 1;
     qint64 lineStart = 0;
     for (;;) {
         const qint64 start = text.size();
         if (start > maxModelBytes) {
             report.tooLarge = true;
-            break;
+            return;
         }
         const ssize_t got = ::read(fd, piece.data(), piece.size());
-        if (got > 0)
-            text.append(piece.data(), int(got));
         if (got == 0)
-            break;
+            return;
         if (got < 0) {
             if (errno == EAGAIN) {
                 pollfd wait{fd, POLLIN, 0};
                 if (::poll(&wait, 1, modelWaitMilliseconds) == 0) {
                     report.stalled = true;
-                    break;
+                    return;
                 }
             } else if (errno != EINTR) {
-                break;
+                return;
             }
             continue;
         }
-        // Lines are checked as they arrive: an endless line (/dev/zero) stops early.
+        text.append(piece.data(), int(got));
         const QByteArray arrived = QByteArray::fromRawData(text.constData() + start, int(got));
         if ((report.longLine = longLineOf(arrived, line, start - lineStart)) != 0)
-            break;
+            return;
         for (int i = arrived.indexOf('\n'); i >= 0; i = arrived.indexOf('\n', i + 1)) {
             ++line;
             lineStart = start + i + 1;
@@ -495,12 +471,20 @@ bool openModelText(const QString &fileName, QByteArray &text, ModelFileReport &r
         ::close(fd);
         return false;
     }
-    if (S_ISREG(info.st_mode))
-        readRegularModel(fd, info, text, report);
+    // A regular file's size decides before anything is read; one that changes
+    // while it is read is refused rather than parsed half old, half new.
+    const bool regular = S_ISREG(info.st_mode);
+    if (regular && info.st_size > maxModelBytes)
+        report.tooLarge = true;
     else
-        readStreamedModel(fd, text, report);
+        readModelBytes(fd, regular ? qint64(info.st_size) : -1, text, report);
+    struct stat after;
+    if (regular && !report.tooLarge && report.longLine == 0
+        && (text.size() != info.st_size || ::fstat(fd, &after) != 0 || after.st_size != info.st_size
+            || after.st_mtim.tv_sec != info.st_mtim.tv_sec || after.st_mtim.tv_nsec != info.st_mtim.tv_nsec))
+        report.changedWhileRead = true;
     ::close(fd);
-    if (report.tooLarge || report.stalled || report.changedWhileRead || (report.longLine = longLineOf(text, 1, 0)) != 0) {
+    if (report.tooLarge || report.stalled || report.changedWhileRead || report.longLine != 0) {
         text.clear();
         return true;
     }

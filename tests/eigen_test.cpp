@@ -1,0 +1,128 @@
+// The fast eigen decomposition against JAMA, bit for bit: eigenvalues and every
+// element of V, on random symmetric matrices of every kind that principal
+// components meet, on covariances of real data, and on one large matrix.
+
+#include "support.h"
+
+#include "linalg/eigen.h"
+#include "linalg/matrix.h"
+#include "samples/sample_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+namespace {
+
+void expectSameBits(const std::vector<double> &a, int n, const std::string &what)
+{
+    const SymmetricEigen plain = symmetricEigenReference(a, n);
+    SymmetricEigen fast;
+    std::vector<double> work = a;
+    ASSERT_TRUE(symmetricEigen(work, n, fast)) << what;
+    ASSERT_EQ(plain.values.size(), fast.values.size()) << what;
+    ASSERT_EQ(plain.vectors.size(), fast.vectors.size()) << what;
+    EXPECT_EQ(0, std::memcmp(plain.values.data(), fast.values.data(), plain.values.size() * sizeof(double))) << what << ": eigenvalues";
+    EXPECT_EQ(0, std::memcmp(plain.vectors.data(), fast.vectors.data(), plain.vectors.size() * sizeof(double))) << what << ": eigenvectors";
+}
+
+// A random symmetric matrix of one of the kinds below, of size n.
+std::vector<double> randomSymmetric(int n, int kind, std::mt19937_64 &random)
+{
+    std::normal_distribution<double> normal;
+    std::vector<double> a(std::size_t(n) * std::size_t(n));
+    const auto at = [&](int i, int j) -> double & { return a[std::size_t(i) * std::size_t(n) + std::size_t(j)]; };
+    const int rank = std::max(1, n / 3);
+    std::vector<double> basis(std::size_t(rank) * std::size_t(n));
+    for (double &x : basis)
+        x = normal(random);
+    const double scale = kind == 4 ? 1e150 : kind == 5 ? 1e-150 : 1.0;
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j <= i; ++j) {
+            double x = 0;
+            switch (kind) {
+            case 0: x = normal(random); break;                                       // full rank
+            case 1:                                                                    // rank n / 3: a covariance
+                for (int r = 0; r < rank; ++r)
+                    x += basis[std::size_t(r) * std::size_t(n) + std::size_t(i)] * basis[std::size_t(r) * std::size_t(n) + std::size_t(j)];
+                break;
+            case 2: x = i == j ? double(1 + i % 3) : 0.0; break;                     // diagonal, repeated eigenvalues
+            case 3: x = (i % 4 == 0 || j % 4 == 0) ? 0.0 : float(normal(random)); break;  // zero rows and columns, float values
+            default: x = normal(random) * scale; break;                                // huge or tiny
+            }
+            at(i, j) = at(j, i) = x;
+        }
+    return a;
+}
+
+// The covariance of a sample directory, in double, as principal components takes it.
+std::vector<double> covarianceOf(const QString &directory, int &m)
+{
+    QList<Raster> samples;
+    readSampleDirectory(directory, samples);
+    const Matrix s = covariance(centerColumns(matrixFromRasters(samples)));
+    m = rowCount(s);
+    return std::vector<double>(s.values.begin(), s.values.end());
+}
+
+} // namespace
+
+TEST(Eigen, EqualsJamaBitForBitOnRandomSymmetricMatrices)
+{
+    std::mt19937_64 random(7);
+    int tried = 0;
+    for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 16, 31, 32, 33, 63, 64, 65, 100, 127, 200, 300}) {
+        for (int kind = 0; kind < 6; ++kind)
+            for (int repeat = 0; repeat < (n <= 65 ? 2 : 1); ++repeat, ++tried)
+                expectSameBits(randomSymmetric(n, kind, random), n, "n " + std::to_string(n) + " kind " + std::to_string(kind));
+    }
+    std::vector<double> zero(25, 0.0);
+    expectSameBits(zero, 5, "zero matrix");
+    EXPECT_GE(tried + 1, 200);
+}
+
+TEST(Eigen, RefusesWhatJamaTakesAnotherPathFor)
+{
+    SymmetricEigen result;
+    for (std::vector<double> a : {std::vector<double>{1, 2, 3, 4}, std::vector<double>{1, NAN, NAN, 4}, std::vector<double>{1, INFINITY, INFINITY, 4}}) {
+        const std::vector<double> before = a;
+        EXPECT_FALSE(symmetricEigen(a, 2, result));
+        EXPECT_EQ(0, std::memcmp(before.data(), a.data(), sizeof(double) * 4));  // left as it was, for JAMA
+    }
+    std::vector<double> none;
+    EXPECT_TRUE(symmetricEigen(none, 0, result));
+}
+
+TEST(Eigen, EqualsJamaOnTheCovariancesOfRealAndDrawnCharacters)
+{
+    // The real handwritten digits (25 features), and printed characters at 48 and
+    // 128 pixels (121 and 900 features), as training meets them.
+    const RunResult fetch = runProgram(SORVIK_SOURCE_DIR "/scripts/fetch-digits", {SORVIK_IMPORT_EXECUTABLE});
+    ASSERT_EQ(0, fetch.exitCode) << fetch.out.constData() << fetch.err.constData();
+    int digitFeatures = 0;
+    const std::vector<double> digits = covarianceOf(QString::fromLocal8Bit(fetch.out).trimmed() + "/train", digitFeatures);
+    EXPECT_EQ(25, digitFeatures);
+    expectSameBits(digits, digitFeatures, "demo digits");
+    QTemporaryDir dir;
+    for (int size : {48, 128}) {
+        const QString train = dir.path() + QString("/%1/train").arg(size), test = dir.path() + QString("/%1/test").arg(size);
+        const RunResult glyphs = runProgram(SORVIK_GLYPHS_EXECUTABLE, {train, test, "--size", QString::number(size), "--per-class", "8"});
+        ASSERT_EQ(0, glyphs.exitCode) << glyphs.out.constData();
+        int m = 0;
+        const std::vector<double> s = covarianceOf(train, m);
+        expectSameBits(s, m, std::to_string(size) + " pixel characters");
+    }
+}
+
+TEST(Eigen, EqualsJamaOnALargeMatrix)
+{
+#ifdef SORVIK_SANITIZED
+    GTEST_SKIP() << "the bits are the plain build's to prove; under the sanitizers JAMA alone takes minutes here";
+#endif
+    std::mt19937_64 random(11);
+    expectSameBits(randomSymmetric(1600, 1, random), 1600, "n 1600");
+}
