@@ -107,18 +107,10 @@ SORVIK_CLONES void accumulateStrip(double *q, Size n, int first, int width, cons
                     g[v] += u[k] * values;
                 }
         }
+        // The next step's g is summed on the way when there is a next step that uses it
+        // (otherwise the sums go unused).
         summed = i + 1 < steps && h[i + 2] != 0.0;
-        if (!summed) {
-            for (int k = 0; k <= i; ++k)
-                for (int v = 0; v < stripLanes; ++v) {
-                    Lanes values;
-                    SORVIK_LOAD(values, row(k) + 8 * v);
-                    values -= g[v] * divided[k];
-                    SORVIK_STORE(row(k) + 8 * v, values);
-                }
-            continue;
-        }
-        const double *next = s + Size(i + 2) * n;
+        const double *next = summed ? s + Size(i + 2) * n : u;
         Lanes sums[stripLanes] = {};
         for (int k = 0; k <= i; ++k)
             for (int v = 0; v < stripLanes; ++v) {

@@ -398,21 +398,28 @@ LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
     return labels;
 }
 
-// The first line (1-based) of `text` longer than any model holds, counting from
-// line `line` whose first `carried` bytes came before; 0 when there is none.
-int longLineOf(const QByteArray &text, int line, qint64 carried)
-{
-    const char *p = text.constData();
-    const char *end = p + text.size();
-    for (;; ++line, carried = 0) {
-        const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
-        if (carried + ((lineEnd ? lineEnd : end) - p) > maxModelLineBytes)
-            return line;
-        if (!lineEnd)
-            return 0;
-        p = lineEnd + 1;
+// Follows the lines of a text that arrives in pieces, to stop at the first line
+// longer than any model holds.
+struct LineWatch {
+    int line = 1;     // the line now arriving (1-based)
+    qint64 length = 0;  // its bytes so far
+
+    // False once the line arriving is too long.
+    bool take(const char *p, const char *end)
+    {
+        for (;;) {
+            const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+            length += (lineEnd ? lineEnd : end) - p;
+            if (length > maxModelLineBytes)
+                return false;
+            if (!lineEnd)
+                return true;
+            ++line;
+            length = 0;
+            p = lineEnd + 1;
+        }
     }
-}
+};
 
 // Reads a model file in pieces as they come, stopping at once at a line longer
 // than any model holds (so /dev/zero or a huge first line costs little) or at
@@ -423,14 +430,8 @@ void readModelBytes(int fd, qint64 expected, QByteArray &text, ModelFileReport &
     if (expected >= 0)
         text.reserve(int(expected) + 1);
     std::vector<char> piece(std::size_t(1) << 20);
-    int line = 1;
-    qint64 lineStart = 0;
-    for (;;) {
-        const qint64 start = text.size();
-        if (start > maxModelBytes) {
-            report.tooLarge = true;
-            return;
-        }
+    LineWatch lines;
+    while (text.size() <= maxModelBytes) {
         const ssize_t got = ::read(fd, piece.data(), piece.size());
         if (got == 0)
             return;
@@ -447,14 +448,12 @@ void readModelBytes(int fd, qint64 expected, QByteArray &text, ModelFileReport &
             continue;
         }
         text.append(piece.data(), int(got));
-        const QByteArray arrived = QByteArray::fromRawData(text.constData() + start, int(got));
-        if ((report.longLine = longLineOf(arrived, line, start - lineStart)) != 0)
+        if (!lines.take(piece.data(), piece.data() + got)) {
+            report.longLine = lines.line;
             return;
-        for (int i = arrived.indexOf('\n'); i >= 0; i = arrived.indexOf('\n', i + 1)) {
-            ++line;
-            lineStart = start + i + 1;
         }
     }
+    report.tooLarge = true;
 }
 
 // The whole text of a model file, without its carriage returns (as reading in
