@@ -51,8 +51,10 @@ def count_files(path):
 
 
 def stages():
+    # Repetitions interleaved at random, so that a drift of the shared machine
+    # reaches a fast path and its plain one alike.
     out = subprocess.run([os.path.join(BUILD, 'bench', 'sorvik-bench'), '--benchmark_format=json',
-                          '--benchmark_min_time=0.2'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+                          '--benchmark_min_time=0.2', '--benchmark_enable_random_interleaving=true'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
     times = {}
     for b in json.loads(out)['benchmarks']:
         if b.get('run_type', 'iteration') != 'iteration':
