@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 // ---------------------------------------------------------------------------
 // Numbers
@@ -427,12 +428,15 @@ struct LineWatch {
 // next piece of a pipe. `expected` is a regular file's size, -1 for a stream.
 void readModelBytes(int fd, qint64 expected, QByteArray &text, ModelFileReport &report)
 {
+    // Pieces of at most 1 MiB, no larger than a regular file needs, in a buffer
+    // that is never cleared: a small model costs little.
+    const int piece = int(expected >= 0 ? std::min<qint64>(expected + 1, qint64(1) << 20) : qint64(1) << 16);
+    const std::unique_ptr<char[]> buffer(new char[std::size_t(piece)]);
     if (expected >= 0)
         text.reserve(int(expected) + 1);
-    std::vector<char> piece(std::size_t(1) << 20);
     LineWatch lines;
     while (text.size() <= maxModelBytes) {
-        const ssize_t got = ::read(fd, piece.data(), piece.size());
+        const ssize_t got = ::read(fd, buffer.get(), std::size_t(piece));
         if (got == 0)
             return;
         if (got < 0) {
@@ -447,8 +451,8 @@ void readModelBytes(int fd, qint64 expected, QByteArray &text, ModelFileReport &
             }
             continue;
         }
-        text.append(piece.data(), int(got));
-        if (!lines.take(piece.data(), piece.data() + got)) {
+        text.append(buffer.get(), int(got));
+        if (!lines.take(buffer.get(), buffer.get() + got)) {
             report.longLine = lines.line;
             return;
         }
