@@ -1,5 +1,7 @@
 #include "linalg/matrix.h"
 
+#include "linalg/parallel.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -120,22 +122,25 @@ Matrix covariance(const Matrix &x)
     const std::vector<float> columns = transposed(x);
     const auto column = [&](int c) { return columns.data() + std::size_t(c) * n; };
     const auto store = [&](int i, int j, long double s) { result(i, j) = result(j, i) = float(s / (n - 1)); };
+    // Each piece of work is one column i against one tile, and writes entries no
+    // other piece writes, so the pieces run side by side.
     const int tile = std::max(4, int(65536 / std::max(n, 1)) / 4 * 4);
-    for (int tileStart = 0; tileStart < m; tileStart += tile) {
-        const int tileEnd = std::min(m, tileStart + tile);
-        for (int i = 0; i < tileEnd; ++i) {
-            int j = std::max(tileStart, i);
-            for (; j + 4 <= tileEnd; j += 4) {
-                const float *const others[4] = {column(j), column(j + 1), column(j + 2), column(j + 3)};
-                long double sums[4];
-                dotFour(column(i), others, n, sums);
-                for (int k = 0; k < 4; ++k)
-                    store(i, j + k, sums[k]);
-            }
-            for (; j < tileEnd; ++j)  // the columns left over from the blocks
-                store(i, j, dotOne(column(i), column(j), n));
+    const int tiles = (m + tile - 1) / tile;
+    forEachIndex(tiles * m, [&](int piece) {
+        const int tileStart = piece / m * tile, tileEnd = std::min(m, tileStart + tile), i = piece % m;
+        if (i >= tileEnd)
+            return;
+        int j = std::max(tileStart, i);
+        for (; j + 4 <= tileEnd; j += 4) {
+            const float *const others[4] = {column(j), column(j + 1), column(j + 2), column(j + 3)};
+            long double sums[4];
+            dotFour(column(i), others, n, sums);
+            for (int k = 0; k < 4; ++k)
+                store(i, j + k, sums[k]);
         }
-    }
+        for (; j < tileEnd; ++j)  // the columns left over from the blocks
+            store(i, j, dotOne(column(i), column(j), n));
+    }, 1);
     return result;
 }
 
@@ -159,8 +164,9 @@ Matrix multiply(const Matrix &a, const Matrix &b)
             columns[std::size_t(j) * p + t] = b(t, j);
     const bool finite = std::all_of(columns.begin(), columns.end(), [](float v) { return std::isfinite(v); });
 
-    std::vector<int> terms;
-    for (int i = 0; i < result.rows; ++i) {
+    // Rows are independent, so they are formed side by side.
+    forEachIndex(result.rows, [&](int i) {
+        static thread_local std::vector<int> terms;
         const float *row = a.row(i);
         terms.clear();
         for (int t = 0; t < p; ++t)
@@ -187,6 +193,6 @@ Matrix multiply(const Matrix &a, const Matrix &b)
                 s += static_cast<long double>(row[t]) * c[t];
             result(i, j) = float(s);
         }
-    }
+    }, 256);
     return result;
 }

@@ -1,5 +1,7 @@
 #include "linalg/nearest.h"
 
+#include "linalg/parallel.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -287,7 +289,7 @@ std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries)
     return nearest;
 #endif
     const NearestIndex index = nearestIndex(stored);
-    for (int q = 0; q < queries.rows; ++q)
-        nearest.push_back(nearestRow(index, queries.row(q)));
+    nearest.resize(std::size_t(queries.rows));
+    forEachIndex(queries.rows, [&](int q) { nearest[std::size_t(q)] = nearestRow(index, queries.row(q)); }, 16);
     return nearest;
 }

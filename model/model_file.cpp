@@ -364,12 +364,18 @@ constexpr int modelWaitMilliseconds = 60000;
 struct RowCollector {
     Matrix matrix;
     ModelFileReport &report;
+    std::size_t linesLeft = 0;  // when known, the lines and bytes still to come,
+    std::size_t bytesLeft = 0;  // so that the matrix can be sized once
 
     void append(const std::vector<float> &values, int line)
     {
         const int length = int(values.size());
         if (matrix.rows == 0) {
             matrix.columns = length;
+            // Every value takes at least two bytes ("0;"), so this never passes
+            // twice the size of the text.
+            if (length > 0)
+                matrix.values.reserve(std::min(linesLeft, bytesLeft / (2 * std::size_t(length)) + 1) * std::size_t(length));
         } else if (length != matrix.columns && report.raggedLine == 0) {
             report.raggedLine = line;
             report.raggedLength = length;
@@ -555,6 +561,10 @@ void parseModelText(const QByteArray &text, LabelList &labels, Matrix &component
         }
         p += p < end;  // the line end
         if (values.empty()) {  // a line without ";"
+            if (block == 0) {
+                blocks[1].linesLeft = std::size_t(std::count(p, end, '\n')) + 1;
+                blocks[1].bytesLeft = std::size_t(end - p);
+            }
             block = 1;
             continue;
         }

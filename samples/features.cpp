@@ -153,8 +153,11 @@ Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
     // the numerator is the column-weighted sum of row-weighted column sums. In
     // integers this is the same exact number as the direct double sum; it needs
     // 64 bits only while 255 * (sum of weights)^2 stays below 2^64; the split column
-    // sums below need every weight below 2^27 and at most 15 rows. All true for h = 4.
-    const std::vector<std::uint64_t> weight = integerWeights(h);
+    // sums below need every weight below 2^27 and at most 15 rows. All true for h = 4,
+    // whose weights are worked out once.
+    static const std::vector<std::uint64_t> fixedWeights = integerWeights(transformH);
+    const std::vector<std::uint64_t> otherWeights = h == transformH ? std::vector<std::uint64_t>() : integerWeights(h);
+    const std::vector<std::uint64_t> &weight = h == transformH ? fixedWeights : otherWeights;
     Wide weightSum = 0;
     for (int k = -h; k <= h; ++k)
         weightSum += weight[std::abs(k)];
@@ -162,18 +165,25 @@ Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
         return fTransformReference(input, h, offsetX, offsetY);
     const std::uint64_t denominator = std::uint64_t(weightSum * weightSum);
 
-    std::vector<std::uint64_t> taps;  // weight of the pixel k - h columns from a node
+    std::uint64_t taps[15];  // weight of the pixel k - h columns from a node
     for (int k = -h; k <= h; ++k)
-        taps.push_back(weight[std::abs(k)]);
+        taps[k + h] = weight[std::abs(k)];
 
     Raster result = emptyGrid(input, h, offsetX, offsetY);
-    std::vector<std::uint64_t> columnSums(std::size_t(std::max(input.width, 0)));
-    std::vector<std::uint32_t> high(columnSums.size()), low(columnSums.size());
+    // Scratch lines that stay with the thread from image to image.
+    static thread_local std::vector<std::uint64_t> columnSums;
+    static thread_local std::vector<std::uint32_t> high, low;
+    const std::size_t width = std::size_t(std::max(input.width, 0));
+    if (columnSums.size() < width) {
+        columnSums.resize(width);
+        high.resize(width);
+        low.resize(width);
+    }
     for (int j = 0; j < result.height; ++j) {
         const int yc = h + offsetY + j * h;
         // Each weight below 2^27 splits into high and low parts below 2^14, so the
         // column sums of either part stay below 2^32 and run in 32-bit lanes.
-        weightedColumnSums(input.data.data() + std::size_t(yc - h) * input.width, input.width, taps.data(), 2 * h + 1,
+        weightedColumnSums(input.data.data() + std::size_t(yc - h) * input.width, input.width, taps, 2 * h + 1,
                            high.data(), low.data(), columnSums.data());
         for (int i = 0; i < result.width; ++i) {
             const int xc = h + offsetX + i * h;

@@ -1,6 +1,10 @@
 #include "samples/allocation_limit.h"
+#include "samples/features.h"
 #include "samples/image_completeness.h"
+#include "samples/png_decoder.h"
 #include "samples/sample_reader.h"
+
+#include "linalg/kernels.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,6 +57,9 @@ void watchForTruncation(QtMsgType, const QMessageLogContext &, const QString &me
 // the size it produced) and images whose data ends before their header says.
 QImage decode(QImageReader &reader, const QString &path, const QByteArray &bytes, QString &failure)
 {
+    // One image at a time: the watch for truncation holds Qt's message handler.
+    static std::mutex decoding;
+    const std::lock_guard<std::mutex> lock(decoding);
     // Finding the size may already decode (GIF does), so the limit holds from the start.
     const AllocationLimit limit(maxDecodeAllocation);
     const QSize announced = reader.size();
@@ -85,12 +93,13 @@ QImage decode(QImageReader &reader, const QString &path, const QByteArray &bytes
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
-// The bytes of a regular file, read with four system calls (QFile takes eleven).
-// The file is opened without waiting: a pipe put in place of a sample is refused,
-// never waited on.
-bool readBytes(const QString &path, QByteArray &bytes, QString &failure)
+} // namespace
+
+bool readSampleFile(const QByteArray &path, QByteArray &bytes, QString &failure)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // Four system calls (QFile takes eleven). The file is opened without waiting:
+    // a pipe put in place of a sample is refused, never waited on.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         failure = errno == EACCES ? QStringLiteral("cannot be read (no permission?)") : QStringLiteral("cannot be opened");
         return false;
@@ -127,6 +136,8 @@ bool readBytes(const QString &path, QByteArray &bytes, QString &failure)
         failure = QStringLiteral("cannot be read");
     return ok;
 }
+
+namespace {
 
 // A file whose content is already in memory. Image readers take it for the file of
 // that name, so they choose their handler exactly as for the file itself: by the
@@ -172,12 +183,35 @@ QImage loadSampleImageReference(const QString &path, QString &failure)
     return decode(reader, path, bytes, failure);
 }
 
-QImage loadSampleImage(const QString &path, QString &failure)
+namespace {
+
+QImage decodeAsQtDoes(const QString &path, const QByteArray &bytes, QString &failure)
 {
-    QByteArray bytes;
-    if (!readBytes(path, bytes, failure))
-        return QImage();
     MemoryFile file(path, bytes);
     QImageReader reader(&file);
     return decode(reader, path, bytes, failure);
+}
+
+} // namespace
+
+QImage loadSampleImage(const QString &path, QString &failure)
+{
+    QByteArray bytes;
+    return readSampleFile(QFile::encodeName(path), bytes, failure) ? decodeAsQtDoes(path, bytes, failure) : QImage();
+}
+
+Raster loadSampleRaster(const QByteArray &path, QString &failure)
+{
+    // The buffer stays between the files a thread reads, so reading costs no allocation.
+    static thread_local QByteArray bytes;
+    if (!readSampleFile(path, bytes, failure))
+        return Raster();
+    // A file named .png goes to Qt's PNG handler whatever it holds; the plain ones
+    // decode here, to the same values.
+    Raster grey;
+    const bool pngName = path.size() >= 4 && path.right(4).toLower() == ".png";
+    if (!plainKernels && pngName && decodePlainPng(bytes, grey))
+        return grey;
+    const QImage image = decodeAsQtDoes(QFile::decodeName(path), bytes, failure);
+    return image.isNull() ? Raster() : imageToRaster(image);
 }

@@ -2,6 +2,8 @@
 
 #include "samples/features.h"
 
+#include "linalg/parallel.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -137,10 +139,38 @@ QList<DirectoryEntry> listSampleDirectory(const QString &directory)
     return sorted;
 }
 
+namespace {
+
+// The F-transform raster of one sample file, or why it gives none.
+Raster sampleFeatures(const QByteArray &path, QString &failure)
+{
+    const Raster grey = loadSampleRaster(path, failure);
+    if (!failure.isEmpty())
+        return Raster();
+    Raster raster = fTransform(grey, transformH, transformOffsetX, transformOffsetY);
+    if (raster.width == 0 || raster.height == 0) {
+        const int least = 2 * transformH + std::max(transformOffsetX, transformOffsetY) + 1;
+        failure = QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(grey.width).arg(grey.height).arg(least);
+    }
+    return raster;
+}
+
+} // namespace
+
 void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report)
 {
     const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
-    for (const DirectoryEntry &entry : listSampleDirectory(directory)) {
+    const QList<DirectoryEntry> entries = listSampleDirectory(directory);
+    // The files are read and transformed side by side, then taken in name order.
+    std::vector<Raster> rasters(std::size_t(entries.size()));
+    std::vector<QString> failures(rasters.size());
+    forEachIndex(entries.size(), [&](int i) {
+        const DirectoryEntry &entry = entries.at(i);
+        if (entry.kind == Entry::File)
+            rasters[std::size_t(i)] = sampleFeatures(directoryBytes + entry.bytes, failures[std::size_t(i)]);
+    });
+    for (int i = 0; i < entries.size(); ++i) {
+        const DirectoryEntry &entry = entries.at(i);
         const auto skip = [&](const QString &reason) {
             if (report)
                 report->skipped.append({directoryBytes + entry.bytes, reason});
@@ -151,18 +181,11 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
                                                       : QStringLiteral("has a name that is not valid UTF-8"));
             continue;
         }
-        QString failure;
-        const QImage image = loadSampleImage(samplePath(directory, entry.name), failure);
-        if (image.isNull()) {
-            skip(failure);
+        if (!failures[std::size_t(i)].isEmpty()) {
+            skip(failures[std::size_t(i)]);
             continue;
         }
-        Raster raster = extractFeatures(image);
-        if (raster.width == 0 || raster.height == 0) {
-            const int least = 2 * transformH + std::max(transformOffsetX, transformOffsetY) + 1;
-            skip(QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(image.width()).arg(image.height()).arg(least));
-            continue;
-        }
+        Raster &raster = rasters[std::size_t(i)];
         raster.label = labelFromFileName(entry.name);
         if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r'))) {
             skip(QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold"));

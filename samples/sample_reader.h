@@ -45,6 +45,16 @@ QString printableName(const QString &name);
 // images whose data ends before their header says are refused.
 QImage loadSampleImage(const QString &path, QString &failure);
 
+// The grey raster of a sample file (its path as the file system has it), the
+// blue value of every pixel: the same as imageToRaster(loadSampleImage(...)), with
+// the same failures, but the plain PNG files that most sample sets hold decode
+// without Qt. Empty on failure. Safe to call from several threads at once.
+Raster loadSampleRaster(const QByteArray &path, QString &failure);
+
+// The bytes of a regular file of at most maxImageFileBytes, or false and the
+// reason: what loading a sample reads, and all it reads.
+bool readSampleFile(const QByteArray &path, QByteArray &bytes, QString &failure);
+
 // The same through QImageReader on the file itself: the reference that the
 // faster loading from memory is tested against.
 QImage loadSampleImageReference(const QString &path, QString &failure);

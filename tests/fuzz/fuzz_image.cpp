@@ -1,14 +1,17 @@
 // Fuzz target: any bytes as the one file of a sample directory, through listing,
 // decoding, conversion and the F-transform. A sample that comes out must be a
 // whole, labelled raster; a file that does not must be named with a reason; and
-// under any suffix, loading from memory must decide as Qt's loading of the file.
+// under any suffix, loading from memory and the direct PNG decoder must decide as
+// Qt's loading of the file.
 
+#include "samples/features.h"
 #include "samples/sample_reader.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -58,6 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const QImage image = loadSampleImage(path, failure);
         const QImage reference = loadSampleImageReference(path, referenceFailure);
         if (image.size() != reference.size() || failure != referenceFailure)
+            std::abort();
+        // The grey raster decides the same too, and where the direct PNG decoder may
+        // have taken the file, it holds the same values.
+        QString rasterFailure;
+        const Raster grey = loadSampleRaster(QFile::encodeName(path), rasterFailure);
+        if (rasterFailure != referenceFailure || grey.width != reference.width() || grey.height != reference.height())
+            std::abort();
+        if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0 && !reference.isNull() && grey.data != imageToRaster(reference).data)
             std::abort();
         QFile::remove(path);
     }
