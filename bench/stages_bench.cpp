@@ -8,6 +8,7 @@
 #include "linalg/nearest.h"
 #include "linalg/pca.h"
 #include "model/model_file.h"
+#include "model/model_number.h"
 #include "samples/features.h"
 #include "samples/sample_reader.h"
 

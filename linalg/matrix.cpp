@@ -1,5 +1,6 @@
 #include "linalg/matrix.h"
 
+#include "linalg/kernels.h"
 #include "linalg/parallel.h"
 
 #include <algorithm>
@@ -108,11 +109,10 @@ long double dotOne(const float *a, const float *b, int n)
 
 } // namespace
 
-Matrix covariance(const Matrix &x)
+namespace {
+
+Matrix covarianceFast(const Matrix &x)
 {
-#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
-    return covarianceReference(x);
-#endif
     // Entry (i, j) and entry (j, i) are the same sum of the same exact products, so
     // one triangle is computed and mirrored. The columns j are taken in tiles that
     // stay in cache while every column i up to the tile passes over them.
@@ -144,11 +144,17 @@ Matrix covariance(const Matrix &x)
     return result;
 }
 
-Matrix multiply(const Matrix &a, const Matrix &b)
+} // namespace
+
+Matrix covariance(const Matrix &x)
 {
-#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
-    return multiplyReference(a, b);
-#endif
+    return plainKernels ? covarianceReference(x) : covarianceFast(x);
+}
+
+namespace {
+
+Matrix multiplyFast(const Matrix &a, const Matrix &b)
+{
     // Feature rows are mostly zeros (the background of an image). A zero times a
     // finite number is a zero, and adding a zero leaves a sum as it was, so when b
     // is finite the zeros of a are passed over; the other terms keep their order.
@@ -195,4 +201,11 @@ Matrix multiply(const Matrix &a, const Matrix &b)
         }
     }, 256);
     return result;
+}
+
+} // namespace
+
+Matrix multiply(const Matrix &a, const Matrix &b)
+{
+    return plainKernels ? multiplyReference(a, b) : multiplyFast(a, b);
 }

@@ -1,5 +1,6 @@
 #include "linalg/nearest.h"
 
+#include "linalg/kernels.h"
 #include "linalg/parallel.h"
 
 #include <algorithm>
@@ -282,14 +283,13 @@ int nearestRow(const Matrix &stored, const float *query)
 
 std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries)
 {
-    std::vector<int> nearest;
-#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
-    for (int q = 0; q < queries.rows; ++q)
-        nearest.push_back(nearestRowReference(stored, queries.row(q)));
-    return nearest;
-#endif
+    std::vector<int> nearest(std::size_t(queries.rows));
+    if (plainKernels) {
+        for (int q = 0; q < queries.rows; ++q)
+            nearest[std::size_t(q)] = nearestRowReference(stored, queries.row(q));
+        return nearest;
+    }
     const NearestIndex index = nearestIndex(stored);
-    nearest.resize(std::size_t(queries.rows));
     forEachIndex(queries.rows, [&](int q) { nearest[std::size_t(q)] = nearestRow(index, queries.row(q)); }, 16);
     return nearest;
 }

@@ -1,6 +1,7 @@
 #include "linalg/pca.h"
 
 #include "linalg/eigen.h"
+#include "linalg/kernels.h"
 
 #include <cmath>
 
@@ -24,12 +25,8 @@ Matrix principalComponents(const Matrix &covariance, int k)
     // A symmetric matrix takes the tridiagonal QL path, which returns the
     // eigenvalues in ascending order: the last columns of V are the largest.
     SymmetricEigen decomposition;
-#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
-    decomposition = symmetricEigenReference(a, m);
-#else
-    if (!symmetricEigen(a, m, decomposition))  // a is left as it was when it is refused
+    if (plainKernels || !symmetricEigen(a, m, decomposition))  // a refused matrix is left as it was
         decomposition = symmetricEigenReference(a, m);
-#endif
     Matrix components(m, k);
     for (int i = 0; i < m; ++i)
         for (int t = 0; t < k; ++t)

@@ -10,17 +10,7 @@
 using LabelList = QStringList;
 
 // The text model: a label line, the component rows, an empty line, the projection
-// rows; every item followed by ";". Numbers are written as a default QTextStream
-// writes a float: 6 significant digits, %g-like, ties away from zero, no "-0".
-
-// Writes `value` as a default QTextStream does into `out` (at least 24 bytes);
-// returns the number of characters written.
-int formatModelNumber(float value, char *out);
-QByteArray formatModelNumberReference(float value);
-
-// Reads a number as QString::toFloat does: decimal to double, then to float; text
-// that is not a number gives 0.
-float parseModelNumber(const char *text, int length);
+// rows; every item followed by ";", every number as model_number.h writes it.
 
 // Writes the model to `fileName`; an existing file is replaced only by a complete
 // new one. Nothing is written, and nothing said, when the file cannot be created.

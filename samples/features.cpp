@@ -1,5 +1,7 @@
 #include "samples/features.h"
 
+#include "linalg/kernels.h"
+
 #include <QImage>
 
 #include <algorithm>
@@ -144,11 +146,10 @@ Raster fTransformReference(const Raster &input, int h, int offsetX, int offsetY)
     return result;
 }
 
-Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
+namespace {
+
+Raster fTransformFast(const Raster &input, int h, int offsetX, int offsetY)
 {
-#ifdef SORVIK_REFERENCE_KERNELS  // the plain build that the fast one is compared with
-    return fTransformReference(input, h, offsetX, offsetY);
-#endif
     // The weight of a pixel is a product of a column weight and a row weight, so
     // the numerator is the column-weighted sum of row-weighted column sums. In
     // integers this is the same exact number as the direct double sum; it needs
@@ -195,6 +196,13 @@ Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
         }
     }
     return result;
+}
+
+} // namespace
+
+Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
+{
+    return plainKernels ? fTransformReference(input, h, offsetX, offsetY) : fTransformFast(input, h, offsetX, offsetY);
 }
 
 Raster extractFeatures(const QImage &image)

@@ -5,6 +5,7 @@
 #include "support.h"
 
 #include "model/model_file.h"
+#include "model/model_number.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,112 @@
+#include "model/model_bytes.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Follows the lines of a text that arrives in pieces, to stop at the first line
+// longer than any model holds.
+struct LineWatch {
+    int line = 1;     // the line now arriving (1-based)
+    qint64 length = 0;  // its bytes so far
+
+    // False once the line arriving is too long.
+    bool take(const char *p, const char *end)
+    {
+        for (;;) {
+            const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+            length += (lineEnd ? lineEnd : end) - p;
+            if (length > maxModelLineBytes)
+                return false;
+            if (!lineEnd)
+                return true;
+            ++line;
+            length = 0;
+            p = lineEnd + 1;
+        }
+    }
+};
+
+// Reads a model file in pieces as they come, stopping at once at a line longer
+// than any model holds (so /dev/zero or a huge first line costs little) or at
+// more bytes than a model can have, and never waiting more than a minute for the
+// next piece of a pipe. `expected` is a regular file's size, -1 for a stream.
+void readPieces(int fd, qint64 expected, QByteArray &text, ModelFileReport &report)
+{
+    // Pieces of at most 1 MiB, no larger than a regular file needs, in a buffer
+    // that is never cleared: a small model costs little.
+    const int piece = int(expected >= 0 ? std::min<qint64>(expected + 1, qint64(1) << 20) : qint64(1) << 16);
+    const std::unique_ptr<char[]> buffer(new char[std::size_t(piece)]);
+    if (expected >= 0)
+        text.reserve(int(expected) + 1);
+    LineWatch lines;
+    while (text.size() <= maxModelBytes) {
+        const ssize_t got = ::read(fd, buffer.get(), std::size_t(piece));
+        if (got == 0)
+            return;
+        if (got < 0) {
+            if (errno == EAGAIN) {
+                pollfd wait{fd, POLLIN, 0};
+                if (::poll(&wait, 1, modelWaitMilliseconds) == 0) {
+                    report.stalled = true;
+                    return;
+                }
+            } else if (errno != EINTR) {
+                return;
+            }
+            continue;
+        }
+        text.append(buffer.get(), int(got));
+        if (!lines.take(buffer.get(), buffer.get() + got)) {
+            report.longLine = lines.line;
+            return;
+        }
+    }
+    report.tooLarge = true;
+}
+
+} // namespace
+
+bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &report)
+{
+    // Opened without waiting: a pipe with no writer reads as empty instead of
+    // blocking; whether it is a file at all is asked of what was opened.
+    const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // A regular file's size decides before anything is read; one that changes
+    // while it is read is refused rather than parsed half old, half new.
+    const bool regular = S_ISREG(info.st_mode);
+    if (regular && info.st_size > maxModelBytes)
+        report.tooLarge = true;
+    else
+        readPieces(fd, regular ? qint64(info.st_size) : -1, text, report);
+    struct stat after;
+    if (regular && !report.tooLarge && report.longLine == 0
+        && (text.size() != info.st_size || ::fstat(fd, &after) != 0 || after.st_size != info.st_size
+            || after.st_mtim.tv_sec != info.st_mtim.tv_sec || after.st_mtim.tv_nsec != info.st_mtim.tv_nsec))
+        report.changedWhileRead = true;
+    ::close(fd);
+    if (report.tooLarge || report.stalled || report.changedWhileRead || report.longLine != 0) {
+        text.clear();
+        return true;
+    }
+    if (std::memchr(text.constData(), '\r', std::size_t(text.size())))
+        text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));
+    return true;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+
+// Numbers in a model file are written as a default QTextStream writes a float:
+// 6 significant digits, %g-like, ties away from zero, no "-0"; and read as
+// QString::toFloat reads them.
+
+// Writes `value` into `out` (at least 24 bytes); returns the number of characters
+// written.
+int formatModelNumber(float value, char *out);
+QByteArray formatModelNumberReference(float value);
+
+// Reads a number as QString::toFloat does: decimal to double, then to float; text
+// that is not a number gives 0.
+float parseModelNumber(const char *text, int length);
+
+// The writer's own forms, -?d+(.d+)?(e[+-]d+)?, from `p` on: converted, rounded
+// correctly to double as QString::toDouble rounds, then to float. True, with `p`
+// just past the number, when the text has that form and the value lies in the
+// normal float range (or is zero); the reader's fast path for the common case.
+bool parsePlainNumber(const char *&p, const char *end, float &value);
