@@ -23,7 +23,9 @@ namespace {
 
 void printSize(const char *name, const Matrix &matrix)
 {
-    std::cout << name << " matrix size: " << rowCount(matrix) << " x " << columnCount(matrix) << "\n";
+    // The one place where a matrix without rows is 0 wide, whatever its shape: the
+    // size printed is that of a list of rows, measured by its first row.
+    std::cout << name << " matrix size: " << matrix.rows << " x " << (matrix.rows == 0 ? 0 : matrix.columns) << "\n";
 }
 
 // Reads a sample directory between "reading images...\t" and "done\n", then names

@@ -88,12 +88,12 @@ QString classificationProblem(const QString &directory, const QString &modelFile
     if (!sizes.isEmpty())
         return QStringLiteral("cannot classify: ") + sizes;
     const Raster &sample = samples.first();
-    if (sample.width * sample.height != rowCount(e))
+    if (sample.width * sample.height != e.rows)
         return QStringLiteral("cannot classify: image %1 is %2 pixels and gives %3 features; model %4 has %5 features per image")
             .arg(printableName(samplePath(directory, report.names.first())), sizeText(sample.sourceWidth, sample.sourceHeight))
             .arg(sample.width * sample.height)
             .arg(printableName(modelFile))
-            .arg(rowCount(e));
+            .arg(e.rows);
     return QString();
 }
 
@@ -108,7 +108,7 @@ Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone)
     done("input", x);
     const Matrix s = covariance(centerColumns(x));
     done("covariance", s);
-    model.components = principalComponents(s, keptComponentCount(rowCount(s)));
+    model.components = principalComponents(s, keptComponentCount(s.rows));
     done("eigen", model.components);
     model.projections = multiply(x, model.components);
     done("pca", model.projections);

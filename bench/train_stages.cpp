@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     const Matrix x = matrixFromRasters(samples);
     const Matrix s = covariance(centerColumns(x));
     const double covarianceTime = lap();
-    const Matrix e = principalComponents(s, keptComponentCount(rowCount(s)));
+    const Matrix e = principalComponents(s, keptComponentCount(s.rows));
     const double eigen = lap();
     const Matrix p = multiply(x, e);
     const double projection = lap();
@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
     const double writing = lap();
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("%d %d %d %.3f %.3f %.3f %.3f %.3f %.0f\n", rowCount(x), columnCount(x), columnCount(e), reading, covarianceTime, eigen,
+    std::printf("%d %d %d %.3f %.3f %.3f %.3f %.3f %.0f\n", x.rows, x.columns, e.columns, reading, covarianceTime, eigen,
                 projection, writing, double(usage.ru_maxrss) / 1024);
     return 0;
 }

@@ -37,8 +37,8 @@ Matrix centerColumns(const Matrix &x)
 
 Matrix covarianceReference(const Matrix &x)
 {
-    const int n = rowCount(x);
-    const int m = columnCount(x);
+    const int n = x.rows;
+    const int m = x.columns;
     Matrix result(m, m);
     for (int i = 0; i < m; ++i) {
         for (int j = 0; j < m; ++j) {
@@ -53,9 +53,9 @@ Matrix covarianceReference(const Matrix &x)
 
 Matrix multiplyReference(const Matrix &a, const Matrix &b)
 {
-    const int p = columnCount(a);
-    const int q = columnCount(b);
-    Matrix result(rowCount(a), q);
+    const int p = a.columns;
+    const int q = b.columns;
+    Matrix result(a.rows, q);
     for (int i = 0; i < result.rows; ++i) {
         for (int j = 0; j < q; ++j) {
             long double s = 0;
@@ -116,8 +116,8 @@ Matrix covarianceFast(const Matrix &x)
     // Entry (i, j) and entry (j, i) are the same sum of the same exact products, so
     // one triangle is computed and mirrored. The columns j are taken in tiles that
     // stay in cache while every column i up to the tile passes over them.
-    const int n = rowCount(x);
-    const int m = columnCount(x);
+    const int n = x.rows;
+    const int m = x.columns;
     Matrix result(m, m);
     const std::vector<float> columns = transposed(x);
     const auto column = [&](int c) { return columns.data() + std::size_t(c) * n; };
@@ -159,9 +159,9 @@ Matrix multiplyFast(const Matrix &a, const Matrix &b)
     // finite number is a zero, and adding a zero leaves a sum as it was, so when b
     // is finite the zeros of a are passed over; the other terms keep their order.
     constexpr int ColumnBlock = 4;
-    const int p = columnCount(a);
-    const int q = columnCount(b);
-    Matrix result(rowCount(a), q);
+    const int p = a.columns;
+    const int q = b.columns;
+    Matrix result(a.rows, q);
     if (result.values.empty())
         return result;
     std::vector<float> columns(std::size_t(q) * std::size_t(p));  // b's columns, each p long

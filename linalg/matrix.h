@@ -23,8 +23,6 @@ struct Matrix {
     friend bool operator==(const Matrix &a, const Matrix &b) { return a.rows == b.rows && a.columns == b.columns && a.values == b.values; }
 };
 
-inline int rowCount(const Matrix &m) { return m.rows; }
-inline int columnCount(const Matrix &m) { return m.rows == 0 ? 0 : m.columns; }
 
 // Matrix operations. Products, sums, differences and quotients are formed in
 // long double (64-bit significand), every sum in increasing index order, and each
@@ -39,7 +37,7 @@ Matrix centerColumns(const Matrix &x);
 // Column covariance with divisor n - 1 of already centred data; exactly symmetric.
 Matrix covariance(const Matrix &x);
 
-// The product a * b, reading only the first columnCount(a) rows of b.
+// The product a * b, reading only the first a.columns rows of b (which has at least as many).
 Matrix multiply(const Matrix &a, const Matrix &b);
 
 // The same operations as plain loops, the reference that the fast ones are tested against.

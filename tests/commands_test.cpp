@@ -117,7 +117,7 @@ TEST(Commands, WriteTheProjectionsOfTheUncentredRows)
     for (const Raster &sample : samples)
         labels << sample.label;
     const Matrix x = matrixFromRasters(samples);
-    const Matrix e = principalComponents(covariance(centerColumns(x)), keptComponentCount(columnCount(x)));
+    const Matrix e = principalComponents(covariance(centerColumns(x)), keptComponentCount(x.columns));
     writeModelFile(dir.path() + "/uncentred", labels, e, multiply(x, e));
     writeModelFile(dir.path() + "/centred", labels, e, multiply(centerColumns(x), e));
     EXPECT_EQ(readFile(dir.path() + "/uncentred"), written);

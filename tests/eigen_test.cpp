@@ -65,7 +65,7 @@ std::vector<double> covarianceOf(const QString &directory, int &m)
     QList<Raster> samples;
     readSampleDirectory(directory, samples);
     const Matrix s = covariance(centerColumns(matrixFromRasters(samples)));
-    m = rowCount(s);
+    m = s.rows;
     return std::vector<double>(s.values.begin(), s.values.end());
 }
 

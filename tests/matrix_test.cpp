@@ -54,7 +54,7 @@ TEST(Matrix, BuildsRowsFromRasters)
     raster.data = {0, 1, 2, 3, 4, 255};
     const Matrix x = matrixFromRasters({raster, raster});
     EXPECT_EQ(matrixOf({{0, 1, 2, 3, 4, 255}, {0, 1, 2, 3, 4, 255}}), x);
-    EXPECT_EQ(0, rowCount(matrixFromRasters({})));
+    EXPECT_EQ(0, matrixFromRasters({}).rows);
 }
 
 TEST(Matrix, CentresColumnsOnTheirMean)
@@ -72,17 +72,17 @@ TEST(Matrix, CovarianceDividesByRowsLessOne)
 {
     EXPECT_EQ(matrixOf({{2, 4}, {4, 8}}), covariance(matrixOf({{-1, -2}, {1, 2}})));
     EXPECT_EQ(matrixOf({{1, 0}, {0, 0}}), covariance(matrixOf({{-1, 0}, {0, 0}, {1, 0}})));
-    EXPECT_EQ(0, rowCount(covariance(Matrix())));
+    EXPECT_EQ(0, covariance(Matrix()).rows);
 }
 
 TEST(Matrix, MultiplyReadsOnlyTheRowsItNeeds)
 {
     EXPECT_EQ(matrixOf({{4, 5}}), multiply(matrixOf({{1, 2, 3}}), matrixOf({{1, 0}, {0, 1}, {1, 1}})));
     EXPECT_EQ(matrixOf({{3}}), multiply(matrixOf({{1, 2}}), matrixOf({{1}, {1}, {100}})));
-    EXPECT_EQ(0, rowCount(multiply(Matrix(), matrixOf({{1}}))));
+    EXPECT_EQ(0, multiply(Matrix(), matrixOf({{1}})).rows);
     const Matrix empty = multiply(matrixOf({{1, 2}, {3, 4}}), Matrix());
-    EXPECT_EQ(2, rowCount(empty));
-    EXPECT_EQ(0, columnCount(empty));
+    EXPECT_EQ(2, empty.rows);
+    EXPECT_EQ(0, empty.columns);
 }
 
 TEST(Matrix, SumsInExtendedPrecision)

@@ -184,9 +184,9 @@ TEST(ModelFile, FastWriterAndReaderEqualTheTextStreamOnes)
         Matrix eRead, pRead;
         ASSERT_TRUE(readModelFile(dir.path() + "/fast", labelsRead, eRead, pRead));
         EXPECT_EQ(labels, labelsRead);
-        ASSERT_EQ(m, rowCount(eRead));
-        ASSERT_EQ(k, columnCount(eRead));
-        ASSERT_EQ(n, rowCount(pRead));
+        ASSERT_EQ(m, eRead.rows);
+        ASSERT_EQ(k, eRead.columns);
+        ASSERT_EQ(n, pRead.rows);
         for (int i = 0; i < m * k; ++i)  // the written value rounded to 6 digits, then to float
             ASSERT_EQ(float(QString::number(double(e.values[i]), 'g', 6).toDouble()), eRead.values[i]) << e.values[i];
         for (int i = 0; i < n * k; ++i)
@@ -232,7 +232,7 @@ TEST(ModelFile, ReaderFollowsItsRulesOnHandWrittenFiles)
             EXPECT_EQ(c.raggedLine, report.raggedLine);
             EXPECT_EQ(c.labels.size(), report.labelCount);
             for (const auto &[expected, actual] : {std::pair(&c.components, &e), std::pair(&c.projections, &p)}) {
-                ASSERT_EQ(int(expected->size()), rowCount(*actual));
+                ASSERT_EQ(int(expected->size()), actual->rows);
                 for (int r = 0; r < actual->rows; ++r)
                     for (int j = 0; j < actual->columns; ++j) {
                         const float want = (*expected)[r][j];

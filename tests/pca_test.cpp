@@ -40,20 +40,20 @@ TEST(PrincipalComponents, KeepsEightyFivePercentRounded)
 
 TEST(PrincipalComponents, TakesTheLargestEigenvectorsFirst)
 {
-    EXPECT_EQ(0, rowCount(principalComponents(Matrix(), 0)));
+    EXPECT_EQ(0, principalComponents(Matrix(), 0).rows);
     Matrix one(1, 1);
     one(0, 0) = 3.5f;
     EXPECT_EQ(1.0f, std::fabs(principalComponents(one, 1)(0, 0)));
 
     const Matrix first = principalComponents(diagonal({2, 1}), 1);
-    ASSERT_EQ(2, rowCount(first));
-    ASSERT_EQ(1, columnCount(first));
+    ASSERT_EQ(2, first.rows);
+    ASSERT_EQ(1, first.columns);
     EXPECT_EQ(1.0f, std::fabs(first(0, 0)));
     EXPECT_EQ(0.0f, first(1, 0));
 
     const Matrix two = principalComponents(diagonal({1, 3, 2}), 2);
-    ASSERT_EQ(3, rowCount(two));
-    ASSERT_EQ(2, columnCount(two));
+    ASSERT_EQ(3, two.rows);
+    ASSERT_EQ(2, two.columns);
     EXPECT_EQ(0.0f, two(0, 0));
     EXPECT_EQ(1.0f, std::fabs(two(1, 0)));
     EXPECT_EQ(0.0f, two(2, 0));
@@ -62,8 +62,8 @@ TEST(PrincipalComponents, TakesTheLargestEigenvectorsFirst)
     EXPECT_EQ(1.0f, std::fabs(two(2, 1)));
 
     const Matrix none = principalComponents(diagonal({1, 2}), 0);
-    EXPECT_EQ(2, rowCount(none));
-    EXPECT_EQ(0, columnCount(none));
+    EXPECT_EQ(2, none.rows);
+    EXPECT_EQ(0, none.columns);
 }
 
 TEST(PrincipalComponents, AreOrthonormalEigenvectorsInDecreasingOrder)
@@ -76,8 +76,8 @@ TEST(PrincipalComponents, AreOrthonormalEigenvectorsInDecreasingOrder)
     const Matrix s = covariance(centerColumns(x));
     const int k = keptComponentCount(30);
     const Matrix e = principalComponents(s, k);
-    ASSERT_EQ(30, rowCount(e));
-    ASSERT_EQ(26, columnCount(e));
+    ASSERT_EQ(30, e.rows);
+    ASSERT_EQ(26, e.columns);
 
     const Matrix se = multiply(s, e);
     double previous = INFINITY;

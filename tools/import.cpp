@@ -148,6 +148,9 @@ int importNpm(const QString &package, const QString &trainDir, const QString &te
             (i % 5 == 4 ? test : train).push_back({d, i, image});
         }
     }
+    if (train.empty() || test.empty())
+        fail("cannot split the package: " + (train.empty() ? trainDir : testDir).toStdString() + " would get no images (it takes the samples i of each digit with i % 5 "
+             + (train.empty() ? "!= 4)" : "== 4)"));
     const int trainWritten = writeSet(train, trainDir, trainCount, maxShift);
     const int testWritten = writeSet(test, testDir, testCount, maxShift);
     std::cout << "wrote " << trainWritten << " training images to " << trainDir.toStdString() << " and " << testWritten
@@ -164,6 +167,8 @@ int importIdx(const QString &imagesPath, const QString &labelsPath, const QStrin
     if (labels.size() < 8 || bigEndian(labels, 0) != 0x801)
         fail(labelsPath.toStdString() + " is not an IDX label file (magic number 0x00000801 expected)");
     const std::uint32_t count = bigEndian(images, 4), rows = bigEndian(images, 8), columns = bigEndian(images, 12);
+    if (count == 0)
+        fail(imagesPath.toStdString() + " holds no images");
     if (bigEndian(labels, 4) != count)
         fail(imagesPath.toStdString() + " holds " + std::to_string(count) + " images but " + labelsPath.toStdString() + " holds "
              + std::to_string(bigEndian(labels, 4)) + " labels");

@@ -68,7 +68,7 @@ QStringList trainingFiles(const QString &directory, const Model &model, QString 
     for (const DirectoryEntry &entry : listSampleDirectory(directory))
         if (entry.kind == Entry::File)
             names << entry.name;
-    bool matches = names.size() == rowCount(model.projections);
+    bool matches = names.size() == model.projections.rows;
     for (int i = 0; matches && i < names.size(); ++i)
         matches = labelFromFileName(names.at(i)) == model.labels.at(i);
     if (!matches) {
@@ -77,9 +77,9 @@ QStringList trainingFiles(const QString &directory, const Model &model, QString 
         readSampleDirectory(directory, samples, &report);
         names = report.names;
     }
-    if (names.size() != rowCount(model.projections)) {
+    if (names.size() != model.projections.rows) {
         note = QStringLiteral("%1 holds %2 usable images for the model's %3 rows; predictions.csv names no nearest training file")
-                   .arg(printableName(directory)).arg(names.size()).arg(rowCount(model.projections));
+                   .arg(printableName(directory)).arg(names.size()).arg(model.projections.rows);
         return QStringList();
     }
     return names;

@@ -101,8 +101,8 @@ QImage recallPicture(const Figures &figures)
 
 QImage componentsPicture(const Matrix &components, int gridWidth, int gridHeight, int count)
 {
-    count = std::min(count, columnCount(components));
-    if (count <= 0 || gridWidth * gridHeight != rowCount(components))
+    count = std::min(count, components.columns);
+    if (count <= 0 || gridWidth * gridHeight != components.rows)
         return QImage();
     const int scale = std::max(2, 96 / std::max(gridWidth, gridHeight));
     const int columns = std::min(count, 8), rows = (count + columns - 1) / columns;
@@ -111,7 +111,7 @@ QImage componentsPicture(const Matrix &components, int gridWidth, int gridHeight
     for (int t = 0; t < count; ++t) {
         // Each component on its own scale: its largest magnitude is full white or black.
         float largest = 0;
-        for (int f = 0; f < rowCount(components); ++f)
+        for (int f = 0; f < components.rows; ++f)
             largest = std::max(largest, std::fabs(components(f, t)));
         const int left = margin + t % columns * (tileWidth + margin), top = margin + t / columns * (tileHeight + margin);
         for (int y = 0; y < tileHeight; ++y) {
