@@ -124,23 +124,6 @@ TEST(Commands, WriteTheProjectionsOfTheUncentredRows)
     EXPECT_NE(readFile(dir.path() + "/centred"), written);
 }
 
-TEST(Commands, ReportTheSizesOfTenImagesOfSixtyFourValues)
-{
-    QTemporaryDir dir;
-    QDir(dir.path()).mkdir("images");
-    for (int i = 0; i < 10; ++i)  // 40 x 40 pixels give 8 x 8 components
-        saveImage(greyImage(40, 40, [i](int x, int y) { return (x * (i + 1) + y * y * (i + 3)) % 256; }), dir.path(), QStringLiteral("images/%1-%1.png").arg(i));
-    const RunResult first = runSorvik({"train", "images"}, dir.path());
-    EXPECT_EQ(trainingReport(10, 64, 54), maskTimes(first.out));
-    const QByteArray model = readFile(dir.path() + "/trained.out");
-    EXPECT_EQ(1 + 64 + 1 + 10, model.count('\n'));
-
-    // A second run replaces the file with the same bytes.
-    writeFile(dir.path() + "/trained.out", "stale");
-    runSorvik({"train", "images"}, dir.path());
-    EXPECT_EQ(model, readFile(dir.path() + "/trained.out"));
-}
-
 TEST(Commands, FinishTheReportWhenTheModelCannotBeWritten)
 {
     QTemporaryDir dir;

@@ -18,18 +18,6 @@
 
 namespace {
 
-QByteArray bigEndian(quint32 value)
-{
-    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    return QByteArray(bytes, 4);
-}
-
-QByteArray chunk(const QByteArray &type, const QByteArray &body)
-{
-    const QByteArray typed = type + body;
-    return bigEndian(quint32(body.size())) + typed + bigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size()))));
-}
-
 // A PNG file made by hand. Its scan lines are random bytes behind filter bytes
 // that cycle through the five filters; `edit` changes any part before assembly.
 struct Png {
@@ -68,14 +56,14 @@ QByteArray deflated(const QByteArray &data, int windowBits)
 }
 
 struct Parts {
-    QByteArray header, beforeData, stream, afterData, end = chunk("IEND", {}), trailer;
+    QByteArray header, beforeData, stream, afterData, end = pngChunk("IEND", {}), trailer;
     int pieces = 1;
     QByteArray file() const
     {
-        QByteArray bytes = QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + beforeData;
+        QByteArray bytes = QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + beforeData;
         const int step = (stream.size() + pieces - 1) / pieces;
         for (int at = 0; at < stream.size(); at += step)
-            bytes += chunk("IDAT", stream.mid(at, step));
+            bytes += pngChunk("IDAT", stream.mid(at, step));
         return bytes + afterData + end + trailer;
     }
 };
@@ -84,7 +72,7 @@ struct Parts {
 
 TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
 {
-    const QByteArray physical = chunk("pHYs", bigEndian(2835) + bigEndian(2835) + QByteArray(1, 1));
+    const QByteArray physical = pngChunk("pHYs", bigEndian(2835) + bigEndian(2835) + QByteArray(1, 1));
     struct Case {
         const char *name;
         bool plain;  // decoded directly; all others go to Qt
@@ -102,18 +90,18 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
         {"data in three chunks, pHYs", true, [](Png &png) { png.pieces = 3; }, {}, [&](Parts &p) { p.beforeData = physical; }},
         {"16 bits", false, [](Png &png) { png.depth = 16; }},
         {"1 bit", false, [](Png &png) { png.depth = 1; }},
-        {"palette", false, [](Png &png) { png.colourType = 3; }, {}, [](Parts &p) { p.beforeData = chunk("PLTE", QByteArray(768, 64)); }},
+        {"palette", false, [](Png &png) { png.colourType = 3; }, {}, [](Parts &p) { p.beforeData = pngChunk("PLTE", QByteArray(768, 64)); }},
         {"interlaced", false, [](Png &png) { png.interlace = 1; }},
         {"a line missing", false, [](Png &png) { png.height = 12; }, [](QByteArray &lines) { lines.chop(14); }},
         {"a byte too many", false, {}, [](QByteArray &lines) { lines += '\0'; }},
         {"filter 5", false, {}, [](QByteArray &lines) { lines[0] = 5; }},
-        {"gamma", false, {}, {}, [](Parts &p) { p.beforeData = chunk("gAMA", bigEndian(100000)); }},
-        {"transparency", false, {}, {}, [](Parts &p) { p.beforeData = chunk("tRNS", QByteArray(2, 0)); }},
-        {"text", false, {}, {}, [](Parts &p) { p.beforeData = chunk("tEXt", QByteArray("Title\0x", 7)); }},
+        {"gamma", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("gAMA", bigEndian(100000)); }},
+        {"transparency", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("tRNS", QByteArray(2, 0)); }},
+        {"text", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("tEXt", QByteArray("Title\0x", 7)); }},
         {"pHYs after the data", false, {}, {}, [&](Parts &p) { p.afterData = physical; }},
         {"pHYs twice", false, {}, {}, [&](Parts &p) { p.beforeData = physical + physical; }},
-        {"empty data chunk", false, {}, {}, [](Parts &p) { p.afterData = chunk("IDAT", {}); }},
-        {"wrong CRC", false, {}, {}, [](Parts &p) { p.end = chunk("IEND", {}).left(8) + "XXXX"; }},
+        {"empty data chunk", false, {}, {}, [](Parts &p) { p.afterData = pngChunk("IDAT", {}); }},
+        {"wrong CRC", false, {}, {}, [](Parts &p) { p.end = pngChunk("IEND", {}).left(8) + "XXXX"; }},
         {"wrong check value", false, {}, {}, [](Parts &p) { p.stream[p.stream.size() - 1] = char(p.stream.back() ^ 1); }},
         {"stream cut", false, {}, {}, [](Parts &p) { p.stream.chop(6); }},
         {"bytes after the stream", false, {}, {}, [](Parts &p) { p.stream += "x"; }},

@@ -7,6 +7,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <zlib.h>
+
 RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory, const QStringList &environment)
 {
     QProcess process;
@@ -63,6 +65,18 @@ std::string maskTimes(const QByteArray &report)
     text.replace(QRegularExpression("\\d+\\.\\d{6}ms"), "T.TTTTTTms");
     text.replace(QRegularExpression("\\d+ms"), "Tms");
     return text.toStdString();
+}
+
+QByteArray bigEndian(quint32 value)
+{
+    const char bytes[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray pngChunk(const QByteArray &type, const QByteArray &body)
+{
+    const QByteArray typed = type + body;
+    return bigEndian(quint32(body.size())) + typed + bigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size()))));
 }
 
 QByteArray readFile(const QString &path)

@@ -40,5 +40,9 @@ Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows);
 // replaced by "Tms" and "T.TTTTTTms".
 std::string maskTimes(const QByteArray &report);
 
+// A PNG chunk: length, type, body and CRC; and a number as its four big-endian bytes.
+QByteArray pngChunk(const QByteArray &type, const QByteArray &body);
+QByteArray bigEndian(quint32 value);
+
 QByteArray readFile(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);
