@@ -29,20 +29,9 @@ QByteArray usageText(const QByteArray &program)
 
 TEST(CommandLine, AnswersEveryWrongFormWithUsageAndStatus255)
 {
-    const QList<QStringList> wrong = {
-        {},
-        {"train"},
-        {"train", "data/train", "extra"},
-        {"class", "data/class"},
-        {"class", "a", "b", "c"},
-        {"Train", "data/train"},
-        {"TRAIN", "data/train"},
-        {"class", "data/class", "x", "y"},
-        {"train "},
-        {" train", "data/train"},
-        {"classify", "a", "b"},
-        {"", ""},
-    };
+    const QList<QStringList> wrong = {{}, {"train"}, {"train", "data/train", "extra"}, {"class", "data/class"}, {"class", "a", "b", "c"},
+                                      {"Train", "data/train"}, {"TRAIN", "data/train"}, {"class", "data/class", "x", "y"}, {"train "},
+                                      {" train", "data/train"}, {"classify", "a", "b"}, {"", ""}};
     const QByteArray program = SORVIK_EXECUTABLE;
     for (const QStringList &arguments : wrong) {
         const RunResult run = runSorvik(arguments);

