@@ -5,7 +5,6 @@
 #include "linalg/parallel.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 
 #include <algorithm>
@@ -17,7 +16,15 @@
 
 QString labelFromFileName(const QString &fileName)
 {
-    return QFileInfo(fileName).baseName().split(QStringLiteral("-"), Qt::KeepEmptyParts).first().toUpper();
+    // The base name (what QFileInfo calls so: up to the first ".") up to its first
+    // "-", found directly, since every sample file pays for it.
+    int end = fileName.indexOf(QLatin1Char('.'));
+    if (end < 0)
+        end = fileName.size();
+    const int dash = fileName.indexOf(QLatin1Char('-'));
+    if (dash >= 0 && dash < end)
+        end = dash;
+    return fileName.left(end).toUpper();
 }
 
 QString printableName(const QByteArray &bytes)
