@@ -202,8 +202,16 @@ QImage loadSampleImage(const QString &path, QString &failure)
 
 Raster loadSampleRaster(const QByteArray &path, QString &failure)
 {
-    // The buffer stays between the files a thread reads, so reading costs no allocation.
+    // The buffer stays between the files a thread reads, so reading costs no
+    // allocation; that of a large file is let go.
     static thread_local QByteArray bytes;
+    struct Release {
+        ~Release()
+        {
+            if (bytes.capacity() > (1 << 24))
+                bytes = QByteArray();
+        }
+    } release;
     if (!readSampleFile(path, bytes, failure))
         return Raster();
     // A file named .png goes to Qt's PNG handler whatever it holds; the plain ones

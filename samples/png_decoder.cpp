@@ -187,8 +187,16 @@ bool unfilter(int filter, unsigned char *line, const unsigned char *above, std::
 bool decodePlainPng(const QByteArray &bytes, Raster &blue)
 {
     static thread_local std::vector<Span> imageData;
-    static thread_local std::unique_ptr<unsigned char[]> lines;  // grows to the largest image, never cleared
+    // Scan lines stay from image to image but for those of a large image.
+    static thread_local std::unique_ptr<unsigned char[]> lines;
     static thread_local std::size_t capacity = 0;
+    struct Release {
+        ~Release()
+        {
+            if (capacity > (std::size_t(1) << 24))
+                lines.reset(), capacity = 0;
+        }
+    } release;
     Header header;
     if (!readChunks(reinterpret_cast<const unsigned char *>(bytes.constData()), std::size_t(bytes.size()), header, imageData))
         return false;
