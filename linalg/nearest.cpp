@@ -146,10 +146,10 @@ double exactDistance(const float *values, int width, const double *query)
 // threshold of the best distance cannot win. Built for the widest vectors that
 // the processor has; none of them changes an exact distance.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void searchBlock(const float *block, const int *rows, int width, const float *query, const double *queryWide, double shrink, Best &best)
+void searchBlock(const float *block, const int *rows, int width, const float *query, const double *queryWide, double shrink, Best &best,
+                 float &limit)
 {
     constexpr int lanes = NearestIndex::lanes;
-    float limit = threshold(best, shrink);
     Floats estimate = {};
     for (int j = 0; j < width; ++j) {
         Floats values;
@@ -220,9 +220,10 @@ struct Search {
             return;
         const NearestIndex::Node &n = index.nodes[node];
         if (n.children[0] < 0) {
+            float limit = threshold(best, shrink);  // the blocks refresh it as the best improves
             for (int b = n.firstBlock; b < n.endBlock; ++b)
                 searchBlock(index.blocks.data() + std::size_t(b) * index.width * NearestIndex::lanes,
-                            index.rows.data() + std::size_t(b) * NearestIndex::lanes, index.width, query, queryWide, shrink, best);
+                            index.rows.data() + std::size_t(b) * NearestIndex::lanes, index.width, query, queryWide, shrink, best, limit);
             return;
         }
         const double left = bound(n.children[0]), right = bound(n.children[1]);
