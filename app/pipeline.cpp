@@ -37,22 +37,22 @@ QString gigabytes(double bytes)
     return QString::number(bytes / 1e9, 'f', 1) + QStringLiteral(" GB");
 }
 
-// The memory that training needs at its peak, in bytes: the rasters and the data
-// matrix throughout, its centred copy beside the covariance, then the covariance
-// beside the two m x m double arrays of the eigen decomposition and the components,
-// then the projection.
-double trainingMemory(double n, double m)
-{
-    const double k = std::round(m * componentFraction);
-    return 5 * n * m + std::max({4 * n * m + 4 * m * m, 20 * m * m + 4 * m * k, 4 * m * m + 4 * m * k + 4 * n * k});
-}
-
 double physicalMemory()
 {
     return double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
 }
 
 } // namespace
+
+// At the peak: the rasters (one byte a feature) and the data matrix throughout,
+// beside the largest of: its centred copy and the covariance; the covariance, the
+// two m x m double arrays of the eigen decomposition and the components; the
+// covariance, the components and the projection.
+double trainingMemory(double n, double m)
+{
+    const double k = std::round(m * componentFraction);
+    return 5 * n * m + std::max({4 * n * m + 4 * m * m, 20 * m * m + 4 * m * k, 4 * m * m + 4 * m * k + 4 * n * k});
+}
 
 QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
 {

@@ -20,6 +20,9 @@ struct Model {
     Matrix projections;
 };
 
+// The memory that training n images of m features needs at its peak, in bytes.
+double trainingMemory(double n, double m);
+
 // Why these samples cannot be trained on ("cannot train: ..."), or an empty string.
 QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report);
 

@@ -69,8 +69,9 @@ def stages():
 def main():
     with open('/proc/cpuinfo') as info:
         model = next((line.split(':', 1)[1].strip() for line in info if line.startswith('model name')), platform.machine())
-    print(f'Machine: {model}, {os.cpu_count()} cores; {time.strftime("%Y-%m-%d")}. Micro-benchmarks on one thread; '
-          'whole commands on every core (sorvik reads, transforms, sums and searches side by side).')
+    print(f'Machine: {model}, {os.cpu_count()} cores; {time.strftime("%Y-%m-%d")}. sorvik reads and transforms images, sums the '
+          'covariance and the product and searches on every core, in the micro-benchmarks too; Qt decoding, JAMA and the plain '
+          'kernels run on one.')
     print()
 
     s = stages()

@@ -24,6 +24,22 @@ QByteArray encoded(const QImage &image, const char *format)
     return bytes;
 }
 
+// A 12 x 12 bitmap of 8-bit run-length code: each line a run of six pixels, six
+// pixels stored as they are (the last two read as an end of bitmap if the six
+// were taken for 4-bit pixels), and its end; the last line ends the bitmap.
+QByteArray runLengthBitmap()
+{
+    const auto le = [](quint32 v, int bytes) { return QByteArray(reinterpret_cast<const char *>(&v), bytes); };
+    QByteArray data;
+    for (int y = 0; y < 12; ++y)
+        data += QByteArray(1, 6) + char(y * 20) + QByteArray(1, 0) + char(6) + QByteArray("\x10\x30\x50\x70\x00\x01", 6) + QByteArray(1, 0) + char(y == 11 ? 1 : 0);
+    QByteArray palette;
+    for (int i = 0; i < 256; ++i)
+        palette += le(quint32(i * 0x010101), 4);
+    const QByteArray info = le(40, 4) + le(12, 4) + le(12, 4) + le(1, 2) + le(8, 2) + le(1, 4) + le(quint32(data.size()), 4) + QByteArray(8, 0) + le(256, 4) + le(0, 4);
+    return "BM" + le(quint32(14 + 40 + 1024 + data.size()), 4) + le(0, 4) + le(14 + 40 + 1024, 4) + info + palette + data;
+}
+
 QStringList labelsOf(const QList<Raster> &samples)
 {
     QStringList labels;
@@ -147,7 +163,8 @@ TEST(SampleReader, RefusesEveryImageCutShort)
     // inside an icon, a PNG without its end); no cut of any format may load.
     QTemporaryDir dir;
     const QImage image = greyImage(37, 23, [](int x, int y) { return (x * 13 + y * 7) % 256; });
-    std::vector<std::pair<QString, QByteArray>> files = {{"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif")}};
+    std::vector<std::pair<QString, QByteArray>> files = {{"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif")},
+                                                         {"bmp", runLengthBitmap()}};
     for (const char *format : {"bmp", "cur", "ico", "jpg", "png", "pbm", "pgm", "ppm", "tif", "webp", "wbmp", "xbm", "xpm"})
         files.emplace_back(format, encoded(image, format));
     for (const auto &[suffix, bytes] : files) {
@@ -161,6 +178,16 @@ TEST(SampleReader, RefusesEveryImageCutShort)
             EXPECT_TRUE(loadSampleImageReference(path, failure).isNull()) << suffix.toStdString() << " cut at " << percent << " %";
         }
     }
+}
+
+TEST(SampleReader, PrintsNamesWithControlsAndForeignBytesEscaped)
+{
+    // Well-formed UTF-8 of two, three and four bytes stays; C0, DEL and C1 controls,
+    // stray continuation bytes, overlong forms, surrogates and code points beyond
+    // U+10FFFF are escaped byte by byte.
+    EXPECT_EQ(QString::fromUtf8("a\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e"), printableName(QByteArray("a\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e")));
+    EXPECT_EQ("\\n\\r\\t\\x7f\\xc2\\x85\\x80\\x80", printableName(QByteArray("\n\r\t\x7f\xc2\x85\x80\x80")).toStdString());
+    EXPECT_EQ("\\xe0\\x80\\x80\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\\xc1\\xbf", printableName(QByteArray("\xe0\x80\x80\xed\xa0\x80\xf4\x90\x80\x80\xc1\xbf")).toStdString());
 }
 
 TEST(SampleReader, NeverWaitsOnAPipe)
