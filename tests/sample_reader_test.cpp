@@ -160,10 +160,12 @@ TEST(SampleReader, LoadsFromMemoryAsQtLoadsTheFile)
 TEST(SampleReader, RefusesEveryImageCutShort)
 {
     // Several decoders fill in what a cut file lacks (BMP, GIF, JPEG, XBM, the BMP
-    // inside an icon, a PNG without its end); no cut of any format may load.
+    // inside an icon, a PNG without its end); no cut of any format may load. The
+    // second GIF has extension blocks, the bitmap run-length code.
     QTemporaryDir dir;
     const QImage image = greyImage(37, 23, [](int x, int y) { return (x * 13 + y * 7) % 256; });
     std::vector<std::pair<QString, QByteArray>> files = {{"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif")},
+                                                         {"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/extension.gif")},
                                                          {"bmp", runLengthBitmap()}};
     for (const char *format : {"bmp", "cur", "ico", "jpg", "png", "pbm", "pgm", "ppm", "tif", "webp", "wbmp", "xbm", "xpm"})
         files.emplace_back(format, encoded(image, format));
