@@ -4,6 +4,7 @@
 #include "model/model_number.h"
 
 #include "linalg/kernels.h"
+#include "linalg/parallel.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -12,32 +13,39 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace {
 
 // Writes the rows of a matrix to `file`, each value followed by ";", each row by
-// a line end, through a buffer that is passed on whenever it is nearly full.
-void writeRows(QIODevice &file, const Matrix &matrix, std::vector<char> &buffer)
+// a line end. Pieces of rows are formatted side by side into buffers that are
+// written in order and then reused, a batch at a time.
+void writeRows(QIODevice &file, const Matrix &matrix)
 {
+    constexpr int pieceRows = 512, batch = 8;
     constexpr std::size_t room = 25;  // what formatModelNumber may touch, and the ";"
-    char *out = buffer.data();
-    const auto flush = [&] {
-        file.write(buffer.data(), out - buffer.data());
-        out = buffer.data();
-    };
-    for (int r = 0; r < matrix.rows; ++r) {
-        const float *row = matrix.row(r);
-        for (int c = 0; c < matrix.columns; ++c) {
-            if (std::size_t(buffer.data() + buffer.size() - out) < room + 1)
-                flush();
-            out += formatModelNumber(row[c], out);
-            *out++ = ';';
-        }
-        if (out == buffer.data() + buffer.size())
-            flush();
-        *out++ = '\n';
+    const std::size_t pieceBytes = std::size_t(pieceRows) * (std::size_t(matrix.columns) * room + 1);
+    std::vector<std::unique_ptr<char[]>> buffers(batch);
+    std::vector<std::size_t> lengths(batch);
+    for (int first = 0; first < matrix.rows; first += pieceRows * batch) {
+        const int pieces = std::min(batch, (matrix.rows - first + pieceRows - 1) / pieceRows);
+        forEachIndex(pieces, [&](int b) {
+            if (!buffers[b])
+                buffers[b].reset(new char[pieceBytes]);
+            char *out = buffers[b].get();
+            for (int r = first + b * pieceRows, end = std::min(matrix.rows, r + pieceRows); r < end; ++r) {
+                const float *row = matrix.row(r);
+                for (int c = 0; c < matrix.columns; ++c) {
+                    out += formatModelNumber(row[c], out);
+                    *out++ = ';';
+                }
+                *out++ = '\n';
+            }
+            lengths[b] = std::size_t(out - buffers[b].get());
+        }, 1);
+        for (int b = 0; b < pieces; ++b)
+            file.write(buffers[b].get(), qint64(lengths[b]));
     }
-    flush();
 }
 
 void writeModelFileFast(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
@@ -49,10 +57,9 @@ void writeModelFileFast(const QString &fileName, const LabelList &labels, const 
         return;
     // The label line is encoded at once, as a text stream encodes all it is given.
     file.write((labels.isEmpty() ? QString() : labels.join(QLatin1Char(';')) + QLatin1Char(';')).toLocal8Bit() + '\n');
-    std::vector<char> buffer(std::size_t(1) << 16);
-    writeRows(file, components, buffer);
+    writeRows(file, components);
     file.write("\n", 1);
-    writeRows(file, projections, buffer);
+    writeRows(file, projections);
     file.commit();
 }
 
