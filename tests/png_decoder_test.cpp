@@ -108,6 +108,7 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
         {"window of 64 KiB", false, {}, {}, [](Parts &p) { p.stream[0] = char(0x88), p.stream[1] = char(0x1c); }},
         {"no end chunk", false, {}, {}, [](Parts &p) { p.end.clear(); }},
         {"bytes after the end", false, {}, {}, [](Parts &p) { p.trailer = "junk"; }},
+        {"end chunk cut", false, {}, {}, [](Parts &p) { p.end.chop(6); }},
         {"file cut", false, {}, {}, [](Parts &p) { p.end.clear(), p.stream.chop(p.stream.size() / 2); }},
     };
     cases.insert(cases.end(), more.begin(), more.end());
