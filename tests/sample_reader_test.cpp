@@ -24,15 +24,16 @@ QByteArray encoded(const QImage &image, const char *format)
     return bytes;
 }
 
-// A 12 x 12 bitmap of 8-bit run-length code: each line a run of six pixels, six
-// pixels stored as they are (the last two read as an end of bitmap if the six
-// were taken for 4-bit pixels), and its end; the last line ends the bitmap.
+// A 12 x 12 bitmap of 8-bit run-length code: each line a run of seven pixels,
+// five pixels stored as they are with a byte of padding (the last pixel and the
+// padding read as an end of bitmap if the five were taken for 4-bit pixels or
+// the padding missed), and its end; the last line ends the bitmap.
 QByteArray runLengthBitmap()
 {
     const auto le = [](quint32 v, int bytes) { return QByteArray(reinterpret_cast<const char *>(&v), bytes); };
     QByteArray data;
     for (int y = 0; y < 12; ++y)
-        data += QByteArray(1, 6) + char(y * 20) + QByteArray(1, 0) + char(6) + QByteArray("\x10\x30\x50\x70\x00\x01", 6) + QByteArray(1, 0) + char(y == 11 ? 1 : 0);
+        data += QByteArray(1, 7) + char(y * 20) + QByteArray(1, 0) + char(5) + QByteArray("\x10\x30\x50\x70\x00\x01", 6) + QByteArray(1, 0) + char(y == 11 ? 1 : 0);
     QByteArray palette;
     for (int i = 0; i < 256; ++i)
         palette += le(quint32(i * 0x010101), 4);
