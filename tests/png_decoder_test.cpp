@@ -93,7 +93,8 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
         {"palette", false, [](Png &png) { png.colourType = 3; }, {}, [](Parts &p) { p.beforeData = pngChunk("PLTE", QByteArray(768, 64)); }},
         {"interlaced", false, [](Png &png) { png.interlace = 1; }},
         {"a line missing", false, [](Png &png) { png.height = 12; }, [](QByteArray &lines) { lines.chop(14); }},
-        {"a byte too many", false, {}, [](QByteArray &lines) { lines += '\0'; }},
+        // Larger than any image before it, so that its scan lines get a buffer of their own.
+        {"a byte too many", false, [](Png &png) { png.width = 400, png.height = 20; }, [](QByteArray &lines) { lines += '\0'; }},
         {"filter 5", false, {}, [](QByteArray &lines) { lines[0] = 5; }},
         {"gamma", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("gAMA", bigEndian(100000)); }},
         {"transparency", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("tRNS", QByteArray(2, 0)); }},
