@@ -22,9 +22,12 @@ namespace {
 // written in order and then reused, a batch at a time.
 void writeRows(QIODevice &file, const Matrix &matrix)
 {
-    constexpr int pieceRows = 512, batch = 8;
+    constexpr int batch = 8;
     constexpr std::size_t room = 25;  // what formatModelNumber may touch, and the ";"
-    const std::size_t pieceBytes = std::size_t(pieceRows) * (std::size_t(matrix.columns) * room + 1);
+    // Pieces of about 256 KiB at most, so that the buffers stay few and warm.
+    const std::size_t rowBytes = std::size_t(matrix.columns) * room + 1;
+    const int pieceRows = int(std::max<std::size_t>(1, (std::size_t(1) << 18) / rowBytes));
+    const std::size_t pieceBytes = std::size_t(pieceRows) * rowBytes;
     std::vector<std::unique_ptr<char[]>> buffers(batch);
     std::vector<std::size_t> lengths(batch);
     for (int first = 0; first < matrix.rows; first += pieceRows * batch) {
