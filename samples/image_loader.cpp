@@ -217,7 +217,7 @@ Raster loadSampleRaster(const QByteArray &path, QString &failure)
     // A file named .png goes to Qt's PNG handler whatever it holds; the plain ones
     // decode here, to the same values.
     Raster grey;
-    const bool pngName = path.size() >= 4 && path.right(4).toLower() == ".png";
+    const bool pngName = path.size() >= 4 && qstrnicmp(path.constData() + path.size() - 4, ".png", 4) == 0;
     if (!plainKernels && pngName && decodePlainPng(bytes, grey))
         return grey;
     const QImage image = decodeAsQtDoes(QFile::decodeName(path), bytes, failure);
