@@ -16,22 +16,31 @@ float squaredDistance(const float *row, const float *query, int width);
 
 // The stored rows arranged for a fast search with the same answers: rows that
 // can never win (a value that is not finite) are left out, the rest are split
-// into a tree of boxes, at each node along the widest value at the median, down to
-// leaves of up to `leafRows` rows, packed value by value in blocks of `lanes` rows.
+// along the widest value at the median, again and again, down to leaves of up to
+// `leafRows` rows. A leaf's rows lie in blocks of `lanes` rows, value by value:
+// the first `headWidth` values of every block in `heads` (zeros after the last
+// value of a narrow row), the others in `tails`, so that the values which rule
+// out most rows sit close together. Each leaf
+// keeps its box (the lowest and highest of each value), the boxes of `lanes`
+// leaves packed together in the same way.
 struct NearestIndex {
     static constexpr int lanes = 16;
     static constexpr int leafRows = 128;
-    struct Node {
-        int firstBlock = 0;  // a leaf's blocks; an inner node has none
-        int endBlock = 0;
-        int children[2] = {-1, -1};
-    };
-    int width = 0;               // values per row
-    std::vector<Node> nodes;     // nodes[0] is the root
-    int boxWidth = 0;            // values per box side: width rounded up to a multiple of 8
-    std::vector<float> boxes;    // node n: lowest values at n * 2 * boxWidth, highest after them
-    std::vector<float> blocks;   // block b, value j, lane l at (b * width + j) * lanes + l
-    std::vector<int> rows;       // stored row of every lane; padding lanes hold INT_MAX
+    static constexpr int headWidth = 8;
+    int width = 0;                  // values per row
+    int tailWidth = 0;              // values after the head: width - 8, or none
+    std::vector<int> leafBlocks;    // leaf i: blocks leafBlocks[i] .. leafBlocks[i + 1]
+    std::vector<float> boxes;       // group g, value j, leaf l: lowest at (2g * width + j) * lanes + l, highest at ((2g + 1) * width + j) * lanes + l
+    std::vector<float> blocks;      // the heads of all blocks, then their tails:
+                                    // head of block b: value j, lane l at (b * headWidth + j) * lanes + l
+                                    // tail of block b: value headWidth + j, lane l at (b * tailWidth + j) * lanes + l
+    std::vector<int> rows;          // stored row of every lane; padding lanes hold INT_MAX
+    bool wideVectors = false;       // searched with 512-bit vectors; set when the processor has them
+    int leafCount() const { return leafBlocks.empty() ? 0 : int(leafBlocks.size()) - 1; }
+    float *heads() { return blocks.data(); }
+    float *tails() { return blocks.data() + rows.size() * headWidth; }
+    const float *heads() const { return blocks.data(); }
+    const float *tails() const { return blocks.data() + rows.size() * headWidth; }
 };
 
 NearestIndex nearestIndex(const Matrix &stored);

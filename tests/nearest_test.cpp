@@ -62,7 +62,7 @@ TEST(NearestRow, FastSearchEqualsThePlainScan)
 {
     std::mt19937 random(17);
     std::normal_distribution<float> normal(0, 1);
-    const int shapes[][2] = {{1, 1}, {7, 3}, {100, 21}, {1000, 21}, {333, 167}, {64, 765}, {9, 8}, {5, 0}, {40, 2}};
+    const int shapes[][2] = {{1, 1}, {7, 3}, {100, 21}, {1000, 21}, {333, 167}, {64, 765}, {9, 8}, {5, 0}, {40, 2}, {3000, 4}};
     for (int kind = 0; kind < 4; ++kind) {
         for (const auto &shape : shapes) {
             Matrix stored(shape[0], shape[1]);
@@ -72,18 +72,25 @@ TEST(NearestRow, FastSearchEqualsThePlainScan)
                 for (int r = 0; r < stored.rows; ++r)
                     for (int c = 0; c < stored.columns; ++c)
                         stored(r, c) = r % 3 == 0 ? stored(0, c) : (r % 17 == 5 ? NAN : (r % 19 == 7 ? -INFINITY : stored(r, c)));
-            const NearestIndex index = nearestIndex(stored);
+            NearestIndex index = nearestIndex(stored);
+            NearestIndex portable = index;  // the portable kernel as well, where the wide one runs
+            portable.wideVectors = false;
             for (int q = 0; q < 50; ++q) {
                 const float *source = stored.row(int(random() % stored.rows));
                 std::vector<float> query(source, source + stored.columns);
                 if (q % 2)
                     for (float &v : query)
                         v += normal(random) * (kind == 2 ? 1e17f : 1.0f);
+                if (q % 5 == 4)  // away from every row: the winner often lies beyond the nearest box
+                    for (float &v : query)
+                        v = normal(random) * (kind == 2 ? 1e18f : 100.0f);
                 if (q == 10 && !query.empty())
                     query.back() = NAN;
                 if (q == 11 && !query.empty())
                     query.front() = INFINITY;
-                ASSERT_EQ(nearestRowReference(stored, query.data()), nearestRow(index, query.data())) << kind << " " << shape[0] << "x" << shape[1];
+                const int expected = nearestRowReference(stored, query.data());
+                ASSERT_EQ(expected, nearestRow(index, query.data())) << kind << " " << shape[0] << "x" << shape[1];
+                ASSERT_EQ(expected, nearestRow(portable, query.data())) << kind << " " << shape[0] << "x" << shape[1];
             }
         }
     }

@@ -1,0 +1,130 @@
+#include "linalg/nearest.h"
+
+#include "linalg/parallel.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+struct Builder {
+    const Matrix &stored;
+    NearestIndex &index;
+    std::vector<int> &order;
+    std::vector<float> low, high;
+
+    // The lowest and highest of each value over the rows order[first .. last).
+    void measure(int first, int last)
+    {
+        low.assign(stored.row(order[first]), stored.row(order[first]) + index.width);
+        high = low;
+        for (int i = first + 1; i < last; ++i) {
+            const float *row = stored.row(order[i]);
+            for (int j = 0; j < index.width; ++j) {
+                low[j] = std::min(low[j], row[j]);
+                high[j] = std::max(high[j], row[j]);
+            }
+        }
+    }
+
+    // Leaves start at multiples of the leaf size (see split), which numbers them.
+    void addLeaf(int first, int last)
+    {
+        constexpr int lanes = NearestIndex::lanes;
+        const int width = index.width, head = std::min(width, NearestIndex::headWidth), tail = index.tailWidth;
+        const int leaf = first / NearestIndex::leafRows;
+        float *box = index.boxes.data() + std::size_t(leaf / lanes) * 2 * width * lanes + leaf % lanes;
+        for (int j = 0; j < width; ++j) {
+            box[std::size_t(j) * lanes] = low[j];
+            box[std::size_t(width + j) * lanes] = high[j];
+        }
+        float *heads = index.heads(), *tails = index.tails();
+        for (int i = first; i < last; ++i) {
+            const std::size_t block = std::size_t(i / lanes), lane = std::size_t(i % lanes);
+            const float *row = stored.row(order[i]);
+            index.rows[i] = order[i];
+            for (int j = 0; j < head; ++j)
+                heads[(block * NearestIndex::headWidth + j) * lanes + lane] = row[j];
+            for (int j = 0; j < tail; ++j)
+                tails[(block * tail + j) * lanes + lane] = row[head + j];
+        }
+    }
+
+    // Splits the rows of a node (measured) at the median of its widest value,
+    // rounded up to a multiple of the leaf size, so that every leaf but the last
+    // is full; returns where the second half starts.
+    int split(int first, int last)
+    {
+        int widest = 0;
+        for (int j = 1; j < index.width; ++j)
+            if (double(high[j]) - low[j] > double(high[widest]) - low[widest])
+                widest = j;
+        constexpr int leaf = NearestIndex::leafRows;
+        const int middle = first + ((last - first) / 2 + leaf - 1) / leaf * leaf;
+        std::nth_element(order.begin() + first, order.begin() + middle, order.begin() + last,
+                         [&](int a, int b) { return stored(a, widest) < stored(b, widest); });
+        return middle;
+    }
+
+    void build(int first, int last)
+    {
+        measure(first, last);
+        if (last - first <= NearestIndex::leafRows)
+            return addLeaf(first, last);
+        const int middle = split(first, last);
+        build(first, middle);
+        build(middle, last);
+    }
+};
+
+} // namespace
+
+NearestIndex nearestIndex(const Matrix &stored)
+{
+    constexpr int lanes = NearestIndex::lanes;
+    NearestIndex index;
+    index.width = stored.columns;
+    index.tailWidth = std::max(stored.columns - NearestIndex::headWidth, 0);
+    index.wideVectors = __builtin_cpu_supports("avx512f");
+    std::vector<int> order;
+    for (int r = 0; r < stored.rows; ++r) {
+        const float *row = stored.row(r);
+        if (std::all_of(row, row + stored.columns, [](float v) { return std::isfinite(v); }))
+            order.push_back(r);
+    }
+    if (order.empty() || stored.columns == 0)
+        return index;
+    const std::size_t blockCount = (order.size() + lanes - 1) / lanes;
+    const std::size_t leafCount = (order.size() + NearestIndex::leafRows - 1) / NearestIndex::leafRows;
+    // Padding lanes lie infinitely far away; padding values add nothing.
+    index.rows.assign(blockCount * lanes, INT_MAX);
+    index.blocks.assign(blockCount * lanes * (NearestIndex::headWidth + std::size_t(index.tailWidth)), INFINITY);
+    std::fill_n(index.heads(), blockCount * lanes * NearestIndex::headWidth, 0.0f);
+    for (std::size_t lane = order.size(); lane < blockCount * lanes; ++lane)
+        index.heads()[(lane / lanes * NearestIndex::headWidth) * lanes + lane % lanes] = INFINITY;
+    index.boxes.assign((leafCount + lanes - 1) / lanes * 2 * std::size_t(stored.columns) * lanes, INFINITY);
+    for (std::size_t leaf = 0; leaf < leafCount; ++leaf)
+        index.leafBlocks.push_back(int(leaf * NearestIndex::leafRows / lanes));
+    index.leafBlocks.push_back(int(blockCount));
+    // The first three levels are split here, the eight subtrees below them built
+    // side by side.
+    std::vector<std::pair<int, int>> subtrees{{0, int(order.size())}};
+    Builder top{stored, index, order, {}, {}};
+    for (int level = 0; level < 3; ++level) {
+        std::vector<std::pair<int, int>> next;
+        for (const auto &[first, last] : subtrees) {
+            if (last - first <= NearestIndex::leafRows) {
+                next.emplace_back(first, last);
+                continue;
+            }
+            top.measure(first, last);
+            const int middle = top.split(first, last);
+            next.emplace_back(first, middle);
+            next.emplace_back(middle, last);
+        }
+        subtrees = next;
+    }
+    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
+    return index;
+}

@@ -1,0 +1,172 @@
+#include "linalg/nearest_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <immintrin.h>
+
+namespace leafSearch {
+
+float threshold(const Best &best, double shrink)
+{
+    // The margin 2^-20 covers the rounding of the quotient to float.
+    return float(std::max(double(best.distance), 1e-30) / shrink * (1 + 0x1p-20));
+}
+
+namespace {
+
+// The distance of one packed row as the plain scan forms it.
+float exactDistance(const float *head, const float *tail, const Query &query)
+{
+    constexpr int lanes = NearestIndex::lanes, headWidth = NearestIndex::headWidth;
+    float distance = 0;
+    for (int j = 0; j < std::min(query.width, headWidth); ++j) {
+        const double difference = double(head[j * lanes]) - query.wide[j];
+        distance = float(distance + difference * difference);
+    }
+    for (int j = 0; j < query.tailWidth; ++j) {
+        const double difference = double(tail[std::size_t(j) * lanes]) - query.wide[headWidth + j];
+        distance = float(distance + difference * difference);
+    }
+    return distance;
+}
+
+// Takes the rows of a block whose estimates the mask leaves open, by their exact
+// distance; returns the threshold of the best.
+float takeOpenRows(unsigned open, const Floats &estimate, const float *head, const float *tail, const int *rows, const Query &query, Best &best,
+                   float limit)
+{
+    for (; open != 0; open &= open - 1) {
+        const int l = __builtin_ctz(open);
+        if (estimate[l] > limit)
+            continue;  // ruled out by a row taken before it
+        const float distance = exactDistance(head + l, tail + l, query);
+        if (distance < best.distance || (distance == best.distance && rows[l] < best.row)) {
+            best = {distance, rows[l]};
+            limit = threshold(best, query.shrink);
+        }
+    }
+    return limit;
+}
+
+inline void addSquares(Floats &sums, const float *values, int count, const float *query)
+{
+    for (int j = 0; j < count; ++j) {
+        Floats v;
+        __builtin_memcpy(&v, values + std::size_t(j) * NearestIndex::lanes, sizeof v);
+        const Floats difference = v - query[j];
+        sums += difference * difference;
+    }
+}
+
+__attribute__((target("avx512f"))) inline __m512 squareDifference(const float *values, float query)
+{
+    const __m512 difference = _mm512_sub_ps(_mm512_loadu_ps(values), _mm512_set1_ps(query));
+    return _mm512_mul_ps(difference, difference);
+}
+
+} // namespace
+
+// The rows of a leaf, block by block: first an estimate of every distance in
+// float arithmetic, sixteen rows to a vector, then the exact distance of each
+// row that the estimate does not rule out. An estimate E of a distance D (both
+// over the first j values, summed in any order) from k values is never above
+// D / (1 - (2k + 16) 2^-24) while the numbers stay above the subnormal range, so
+// a row whose E passes the threshold of the best distance cannot win. The head
+// values are summed in two chains side by side, the others four at a time, the
+// block tested after each step. Portable vectors, built for the widest that the
+// processor has; none of them changes an exact distance.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void searchLeaf(const Leaf &leaf, const Query &query, Best &best)
+{
+    constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
+    const int tail = query.tailWidth;
+    const float *values = query.values;
+    float limit = threshold(best, query.shrink);
+    for (int b = 0; b < leaf.blockCount; ++b) {
+        const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
+        Floats even = {}, odd = {};
+        addSquares(even, heads, head / 2, values);
+        addSquares(odd, heads + head / 2 * lanes, head / 2, values + head / 2);
+        Floats estimate = even + odd;
+        Ints open = (estimate <= limit) | (estimate != estimate);  // a lane that is not a number stays open
+        for (int j = 0; j < tail; j += 4) {
+            const Ints none = {};
+            if (__builtin_memcmp(&open, &none, sizeof open) == 0)
+                break;
+            addSquares(estimate, tails + std::size_t(j) * lanes, std::min(4, tail - j), values + head + j);
+            open = (estimate <= limit) | (estimate != estimate);
+        }
+        unsigned mask = 0;
+        for (int l = 0; l < lanes; ++l)
+            mask |= unsigned(open[l] & 1) << l;
+        limit = takeOpenRows(mask, estimate, heads, tails, leaf.rows + b * lanes, query, best, limit);
+    }
+}
+
+// The same search with 512-bit vectors written out, whose comparisons give a
+// mask of lanes at once.
+__attribute__((target("avx512f")))
+void searchLeafWide(const Leaf &leaf, const Query &query, Best &best)
+{
+    constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
+    const int tail = query.tailWidth;
+    const float *values = query.values;
+    float limit = threshold(best, query.shrink);
+    for (int b = 0; b < leaf.blockCount; ++b) {
+        const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
+        __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
+        for (int j = 0; j < head / 2; ++j) {
+            even = _mm512_add_ps(even, squareDifference(heads + j * lanes, values[j]));
+            odd = _mm512_add_ps(odd, squareDifference(heads + (head / 2 + j) * lanes, values[head / 2 + j]));
+        }
+        __m512 estimate = _mm512_add_ps(even, odd);
+        __mmask16 open = _mm512_cmp_ps_mask(estimate, _mm512_set1_ps(limit), _CMP_NGT_UQ);
+        for (int j = 0; j < tail && open != 0; j += 4) {
+            for (int k = j; k < std::min(j + 4, tail); ++k)
+                estimate = _mm512_add_ps(estimate, squareDifference(tails + k * lanes, values[head + k]));
+            open = _mm512_cmp_ps_mask(estimate, _mm512_set1_ps(limit), _CMP_NGT_UQ);
+        }
+        if (open != 0) {
+            Floats sums;
+            __builtin_memcpy(&sums, &estimate, sizeof sums);
+            limit = takeOpenRows(open, sums, heads, tails, leaf.rows + b * lanes, query, best, limit);
+        }
+    }
+}
+
+// The squared distance from the query to the box of every leaf, in float, the
+// leaves of a group side by side; returns the leaf of the smallest. A box bound
+// B of a row's distance D is formed with at most width + 2 roundings on the way
+// up, and D with width on the way down, so B (1 - (2 width + 16) 2^-24) never
+// passes D above the subnormal range. Padding leaves are infinitely far.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+int boxBounds(const float *boxes, int groupCount, int width, const float *query, float *bounds)
+{
+    constexpr int lanes = NearestIndex::lanes;
+    Floats lowest = {};
+    lowest += INFINITY;
+    Ints lowestGroup = {};
+    for (int g = 0; g < groupCount; ++g, boxes += std::size_t(2) * width * lanes, bounds += lanes) {
+        Floats sums = {};
+        for (int j = 0; j < width; ++j) {
+            Floats low, high;
+            __builtin_memcpy(&low, boxes + std::size_t(j) * lanes, sizeof low);
+            __builtin_memcpy(&high, boxes + std::size_t(width + j) * lanes, sizeof high);
+            const Floats below = low - query[j], above = query[j] - high;
+            const Floats gap = (below > 0 ? below : 0) + (above > 0 ? above : 0);
+            sums += gap * gap;
+        }
+        __builtin_memcpy(bounds, &sums, sizeof sums);
+        const Ints lower = sums < lowest;
+        lowest = lower ? sums : lowest;
+        lowestGroup = lower ? g : lowestGroup;
+    }
+    int lane = 0;
+    for (int l = 1; l < lanes; ++l)
+        if (lowest[l] < lowest[lane])
+            lane = l;
+    return lowestGroup[lane] * lanes + lane;
+}
+
+} // namespace leafSearch

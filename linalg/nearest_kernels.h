@@ -1,0 +1,44 @@
+#pragma once
+
+// The inner loops of the fast nearest-row search: bounds of the leaves' boxes
+// and the search of one leaf, each built for the widest vectors the processor has.
+
+#include "linalg/nearest.h"
+
+namespace leafSearch {
+
+using Floats = float __attribute__((vector_size(NearestIndex::lanes * sizeof(float))));
+using Ints = int __attribute__((vector_size(NearestIndex::lanes * sizeof(int))));
+
+struct Best {
+    float distance = 9e30f;
+    int row = 0;
+};
+
+// One leaf's blocks and what the search knows of the query.
+struct Leaf {
+    const float *heads, *tails;
+    const int *rows;
+    int blockCount;
+};
+struct Query {
+    const float *values; // zeros after the last value, up to the head width
+    const double *wide;  // the values in double, as the exact distance takes them
+    int width, tailWidth;
+    double shrink;       // covers the rounding of the float sums, estimates and bounds
+};
+
+// The estimate above which a row cannot beat `best`, rounded up, never below the
+// smallest distance whose rounding is trusted.
+float threshold(const Best &best, double shrink);
+
+// Searches the rows of a leaf, improving `best`: with portable vectors, or with
+// 512-bit vectors where the processor has them. Both give the same best.
+void searchLeaf(const Leaf &leaf, const Query &query, Best &best);
+void searchLeafWide(const Leaf &leaf, const Query &query, Best &best);
+
+// The squared distance from the query to the box of every leaf, `lanes` leaves
+// to a group; returns the leaf of the smallest.
+int boxBounds(const float *boxes, int groupCount, int width, const float *query, float *bounds);
+
+} // namespace leafSearch
