@@ -18,11 +18,11 @@ float squaredDistance(const float *row, const float *query, int width);
 // can never win (a value that is not finite) are left out, the rest are split
 // along the widest value at the median, again and again, down to leaves of up to
 // `leafRows` rows. A leaf's rows lie in blocks of `lanes` rows, value by value:
-// the first `headWidth` values of every block in `heads` (zeros after the last
-// value of a narrow row), the others in `tails`, so that the values which rule
-// out most rows sit close together. Each leaf
-// keeps its box (the lowest and highest of each value), the boxes of `lanes`
-// leaves packed together in the same way.
+// the first `headWidth` values of every block among the heads (zeros after the
+// last value of a narrow row), the others among the tails, so that the values
+// which rule out most rows sit close together. Each leaf keeps its box (the
+// lowest and highest of each value), the boxes of `lanes` leaves packed together
+// in the same way.
 struct NearestIndex {
     static constexpr int lanes = 16;
     static constexpr int leafRows = 128;
