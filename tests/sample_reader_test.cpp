@@ -2,6 +2,7 @@
 
 #include "support.h"
 
+#include "samples/allocation_limit.h"
 #include "samples/features.h"
 #include "samples/sample_reader.h"
 
@@ -10,6 +11,8 @@
 #include <QBuffer>
 #include <QDir>
 #include <QTemporaryDir>
+
+#include <cstdlib>
 
 #include <sys/stat.h>
 
@@ -202,4 +205,24 @@ TEST(SampleReader, NeverWaitsOnAPipe)
     QString failure;
     EXPECT_TRUE(loadSampleImage(path, failure).isNull());
     EXPECT_EQ("is not a regular file", failure.toStdString());
+}
+
+TEST(SampleReader, RefusesAllocationsBeyondTheDecodingLimit)
+{
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer owns malloc and sets its own limit";
+#endif
+#endif
+    // Called through volatile pointers, so that the compiler cannot fold the calls away.
+    void *(*volatile allocate)(std::size_t) = std::malloc;
+    void *(*volatile allocateZeroed)(std::size_t, std::size_t) = std::calloc;
+    const AllocationLimit limit(1 << 20);
+    void *small = allocateZeroed(1024, 16);
+    EXPECT_NE(nullptr, small);
+    EXPECT_FALSE(limit.refused());
+    EXPECT_EQ(nullptr, allocateZeroed(1024, 2048));
+    EXPECT_EQ(nullptr, allocate(std::size_t(2) << 20));
+    EXPECT_TRUE(limit.refused());
+    std::free(small);
 }
