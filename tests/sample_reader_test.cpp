@@ -44,6 +44,15 @@ QByteArray runLengthBitmap()
     return "BM" + le(quint32(14 + 40 + 1024 + data.size()), 4) + le(0, 4) + le(14 + 40 + 1024, 4) + info + palette + data;
 }
 
+// An icon of two images (Qt writes one), so that the second entry of the
+// directory is read too.
+QByteArray twoImageIcon(const QByteArray &single)
+{
+    const QByteArray entry = single.mid(6, 16), data = single.mid(22);
+    const auto at = [&](quint32 offset) { return entry.left(12) + QByteArray(reinterpret_cast<const char *>(&offset), 4); };
+    return QByteArray("\0\0\1\0\2\0", 6) + at(38) + at(quint32(38 + data.size())) + data + data;
+}
+
 QStringList labelsOf(const QList<Raster> &samples)
 {
     QStringList labels;
@@ -165,12 +174,12 @@ TEST(SampleReader, RefusesEveryImageCutShort)
 {
     // Several decoders fill in what a cut file lacks (BMP, GIF, JPEG, XBM, the BMP
     // inside an icon, a PNG without its end); no cut of any format may load. The
-    // second GIF has extension blocks, the bitmap run-length code.
+    // second GIF has extension blocks, the bitmap run-length code, the icon two images.
     QTemporaryDir dir;
     const QImage image = greyImage(37, 23, [](int x, int y) { return (x * 13 + y * 7) % 256; });
     std::vector<std::pair<QString, QByteArray>> files = {{"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif")},
                                                          {"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/extension.gif")},
-                                                         {"bmp", runLengthBitmap()}};
+                                                         {"bmp", runLengthBitmap()}, {"ico", twoImageIcon(encoded(image, "ico"))}};
     for (const char *format : {"bmp", "cur", "ico", "jpg", "png", "pbm", "pgm", "ppm", "tif", "webp", "wbmp", "xbm", "xpm"})
         files.emplace_back(format, encoded(image, format));
     for (const auto &[suffix, bytes] : files) {
