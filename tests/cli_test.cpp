@@ -42,24 +42,6 @@ TEST(CommandLine, AnswersEveryWrongFormWithUsageAndStatus255)
     }
 }
 
-TEST(CommandLine, ShowsArgumentZeroAsRawBytes)
-{
-    // bash's exec -a sets argument 0 to bytes that are not valid UTF-8.
-    const RunResult run = runProgram("/bin/bash", {"-c", QStringLiteral("exec -a $'./s\\xff v' '%1'").arg(SORVIK_EXECUTABLE)});
-    EXPECT_EQ(usageText("./s\xff v"), run.out);
-    EXPECT_EQ(255, run.exitCode);
-}
-
-TEST(CommandLine, CommandsEndWithStatus1WhateverTheOutcome)
-{
-    QTemporaryDir dir;
-    saveImage(greyImage(20, 20, [](int x, int) { return x; }), dir.path(), "a-1.png");
-    const RunResult missingModel = runSorvik({"class", dir.path(), dir.path() + "/no-such-model"}, dir.path());
-    EXPECT_EQ("reading images...\tdone\nreading config...\tcannot open config name\n", missingModel.out);
-    EXPECT_EQ(1, missingModel.exitCode);
-    EXPECT_EQ(QByteArray(), missingModel.err);
-}
-
 TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
 {
     for (const char *tool : {SORVIK_IMPORT_EXECUTABLE, SORVIK_GLYPHS_EXECUTABLE, SORVIK_REPORT_EXECUTABLE}) {

@@ -130,16 +130,3 @@ TEST(Commands, EstimateTheMemoryOfTrainingByItsLargestStage)
     EXPECT_EQ(5 * 2 * 900 + 20 * 900 * 900 + 4 * 900 * 765, trainingMemory(2, 900));
     EXPECT_EQ(5 * 500 * 100 + 4 * 100 * 100 + 4 * 100 * 85 + 4 * 500 * 85, trainingMemory(500, 100));
 }
-
-TEST(Commands, FinishTheReportWhenTheModelCannotBeWritten)
-{
-    QTemporaryDir dir;
-    drawShapes(dir.path() + "/train", {0}, {2});
-    ASSERT_TRUE(QDir(dir.path()).mkdir("trained.out"));  // a directory in the way of the file
-    const RunResult train = runSorvik({"train", "train"}, dir.path());
-    EXPECT_EQ(trainingReport(5, 16, 14), maskTimes(train.out));
-    EXPECT_EQ(1, train.exitCode);
-    EXPECT_EQ(QByteArray(), train.err);
-    EXPECT_TRUE(QFileInfo(dir.path() + "/trained.out").isDir());
-    EXPECT_EQ(QStringList({"train", "trained.out"}), QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
-}

@@ -120,24 +120,6 @@ TEST(ModelNumbers, ReadAsQStringToFloatDoes)
     EXPECT_EQ(0, mismatches);
 }
 
-TEST(ModelFile, WritesTheLayoutOverAnOldFile)
-{
-    QTemporaryDir dir;
-    const QString path = dir.path() + "/trained.out";
-    Matrix components(4, 2);
-    components.values = {0.104286f, -0.0212847f, 0.201754f, 0.0135011f, 1.5e-05f, 0.707107f, 0.25f, -0.5f};
-    Matrix projections(3, 2);
-    projections.values = {412.5f, -31.0822f, 398.118f, 22.7046f, 405.0f, -28.5f};
-    writeFile(path, "old content that is longer than the new model file, to be replaced entirely ......................");
-    writeModelFile(path, {"A", "B", "A"}, components, projections);
-    EXPECT_EQ("A;B;A;\n0.104286;-0.0212847;\n0.201754;0.0135011;\n1.5e-05;0.707107;\n0.25;-0.5;\n\n"
-              "412.5;-31.0822;\n398.118;22.7046;\n405;-28.5;\n",
-              readFile(path));
-
-    writeModelFile(path, {}, Matrix(), Matrix());
-    EXPECT_EQ("\n\n", readFile(path));
-}
-
 TEST(ModelFile, FastWriterAndReaderEqualTheTextStreamOnes)
 {
     QTemporaryDir dir;

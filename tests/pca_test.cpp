@@ -12,17 +12,6 @@
 
 namespace {
 
-Matrix diagonal(std::initializer_list<float> values)
-{
-    Matrix m(int(values.size()), int(values.size()));
-    int i = 0;
-    for (float v : values) {
-        m(i, i) = v;
-        ++i;
-    }
-    return m;
-}
-
 double dot(const Matrix &a, int columnA, const Matrix &b, int columnB)
 {
     double sum = 0;
@@ -38,26 +27,6 @@ TEST(PrincipalComponents, KeepsEightyFivePercentRounded)
     const int table[][2] = {{1, 1}, {2, 2}, {4, 3}, {10, 9}, {20, 17}, {25, 21}, {30, 26}, {50, 43}, {64, 54}, {100, 85}, {196, 167}, {900, 765}};
     for (const auto &row : table)
         EXPECT_EQ(row[1], keptComponentCount(row[0])) << row[0];
-}
-
-TEST(PrincipalComponents, TakesTheLargestEigenvectorsFirst)
-{
-    EXPECT_EQ(0, principalComponents(Matrix(), 0).rows);
-    Matrix one(1, 1);
-    one(0, 0) = 3.5f;
-    EXPECT_EQ(1.0f, std::fabs(principalComponents(one, 1)(0, 0)));
-
-    // Eigenvectors are unique only up to their sign.
-    const auto magnitudes = [](Matrix m) {
-        for (float &v : m.values)
-            v = std::fabs(v);
-        return m;
-    };
-    EXPECT_EQ(matrixOf({{1}, {0}}), magnitudes(principalComponents(diagonal({2, 1}), 1)));
-    EXPECT_EQ(matrixOf({{0, 0}, {1, 0}, {0, 1}}), magnitudes(principalComponents(diagonal({1, 3, 2}), 2)));
-    const Matrix none = principalComponents(diagonal({1, 2}), 0);
-    EXPECT_EQ(2, none.rows);
-    EXPECT_EQ(0, none.columns);
 }
 
 TEST(PrincipalComponents, AreOrthonormalEigenvectorsInDecreasingOrder)

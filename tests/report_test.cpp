@@ -17,45 +17,6 @@
 
 #include <random>
 
-TEST(ReportFigures, MatchAHandWorkedThreeClassExample)
-{
-    // Confusion (rows actual A, B, C): A 2 1 1, B 1 2 0, C 0 1 2.
-    const Figures f = classificationFigures({"A", "A", "A", "A", "B", "B", "B", "C", "C", "C"},
-                                            {"A", "A", "B", "C", "B", "B", "A", "C", "C", "B"});
-    EXPECT_EQ(QByteArray("              precision    recall  f1-score   support\n"
-                         "\n"
-                         "           A       0.67      0.50      0.57         4\n"
-                         "           B       0.50      0.67      0.57         3\n"
-                         "           C       0.67      0.67      0.67         3\n"
-                         "\n"
-                         "    accuracy                           0.60        10\n"
-                         "   macro avg       0.61      0.61      0.60        10\n"
-                         "weighted avg       0.62      0.60      0.60        10\n"
-                         "\n"
-                         "confusion matrix (rows: actual class, columns: predicted class)\n"
-                         "             A B C\n"
-                         "           A 2 1 1\n"
-                         "           B 1 2 0\n"
-                         "           C 0 1 2\n"
-                         "\n"
-                         "most frequent confusions (actual -> predicted: images)\n"
-                         "A -> B: 1\nA -> C: 1\nB -> A: 1\nC -> B: 1\n"),
-              figuresText(f));
-    const QJsonObject json = QJsonDocument::fromJson(figuresJson(f)).object();
-    EXPECT_EQ(0.6, json["accuracy"].toDouble());
-    const QJsonObject a = json["per_class"].toObject()["A"].toObject();
-    EXPECT_DOUBLE_EQ(2.0 / 3, a["precision"].toDouble());
-    EXPECT_DOUBLE_EQ(0.5, a["recall"].toDouble());
-    EXPECT_DOUBLE_EQ(4.0 / 7, a["f1-score"].toDouble());
-    EXPECT_EQ(4, a["support"].toInt());
-    const QJsonObject macro = json["macro avg"].toObject(), weighted = json["weighted avg"].toObject();
-    EXPECT_DOUBLE_EQ(11.0 / 18, macro["precision"].toDouble());
-    EXPECT_DOUBLE_EQ(38.0 / 63, macro["f1-score"].toDouble());
-    EXPECT_DOUBLE_EQ(37.0 / 60, weighted["precision"].toDouble());
-    EXPECT_DOUBLE_EQ(0.6, weighted["f1-score"].toDouble());
-    EXPECT_EQ(QJsonArray({QJsonArray{2, 1, 1}, QJsonArray{1, 2, 0}, QJsonArray{0, 1, 2}}), json["confusion_matrix"].toArray());
-}
-
 namespace {
 
 // Noise images of 24 x 24 pixels, the same for the same seed.

@@ -90,19 +90,6 @@ TEST(SampleReader, ListsFilesInCaseInsensitiveOrderWithTheirLabels)
     }
 }
 
-TEST(SampleReader, LabelsComeFromTheBaseNameUpToTheFirstDash)
-{
-    EXPECT_EQ("A", labelFromFileName("a-001.png"));
-    EXPECT_EQ("Q", labelFromFileName("q-1.2.png"));
-    EXPECT_EQ("", labelFromFileName("-5.png"));
-    EXPECT_EQ("X", labelFromFileName("x.png"));
-    EXPECT_EQ("A", labelFromFileName("a.b-c.png"));
-    EXPECT_EQ("A", labelFromFileName("a-b.c-d"));
-    EXPECT_EQ("NAME", labelFromFileName("name"));
-    EXPECT_EQ(QString::fromUtf8("SS"), labelFromFileName(QString::fromUtf8("\xc3\x9f-1.png")));  // full Unicode upper case
-    EXPECT_EQ(QString::fromUtf8("\xc3\x89"), labelFromFileName(QString::fromUtf8("\xc3\xa9-1.png")));
-}
-
 TEST(SampleReader, ListsInTheOrderOfQtsCaseInsensitiveSort)
 {
     QTemporaryDir dir;
