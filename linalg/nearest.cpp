@@ -73,10 +73,14 @@ int nearestRow(const NearestIndex &index, const float *query)
     };
     search(nearest);
     // The threshold never lets a box below 1e-30 be ruled out: near the subnormal
-    // floats the rounding of the sums is no longer relative.
+    // floats the rounding of the sums is no longer relative. It changes only when
+    // a search improves the best.
+    float limit = threshold(best, q.shrink);
     for (int leaf = 0; leaf < leafCount; ++leaf)
-        if (leaf != nearest && bounds[leaf] <= threshold(best, q.shrink))
+        if (leaf != nearest && bounds[leaf] <= limit) {
             search(leaf);
+            limit = threshold(best, q.shrink);
+        }
     return best.row;
 }
 
