@@ -43,9 +43,9 @@ struct LineWatch {
 // next piece of a pipe. `expected` is a regular file's size, -1 for a stream.
 void readPieces(int fd, qint64 expected, QByteArray &text, ModelFileReport &report)
 {
-    // Pieces of at most 1 MiB, no larger than a regular file needs, in a buffer
-    // that is never cleared: a small model costs little.
-    const int piece = int(expected >= 0 ? std::min<qint64>(expected + 1, qint64(1) << 20) : qint64(1) << 16);
+    // Pieces of at most 64 KiB, no larger than a regular file needs, in a buffer
+    // that stays in the cache and is never cleared: a small model costs little.
+    const int piece = int(expected >= 0 ? std::min<qint64>(expected + 1, qint64(1) << 16) : qint64(1) << 16);
     const std::unique_ptr<char[]> buffer(new char[std::size_t(piece)]);
     if (expected >= 0)
         text.reserve(int(expected) + 1);

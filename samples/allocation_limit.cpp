@@ -58,15 +58,16 @@ bool allowed(std::size_t bytes)
     return false;
 }
 
+constexpr std::size_t largePage = std::size_t(1) << 21;
+
 // Large blocks are fresh mappings from the kernel, each page of which costs a
 // fault when first touched; asked to back them with 2 MiB pages, it takes one
 // fault where it took 512.
 void *onLargePages(void *block, std::size_t bytes)
 {
-    constexpr std::uintptr_t page = std::uintptr_t(1) << 21;
-    if (block && bytes >= 2 * page) {
-        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(block) + page - 1) & ~(page - 1);
-        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(page - 1);
+    if (block && bytes >= largePage) {
+        const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(block) + largePage - 1) & ~(largePage - 1);
+        const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(largePage - 1);
         if (end > first)
             ::madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
     }
@@ -77,13 +78,23 @@ void *onLargePages(void *block, std::size_t bytes)
 
 extern "C" {
 void *__libc_malloc(std::size_t);
+void *__libc_memalign(std::size_t, std::size_t);
 void *__libc_calloc(std::size_t, std::size_t);
 void *__libc_realloc(void *, std::size_t);
 void __libc_free(void *);
 
 void *malloc(std::size_t bytes)
 {
-    return allowed(bytes) ? onLargePages(__libc_malloc(bytes), bytes) : nullptr;
+    if (!allowed(bytes))
+        return nullptr;
+    // A large block starts and ends on a 2 MiB boundary, so that all of it, not only
+    // its interior, lies on large pages (a block of 512 KiB and more takes at most
+    // four times its size).
+    if (bytes >= largePage / 4 && bytes <= SIZE_MAX - largePage) {
+        const std::size_t whole = (bytes + largePage - 1) & ~(largePage - 1);
+        return onLargePages(__libc_memalign(largePage, whole), whole);
+    }
+    return __libc_malloc(bytes);
 }
 
 void *calloc(std::size_t count, std::size_t size)
