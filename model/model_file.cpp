@@ -133,11 +133,23 @@ struct RowCollector {
 LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
 {
     LabelList labels;
+    // A model holds few distinct labels, each many times: the list shares one
+    // string per label instead of allocating one per row.
+    QVector<QString> distinct;
     int start = 0;
     report.labelCount = 0;
     for (int end; (end = line.indexOf(QLatin1Char(';'), start)) >= 0; start = end + 1) {
-        if (limit < 0 || report.labelCount < limit)
-            labels.append(line.mid(start, end - start));
+        if (limit < 0 || report.labelCount < limit) {
+            const QStringRef piece = line.midRef(start, end - start);
+            const auto known = std::find(distinct.begin(), distinct.end(), piece);
+            if (known != distinct.end()) {
+                labels.append(*known);
+            } else {
+                labels.append(piece.toString());
+                if (distinct.size() < 64)
+                    distinct.append(labels.last());
+            }
+        }
         ++report.labelCount;
     }
     return labels;
