@@ -2,8 +2,12 @@
 
 #include "app/pipeline.h"
 
-#include <QElapsedTimer>
+#include "linalg/kernels.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <future>
 #include <iostream>
 
 void printUsage(const char *programPath)
@@ -64,17 +68,24 @@ void trainModel(QString trainingDirectory)
 
 void classifySamples(QString testDirectory, QString modelFile)
 {
-    DirectoryReport report;
-    const QList<Raster> samples = readSamples(testDirectory, report);
+    // A model in a regular file is read while the images are, beside them; anything
+    // else (a pipe, a device) only once there are images to classify.
     Model model;
     ModelFileReport modelReport;
+    const auto read = [&] { return readModel(modelFile, model, modelReport); };
+    std::future<bool> modelRead;
+    if (!plainKernels && QFileInfo(modelFile).isFile())
+        modelRead = std::async(std::launch::async | std::launch::deferred, read);  // in this thread if no other can start
+
+    DirectoryReport report;
+    const QList<Raster> samples = readSamples(testDirectory, report);
     if (samples.isEmpty()) {  // refused before the model is looked at
-        std::cout << classificationProblem(testDirectory, modelFile, samples, report, model, modelReport).toStdString() << "\n";
+        std::cout << classificationProblem(testDirectory, modelFile, samples, report, Model(), ModelFileReport()).toStdString() << "\n";
         return;
     }
 
     std::cout << "reading config...\t" << std::flush;
-    if (!readModel(modelFile, model, modelReport)) {
+    if (!(modelRead.valid() ? modelRead.get() : read())) {
         std::cout << "cannot open config name\n";
         return;
     }

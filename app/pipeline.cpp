@@ -1,6 +1,6 @@
 #include "app/pipeline.h"
 
-#include "linalg/nearest.h"
+#include "linalg/kernels.h"
 #include "linalg/pca.h"
 
 #include <QFileInfo>
@@ -120,7 +120,11 @@ Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone)
 bool readModel(const QString &fileName, Model &model, ModelFileReport &report)
 {
     report.keepUsableLabelsOnly = true;
-    return readModelFile(fileName, model.labels, model.components, model.projections, &report);
+    if (!readModelFile(fileName, model.labels, model.components, model.projections, &report))
+        return false;
+    if (!plainKernels)
+        model.search = nearestIndex(model.projections);
+    return true;
 }
 
 Matrix projectSamples(const Model &model, const QList<Raster> &samples)
@@ -132,5 +136,5 @@ Matrix projectSamples(const Model &model, const QList<Raster> &samples)
 
 std::vector<int> nearestTrainingRows(const Model &model, const Matrix &projectedSamples)
 {
-    return nearestRows(model.projections, projectedSamples);
+    return nearestRows(model.projections, model.search, projectedSamples);
 }

@@ -6,6 +6,7 @@
 // print around these.
 
 #include "linalg/matrix.h"
+#include "linalg/nearest.h"
 #include "model/model_file.h"
 #include "samples/sample_reader.h"
 
@@ -18,6 +19,7 @@ struct Model {
     LabelList labels;
     Matrix components;
     Matrix projections;
+    NearestIndex search;  // the projections arranged for the search, once the model is read
 };
 
 // The memory that training n images of m features needs at its peak, in bytes.
@@ -33,8 +35,8 @@ using TrainingStep = std::function<void(const char *name, const Matrix &matrix)>
 // Trains on samples that trainingProblem accepts.
 Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone = {});
 
-// Reads a model file, keeping no more labels than projection rows; false when the
-// file cannot be opened.
+// Reads a model file, keeping no more labels than projection rows, and arranges
+// its projections for the search; false when the file cannot be opened.
 bool readModel(const QString &fileName, Model &model, ModelFileReport &report);
 
 // Why these test samples cannot be classified with this model ("cannot

@@ -91,7 +91,7 @@ int nearestRow(const Matrix &stored, const float *query)
     return nearestRow(nearestIndex(stored), query);
 }
 
-std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries)
+std::vector<int> nearestRows(const Matrix &stored, const NearestIndex &index, const Matrix &queries)
 {
     std::vector<int> nearest(std::size_t(queries.rows));
     if (plainKernels) {
@@ -99,7 +99,11 @@ std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries)
             nearest[std::size_t(q)] = nearestRowReference(stored, queries.row(q));
         return nearest;
     }
-    const NearestIndex index = nearestIndex(stored);
     forEachIndex(queries.rows, [&](int q) { nearest[std::size_t(q)] = nearestRow(index, queries.row(q)); }, 16);
     return nearest;
+}
+
+std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries)
+{
+    return nearestRows(stored, plainKernels ? NearestIndex() : nearestIndex(stored), queries);
 }

@@ -46,7 +46,9 @@ struct NearestIndex {
 NearestIndex nearestIndex(const Matrix &stored);
 int nearestRow(const NearestIndex &index, const float *query);
 
-// The nearest stored row of every query row, in query order.
+// The nearest stored row of every query row, in query order; `index` is
+// nearestIndex(stored), which the plain build does not need.
+std::vector<int> nearestRows(const Matrix &stored, const NearestIndex &index, const Matrix &queries);
 std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries);
 
 // Builds the index for one query: for tests and single searches.
