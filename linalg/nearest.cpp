@@ -72,12 +72,22 @@ int nearestRow(const NearestIndex &index, const float *query)
         (index.wideVectors ? searchLeafWide : searchLeaf)(blocks, q, best);
     };
     search(nearest);
+    bounds[nearest] = INFINITY;
     // The threshold never lets a box below 1e-30 be ruled out: near the subnormal
     // floats the rounding of the sums is no longer relative. It changes only when
-    // a search improves the best.
+    // a search improves the best. Leaves far nearer than the best so far are
+    // searched first, as the likeliest to improve it, so that it rules out more of
+    // the others; each leaf searched is marked off.
     float limit = threshold(best, q.shrink);
+    const float near = limit / 4;
     for (int leaf = 0; leaf < leafCount; ++leaf)
-        if (leaf != nearest && bounds[leaf] <= limit) {
+        if (bounds[leaf] <= near && bounds[leaf] <= limit) {
+            search(leaf);
+            bounds[leaf] = INFINITY;
+            limit = threshold(best, q.shrink);
+        }
+    for (int leaf = 0; leaf < leafCount; ++leaf)
+        if (bounds[leaf] <= limit) {
             search(leaf);
             limit = threshold(best, q.shrink);
         }
