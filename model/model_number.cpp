@@ -192,8 +192,61 @@ int formatModelNumber(float value, char *out)
     return int(p - out);
 }
 
+namespace {
+
+// The index of the first byte of `word` (the first character in the lowest byte)
+// that is not a digit, 8 if all are. A digit is a byte 0x30 to 0x39: high half 3,
+// and still 3 after adding 6. Adding 6 carries only out of bytes from 0xfa up,
+// which are not digits, into later bytes, so the first non-digit stays first.
+inline int leadingDigits(std::uint64_t word)
+{
+    const std::uint64_t high = 0xf0f0f0f0f0f0f0f0;
+    const std::uint64_t other = ((word & high) | (((word + 0x0606060606060606) & high) >> 4)) ^ 0x3333333333333333;
+    return other == 0 ? 8 : __builtin_ctzll(other) / 8;
+}
+
+// The value of eight digit characters, the first in the lowest byte; zero bytes
+// count as leading zeros.
+inline std::uint32_t eightDigits(std::uint64_t word)
+{
+    word = (word & 0x0f0f0f0f0f0f0f0f) * 2561 >> 8;
+    word = (word & 0x00ff00ff00ff00ff) * 6553601 >> 16;
+    return std::uint32_t((word & 0x0000ffff0000ffff) * 42949672960001 >> 32);
+}
+
+// The writer's usual form, -?d{1,7}.d{1,7} followed by neither a digit nor "e",
+// eight characters at a time; `p` must have 24 bytes after it. The digits and the
+// power of ten are those the general path below gathers, and go through the same
+// division.
+bool parseShortDecimal(const char *&p, float &value)
+{
+    const bool negative = *p == '-';
+    const char *whole = p + negative;
+    std::uint64_t word;
+    std::memcpy(&word, whole, sizeof word);
+    const int wholeDigits = leadingDigits(word);
+    if (wholeDigits == 0 || wholeDigits == 8 || whole[wholeDigits] != '.')
+        return false;
+    const std::uint32_t wholeValue = eightDigits(word << (64 - 8 * wholeDigits));
+    const char *fraction = whole + wholeDigits + 1;
+    std::memcpy(&word, fraction, sizeof word);
+    const int fractionDigits = leadingDigits(word);
+    if (fractionDigits == 0 || fractionDigits == 8 || fraction[fractionDigits] == 'e')
+        return false;
+    const double power = exactPowerOfTen(fractionDigits);
+    const std::uint64_t digits = std::uint64_t(wholeValue) * std::uint64_t(power) + eightDigits(word << (64 - 8 * fractionDigits));
+    const double number = double(digits) / power;  // at most 14 digits: within the normal float range
+    value = float(negative ? -number : number);
+    p = fraction + fractionDigits;
+    return true;
+}
+
+} // namespace
+
 bool parsePlainNumber(const char *&p, const char *end, float &value)
 {
+    if (end - p >= 24 && parseShortDecimal(p, value))
+        return true;
     const bool negative = p < end && *p == '-';
     p += negative;
     std::uint64_t digits = 0;

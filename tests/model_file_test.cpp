@@ -113,9 +113,14 @@ TEST(ModelNumbers, ReadAsQStringToFloatDoes)
     int mismatches = 0;
     for (const QByteArray &text : texts) {
         const float expected = QString::fromLatin1(text).toFloat();
-        const float actual = parseModelNumber(text.constData(), text.size());
-        if (bitsOf(expected) != bitsOf(actual) && ++mismatches <= 10)
-            ADD_FAILURE() << "\"" << text.constData() << "\": " << actual << " vs " << expected;
+        // Alone, and as the reader meets it inside a file: with a ";" and more text after it.
+        const QByteArray inFile = text + ";0.5;0.25;0.125;0.0625;";
+        const char *p = inFile.constData();
+        float inText = expected;
+        const bool plain = parsePlainNumber(p, inFile.constData() + inFile.size(), inText) && *p == ';';
+        for (const float actual : {parseModelNumber(text.constData(), text.size()), plain ? inText : expected})
+            if (bitsOf(expected) != bitsOf(actual) && ++mismatches <= 10)
+                ADD_FAILURE() << "\"" << text.constData() << "\": " << actual << " vs " << expected;
     }
     EXPECT_EQ(0, mismatches);
 }
