@@ -230,7 +230,10 @@ void parseModelText(const QByteArray &text, LabelList &labels, Matrix &component
 
 bool isPlainAscii(const QByteArray &text)
 {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    unsigned char any = 0;  // every byte or'ed together: a loop without exits, in vectors
+    for (const char c : text)
+        any |= static_cast<unsigned char>(c);
+    return any < 0x80;
 }
 
 // Reads the file, then parses plain ASCII directly where `fast`; anything else (a
