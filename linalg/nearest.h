@@ -16,8 +16,8 @@ float squaredDistance(const float *row, const float *query, int width);
 
 // The stored rows arranged for a fast search with the same answers: rows that
 // can never win (a value that is not finite) are left out, the rest are split
-// along the widest value at the median, again and again, down to leaves of up to
-// `leafRows` rows. A leaf's rows lie in blocks of `lanes` rows, value by value:
+// at the median of the value that varies most, again and again, down to leaves
+// of up to `leafRows` rows. A leaf's rows lie in blocks of `lanes` rows, value by value:
 // the first `headWidth` values of every block among the heads (zeros after the
 // last value of a narrow row), the others among the tails, so that the values
 // which rule out most rows sit close together. Each leaf keeps its box (the

@@ -13,17 +13,23 @@ struct Builder {
     NearestIndex &index;
     std::vector<int> &order;
     std::vector<float> low, high;
+    std::vector<double> sum, squares;
 
-    // The lowest and highest of each value over the rows order[first .. last).
+    // The lowest and highest of each value over the rows order[first .. last), and
+    // the sums of the values and of their squares.
     void measure(int first, int last)
     {
         low.assign(stored.row(order[first]), stored.row(order[first]) + index.width);
         high = low;
-        for (int i = first + 1; i < last; ++i) {
+        sum.assign(std::size_t(index.width), 0.0);
+        squares.assign(std::size_t(index.width), 0.0);
+        for (int i = first; i < last; ++i) {
             const float *row = stored.row(order[i]);
             for (int j = 0; j < index.width; ++j) {
                 low[j] = std::min(low[j], row[j]);
                 high[j] = std::max(high[j], row[j]);
+                sum[j] += row[j];
+                squares[j] += double(row[j]) * row[j];
             }
         }
     }
@@ -51,19 +57,21 @@ struct Builder {
         }
     }
 
-    // Splits the rows of a node (measured) at the median of its widest value,
+    // Splits the rows of a node (measured) at the median of the value that varies
+    // most (its boxes come out tighter than when split along the widest range),
     // rounded up to a multiple of the leaf size, so that every leaf but the last
     // is full; returns where the second half starts.
     int split(int first, int last)
     {
-        int widest = 0;
+        const auto spread = [&](int j) { return squares[std::size_t(j)] - sum[std::size_t(j)] * sum[std::size_t(j)] / (last - first); };  // n times the variance
+        int varied = 0;
         for (int j = 1; j < index.width; ++j)
-            if (double(high[j]) - low[j] > double(high[widest]) - low[widest])
-                widest = j;
+            if (spread(j) > spread(varied))
+                varied = j;
         constexpr int leaf = NearestIndex::leafRows;
         const int middle = first + ((last - first) / 2 + leaf - 1) / leaf * leaf;
         std::nth_element(order.begin() + first, order.begin() + middle, order.begin() + last,
-                         [&](int a, int b) { return stored(a, widest) < stored(b, widest); });
+                         [&](int a, int b) { return stored(a, varied) < stored(b, varied); });
         return middle;
     }
 
@@ -110,7 +118,7 @@ NearestIndex nearestIndex(const Matrix &stored)
     // The first three levels are split here, the eight subtrees below them built
     // side by side.
     std::vector<std::pair<int, int>> subtrees{{0, int(order.size())}};
-    Builder top{stored, index, order, {}, {}};
+    Builder top{stored, index, order, {}, {}, {}, {}};
     for (int level = 0; level < 3; ++level) {
         std::vector<std::pair<int, int>> next;
         for (const auto &[first, last] : subtrees) {
@@ -125,6 +133,6 @@ NearestIndex nearestIndex(const Matrix &stored)
         }
         subtrees = next;
     }
-    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
+    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
     return index;
 }
