@@ -168,14 +168,20 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
 {
     const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
     const QList<DirectoryEntry> entries = listSampleDirectory(directory);
-    // The files are read and transformed side by side, then taken in name order.
+    // The files are read, transformed and labelled side by side, then taken in
+    // name order.
     std::vector<Raster> rasters(std::size_t(entries.size()));
     std::vector<QString> failures(rasters.size());
     forEachIndex(entries.size(), [&](int i) {
         const DirectoryEntry &entry = entries.at(i);
-        if (entry.kind == Entry::File)
-            rasters[std::size_t(i)] = sampleFeatures(directoryBytes + entry.bytes, failures[std::size_t(i)]);
+        if (entry.kind != Entry::File)
+            return;
+        Raster &raster = rasters[std::size_t(i)];
+        raster = sampleFeatures(directoryBytes + entry.bytes, failures[std::size_t(i)]);
+        if (failures[std::size_t(i)].isEmpty())
+            raster.label = labelFromFileName(entry.name);
     });
+    samples.reserve(samples.size() + entries.size());
     for (int i = 0; i < entries.size(); ++i) {
         const DirectoryEntry &entry = entries.at(i);
         const auto skip = [&](const QString &reason) {
@@ -193,7 +199,6 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
             continue;
         }
         Raster &raster = rasters[std::size_t(i)];
-        raster.label = labelFromFileName(entry.name);
         if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r'))) {
             skip(QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold"));
             continue;
