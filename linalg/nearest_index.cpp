@@ -14,22 +14,18 @@ struct Builder {
     std::vector<int> &order;
     std::vector<float> low, high;
     std::vector<double> sum, squares;
+    std::vector<std::pair<float, int>> keys;
 
-    // The lowest and highest of each value over the rows order[first .. last), and
-    // the sums of the values and of their squares.
+    // The lowest and highest of each value over the rows order[first .. last).
     void measure(int first, int last)
     {
         low.assign(stored.row(order[first]), stored.row(order[first]) + index.width);
         high = low;
-        sum.assign(std::size_t(index.width), 0.0);
-        squares.assign(std::size_t(index.width), 0.0);
-        for (int i = first; i < last; ++i) {
+        for (int i = first + 1; i < last; ++i) {
             const float *row = stored.row(order[i]);
             for (int j = 0; j < index.width; ++j) {
                 low[j] = std::min(low[j], row[j]);
                 high[j] = std::max(high[j], row[j]);
-                sum[j] += row[j];
-                squares[j] += double(row[j]) * row[j];
             }
         }
     }
@@ -57,29 +53,55 @@ struct Builder {
         }
     }
 
-    // Splits the rows of a node (measured) at the median of the value that varies
-    // most (its boxes come out tighter than when split along the widest range),
-    // rounded up to a multiple of the leaf size, so that every leaf but the last
-    // is full; returns where the second half starts.
-    int split(int first, int last)
+    // The value that varies most over the rows order[first .. last), judged by an
+    // even sample of at most 1024 of them.
+    int mostVaried(int first, int last)
     {
-        const auto spread = [&](int j) { return squares[std::size_t(j)] - sum[std::size_t(j)] * sum[std::size_t(j)] / (last - first); };  // n times the variance
+        sum.assign(std::size_t(index.width), 0.0);
+        squares.assign(std::size_t(index.width), 0.0);
+        const int step = std::max(1, (last - first) / 1024);
+        int count = 0;
+        for (int i = first; i < last; i += step, ++count) {
+            const float *row = stored.row(order[i]);
+            for (int j = 0; j < index.width; ++j) {
+                sum[j] += row[j];
+                squares[j] += double(row[j]) * row[j];
+            }
+        }
+        const auto spread = [&](int j) { return squares[std::size_t(j)] - sum[std::size_t(j)] * sum[std::size_t(j)] / count; };  // count times the variance
         int varied = 0;
         for (int j = 1; j < index.width; ++j)
             if (spread(j) > spread(varied))
                 varied = j;
+        return varied;
+    }
+
+    // Splits the rows of a node at the median of the value that varies most (its
+    // boxes come out tighter than when split along the widest range), rounded up
+    // to a multiple of the leaf size, so that every leaf but the last is full;
+    // returns where the second half starts. The values are gathered beside their
+    // rows, so that the selection reads them in order.
+    int split(int first, int last)
+    {
+        const int varied = mostVaried(first, last);
         constexpr int leaf = NearestIndex::leafRows;
         const int middle = first + ((last - first) / 2 + leaf - 1) / leaf * leaf;
-        std::nth_element(order.begin() + first, order.begin() + middle, order.begin() + last,
-                         [&](int a, int b) { return stored(a, varied) < stored(b, varied); });
+        keys.clear();
+        for (int i = first; i < last; ++i)
+            keys.emplace_back(stored(order[i], varied), order[i]);
+        std::nth_element(keys.begin(), keys.begin() + (middle - first), keys.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (int i = first; i < last; ++i)
+            order[i] = keys[std::size_t(i - first)].second;
         return middle;
     }
 
     void build(int first, int last)
     {
-        measure(first, last);
-        if (last - first <= NearestIndex::leafRows)
+        if (last - first <= NearestIndex::leafRows) {
+            measure(first, last);
             return addLeaf(first, last);
+        }
         const int middle = split(first, last);
         build(first, middle);
         build(middle, last);
@@ -118,7 +140,7 @@ NearestIndex nearestIndex(const Matrix &stored)
     // The first three levels are split here, the eight subtrees below them built
     // side by side.
     std::vector<std::pair<int, int>> subtrees{{0, int(order.size())}};
-    Builder top{stored, index, order, {}, {}, {}, {}};
+    Builder top{stored, index, order, {}, {}, {}, {}, {}};
     for (int level = 0; level < 3; ++level) {
         std::vector<std::pair<int, int>> next;
         for (const auto &[first, last] : subtrees) {
@@ -126,13 +148,12 @@ NearestIndex nearestIndex(const Matrix &stored)
                 next.emplace_back(first, last);
                 continue;
             }
-            top.measure(first, last);
             const int middle = top.split(first, last);
             next.emplace_back(first, middle);
             next.emplace_back(middle, last);
         }
         subtrees = next;
     }
-    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
+    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
     return index;
 }
