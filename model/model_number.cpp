@@ -195,9 +195,8 @@ int formatModelNumber(float value, char *out)
 namespace {
 
 // The index of the first byte of `word` (the first character in the lowest byte)
-// that is not a digit, 8 if all are. A digit is a byte 0x30 to 0x39: high half 3,
-// and still 3 after adding 6. Adding 6 carries only out of bytes from 0xfa up,
-// which are not digits, into later bytes, so the first non-digit stays first.
+// that is not a digit (0x30 to 0x39: high half 3, still 3 after adding 6), 8 if
+// all are. Only bytes from 0xfa up, not digits, carry into later bytes.
 inline int leadingDigits(std::uint64_t word)
 {
     const std::uint64_t high = 0xf0f0f0f0f0f0f0f0;
@@ -215,9 +214,8 @@ inline std::uint32_t eightDigits(std::uint64_t word)
 }
 
 // The writer's usual form, -?d{1,7}.d{1,7} followed by neither a digit nor "e",
-// eight characters at a time; `p` must have 24 bytes after it. The digits and the
-// power of ten are those the general path below gathers, and go through the same
-// division.
+// eight characters at a time (`p` has 24 bytes after it): the same digits, power
+// of ten and division as the general path below.
 bool parseShortDecimal(const char *&p, float &value)
 {
     const bool negative = *p == '-';
