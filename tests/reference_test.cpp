@@ -64,6 +64,8 @@ TEST(Reference, AgreesOnDrawnImagesOfEverySize)
             for (int i = 0; i < 30; ++i)
                 saveImage(strokes(side, c, i), dir.path() + (i % 5 == 4 ? "/test" : "/train"),
                           QStringLiteral("%1-%2.png").arg(QChar('a' + c)).arg(i));
+        // Row 0 is near no test image, so a first test image left on row 0 shows.
+        saveImage(greyImage(side, side, [](int, int) { return 255; }), dir.path() + "/train", "0-blank.png");
         expectSameRuns(dir.path() + "/train", dir.path() + "/test", dir.path());
     }
 }
