@@ -122,3 +122,12 @@ TEST(Commands, WriteTheProjectionsOfTheUncentredRows)
     EXPECT_NE(readFile(dir.path() + "/centred"), written);
 }
 
+
+TEST(Commands, EstimateTheMemoryOfTrainingByItsLargestStage)
+{
+    // n images of m features keeping k: 5nm throughout, then the largest of 4nm + 4m^2
+    // (many images), 20m^2 + 4mk (many features) and 4m^2 + 4mk + 4nk (between).
+    EXPECT_EQ(5e6 * 25 + 4e6 * 25 + 4 * 625, trainingMemory(1e6, 25));
+    EXPECT_EQ(5 * 2 * 900 + 20 * 900 * 900 + 4 * 900 * 765, trainingMemory(2, 900));
+    EXPECT_EQ(5 * 500 * 100 + 4 * 100 * 100 + 4 * 100 * 85 + 4 * 500 * 85, trainingMemory(500, 100));
+}
