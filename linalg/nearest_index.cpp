@@ -54,7 +54,7 @@ struct Builder {
     }
 
     // The value that varies most over the rows order[first .. last), judged by an
-    // even sample of at most 1024 of them.
+    // even sample of them: every (n / 1024)-th, so fewer than 2,048 rows.
     int mostVaried(int first, int last)
     {
         sum.assign(std::size_t(index.width), 0.0);
