@@ -64,32 +64,39 @@ int nearestRow(const NearestIndex &index, const float *query)
 
     const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, 1 - (2 * index.width + 16) * std::ldexp(1.0, -24)};
     Best best;
+    float limit = threshold(best, q.shrink);
     const auto search = [&](int leaf) {
         const std::size_t first = std::size_t(index.leafBlocks[leaf]);
         const Leaf blocks{index.heads() + first * NearestIndex::headWidth * NearestIndex::lanes,
                           index.tails() + first * index.tailWidth * NearestIndex::lanes,
                           index.rows.data() + first * NearestIndex::lanes, index.leafBlocks[leaf + 1] - int(first)};
-        (index.wideVectors ? searchLeafWide : searchLeaf)(blocks, q, best);
+        (index.wideVectors ? searchLeafWide : searchLeaf)(blocks, q, best, limit);
     };
     search(nearest);
     bounds[nearest] = INFINITY;
     // The threshold never lets a box below 1e-30 be ruled out: near the subnormal
     // floats the rounding of the sums is no longer relative. It changes only when
-    // a search improves the best. Leaves far nearer than the best so far are
-    // searched first, as the likeliest to improve it, so that it rules out more of
-    // the others; each leaf searched is marked off.
-    float limit = threshold(best, q.shrink);
+    // a search improves the best, and only ever falls, so the leaves of a group
+    // picked by the threshold before are checked again when their turn comes.
+    // Leaves far nearer than the best so far are searched first, as the likeliest
+    // to improve it, so that it rules out more of the others; each leaf searched is
+    // marked off. The leaves are picked a group at a time, which saves a branch,
+    // hard to predict, for every leaf.
+    const auto within = index.wideVectors ? leavesWithinWide : leavesWithin;
     const float near = limit / 4;
-    for (int leaf = 0; leaf < leafCount; ++leaf)
-        if (bounds[leaf] <= near && bounds[leaf] <= limit) {
-            search(leaf);
-            bounds[leaf] = INFINITY;
-            limit = threshold(best, q.shrink);
+    for (int g = 0; g < groupCount; ++g)
+        for (unsigned picked = within(&bounds[std::size_t(g) * NearestIndex::lanes], near); picked != 0; picked &= picked - 1) {
+            const int leaf = g * NearestIndex::lanes + __builtin_ctz(picked);
+            if (bounds[leaf] <= limit) {
+                search(leaf);
+                bounds[leaf] = INFINITY;
+            }
         }
-    for (int leaf = 0; leaf < leafCount; ++leaf)
-        if (bounds[leaf] <= limit) {
-            search(leaf);
-            limit = threshold(best, q.shrink);
+    for (int g = 0; g < groupCount; ++g)
+        for (unsigned picked = within(&bounds[std::size_t(g) * NearestIndex::lanes], limit); picked != 0; picked &= picked - 1) {
+            const int leaf = g * NearestIndex::lanes + __builtin_ctz(picked);
+            if (bounds[leaf] <= limit)
+                search(leaf);
         }
     return best.row;
 }

@@ -77,12 +77,11 @@ __attribute__((target("avx512f"))) inline __m512 squareDifference(const float *v
 // block tested after each step. Portable vectors, built for the widest that the
 // processor has; none of them changes an exact distance.
 __attribute__((target_clones("avx512f", "avx2", "default")))
-void searchLeaf(const Leaf &leaf, const Query &query, Best &best)
+void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
     const int tail = query.tailWidth;
     const float *values = query.values;
-    float limit = threshold(best, query.shrink);
     for (int b = 0; b < leaf.blockCount; ++b) {
         const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
         Floats even = {}, odd = {};
@@ -107,12 +106,11 @@ void searchLeaf(const Leaf &leaf, const Query &query, Best &best)
 // The same search with 512-bit vectors written out, whose comparisons give a
 // mask of lanes at once.
 __attribute__((target("avx512f")))
-void searchLeafWide(const Leaf &leaf, const Query &query, Best &best)
+void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
     const int tail = query.tailWidth;
     const float *values = query.values;
-    float limit = threshold(best, query.shrink);
     for (int b = 0; b < leaf.blockCount; ++b) {
         const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
         __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
@@ -133,6 +131,24 @@ void searchLeafWide(const Leaf &leaf, const Query &query, Best &best)
             limit = takeOpenRows(open, sums, heads, tails, leaf.rows + b * lanes, query, best, limit);
         }
     }
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default")))
+unsigned leavesWithin(const float *bounds, float limit)
+{
+    Floats values;
+    __builtin_memcpy(&values, bounds, sizeof values);
+    const Ints within = values <= limit;
+    unsigned mask = 0;
+    for (int l = 0; l < NearestIndex::lanes; ++l)
+        mask |= unsigned(within[l] & 1) << l;
+    return mask;
+}
+
+__attribute__((target("avx512f")))
+unsigned leavesWithinWide(const float *bounds, float limit)
+{
+    return _mm512_cmp_ps_mask(_mm512_loadu_ps(bounds), _mm512_set1_ps(limit), _CMP_LE_OQ);
 }
 
 // The squared distance from the query to the box of every leaf, in float, the

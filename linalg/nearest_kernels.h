@@ -32,10 +32,16 @@ struct Query {
 // smallest distance whose rounding is trusted.
 float threshold(const Best &best, double shrink);
 
-// Searches the rows of a leaf, improving `best`: with portable vectors, or with
-// 512-bit vectors where the processor has them. Both give the same best.
-void searchLeaf(const Leaf &leaf, const Query &query, Best &best);
-void searchLeafWide(const Leaf &leaf, const Query &query, Best &best);
+// Searches the rows of a leaf, improving `best` and keeping `limit` its threshold:
+// with portable vectors, or with 512-bit vectors where the processor has them.
+// Both give the same best.
+void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit);
+void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &limit);
+
+// The leaves among `lanes` whose bound is at most `limit`, a bit each: with
+// portable vectors, or with 512-bit vectors where the processor has them.
+unsigned leavesWithin(const float *bounds, float limit);
+unsigned leavesWithinWide(const float *bounds, float limit);
 
 // The squared distance from the query to the box of every leaf, `lanes` leaves
 // to a group; returns the leaf of the smallest.
