@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <iostream>
 
@@ -45,6 +47,16 @@ QList<Raster> readSamples(const QString &directory, DirectoryReport &report)
     return samples;
 }
 
+// Ends the process once a command has done all it does. Its samples and model are
+// not handed back block by block (tens of thousands of them, some milliseconds of
+// work): the system takes back all of the memory at once.
+[[noreturn]] void endProcess()
+{
+    std::cout.flush();
+    std::fflush(stdout);
+    std::_Exit(1);
+}
+
 } // namespace
 
 void trainModel(QString trainingDirectory)
@@ -64,6 +76,7 @@ void trainModel(QString trainingDirectory)
     std::cout << "---------------------------------\n";
     std::cout << "training done in " << int(timer.elapsed()) << "ms\n";
     writeModelFile(QStringLiteral("trained.out"), model.labels, model.components, model.projections);
+    endProcess();
 }
 
 void classifySamples(QString testDirectory, QString modelFile)
@@ -111,4 +124,5 @@ void classifySamples(QString testDirectory, QString modelFile)
     const int secondReading = int(timer.elapsed());
     std::cout << "recognized in " << secondReading << "ms = " << timePerImage << "ms per img\n";
     std::cout << "succ rate: " << double(successes) / t * 100 << "%\n";
+    endProcess();
 }
