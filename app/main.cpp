@@ -1,5 +1,7 @@
 #include "app/commands.h"
 
+#include "samples/allocation_limit.h"
+
 #include <QtGlobal>
 
 #include <csignal>
@@ -31,6 +33,7 @@ void discardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 int main(int argc, char *argv[])
 {
+    allocateOnLargePages();
     silenceStandardError();
     qInstallMessageHandler(discardQtMessage);
     // The report goes out line by line, so an interrupted run shows how far it got;

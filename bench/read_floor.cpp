@@ -3,6 +3,7 @@
 // same threads), and each other path as one file, and does nothing else with the
 // bytes; prints the wall time in milliseconds. Loading cannot take less.
 
+#include "samples/allocation_limit.h"
 #include "samples/sample_reader.h"
 
 #include "linalg/parallel.h"
@@ -19,6 +20,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s PATH...\n", argv[0]);
         return 2;
     }
+    allocateOnLargePages();  // as the program does
     QElapsedTimer timer;
     timer.start();
     std::atomic<qint64> files{0}, bytes{0};

@@ -2,8 +2,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 
+#include <malloc.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +46,8 @@ extern "C" const char *__asan_default_options()
 {
     return "allocator_may_return_null=1:max_allocation_size_mb=129";
 }
+
+void allocateOnLargePages() {}
 #else
 // glibc's allocator under its own names: the program's malloc family checks the
 // limit and hands everything else on. Memory from memalign and friends goes back
@@ -75,6 +80,25 @@ void *onLargePages(void *block, std::size_t bytes)
 }
 
 } // namespace
+
+void allocateOnLargePages()
+{
+    // From now on the allocator grows its heap by what it needs and 64 MiB more.
+    // Small blocks are taken until it has grown once; then its whole 2 MiB pages
+    // are marked for large pages. Memory that is never touched costs nothing.
+    mallopt(M_TOP_PAD, 64 << 20);
+    const void *const before = sbrk(0);
+    void *taken[8];
+    int count = 0;
+    while (count < 8 && sbrk(0) == before)
+        taken[count++] = std::malloc(largePage / 64);
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(before) + largePage - 1) & ~(largePage - 1);
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(sbrk(0)) & ~(largePage - 1);
+    if (end > first)
+        ::madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+    while (count > 0)
+        std::free(taken[--count]);
+}
 
 extern "C" {
 void *__libc_malloc(std::size_t);
