@@ -77,18 +77,39 @@ void readPieces(int fd, qint64 expected, QByteArray &text, ModelFileReport &repo
 
 } // namespace
 
-bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &report)
+namespace {
+
+// Opens a model file without waiting: a pipe with no writer reads as empty instead
+// of blocking; whether it is a file at all is asked of what was opened. -1 when it
+// cannot be opened or is a directory.
+int openModel(const QString &fileName, struct stat &info)
 {
-    // Opened without waiting: a pipe with no writer reads as empty instead of
-    // blocking; whether it is a file at all is asked of what was opened.
     const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        return false;
-    struct stat info;
+        return -1;
     if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
         ::close(fd);
-        return false;
+        return -1;
     }
+    return fd;
+}
+
+// Whether a regular file read whole (`bytes` of it) has changed since `info`.
+bool changedSince(int fd, const struct stat &info, qint64 bytes)
+{
+    struct stat after;
+    return bytes != info.st_size || ::fstat(fd, &after) != 0 || after.st_size != info.st_size
+           || after.st_mtim.tv_sec != info.st_mtim.tv_sec || after.st_mtim.tv_nsec != info.st_mtim.tv_nsec;
+}
+
+} // namespace
+
+bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &report)
+{
+    struct stat info;
+    const int fd = openModel(fileName, info);
+    if (fd < 0)
+        return false;
     // A regular file's size decides before anything is read; one that changes
     // while it is read is refused rather than parsed half old, half new.
     const bool regular = S_ISREG(info.st_mode);
@@ -96,10 +117,7 @@ bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &
         report.tooLarge = true;
     else
         readPieces(fd, regular ? qint64(info.st_size) : -1, text, report);
-    struct stat after;
-    if (regular && !report.tooLarge && report.longLine == 0
-        && (text.size() != info.st_size || ::fstat(fd, &after) != 0 || after.st_size != info.st_size
-            || after.st_mtim.tv_sec != info.st_mtim.tv_sec || after.st_mtim.tv_nsec != info.st_mtim.tv_nsec))
+    if (regular && !report.tooLarge && report.longLine == 0 && changedSince(fd, info, text.size()))
         report.changedWhileRead = true;
     ::close(fd);
     if (report.tooLarge || report.stalled || report.changedWhileRead || report.longLine != 0) {
@@ -109,4 +127,71 @@ bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &
     if (std::memchr(text.constData(), '\r', std::size_t(text.size())))
         text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));
     return true;
+}
+
+ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report)
+{
+    struct stat info;
+    const int fd = openModel(fileName, info);
+    if (fd < 0)
+        return ModelLines::NotOpened;
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return ModelLines::NotRegular;
+    }
+    if (info.st_size > maxModelBytes) {
+        ::close(fd);
+        report.tooLarge = true;
+        return ModelLines::Read;
+    }
+    // Pieces of 64 KiB in a buffer that stays in the cache; the line that a piece
+    // leaves unfinished waits in `pending` for the rest of it.
+    constexpr std::size_t piece = std::size_t(1) << 16;
+    const std::unique_ptr<char[]> buffer(new char[piece]);
+    QByteArray pending;
+    LineWatch lines;
+    qint64 total = 0;
+    bool refused = false;
+    // Hands over [p, end), which ends `left` bytes before what has been read.
+    const auto hand = [&](const char *p, const char *end, qint64 left) {
+        refused = refused || !take(p, end, std::max<qint64>(0, qint64(info.st_size) - total + left));
+    };
+    while (!refused && total <= maxModelBytes) {
+        const ssize_t got = ::read(fd, buffer.get(), piece);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        total += got;
+        const char *p = buffer.get(), *end = p + got;
+        if (!lines.take(p, end)) {
+            report.longLine = lines.line;
+            break;
+        }
+        const char *last = static_cast<const char *>(memrchr(p, '\n', std::size_t(got)));
+        if (!last) {
+            pending.append(p, int(got));
+            continue;
+        }
+        if (!pending.isEmpty()) {
+            const char *first = static_cast<const char *>(std::memchr(p, '\n', std::size_t(got)));
+            pending.append(p, int(first + 1 - p));
+            hand(pending.constData(), pending.constData() + pending.size(), end - first - 1);
+            pending.clear();
+            p = first + 1;
+        }
+        if (p <= last)
+            hand(p, last + 1, end - last - 1);
+        pending.append(last + 1, int(end - last - 1));
+    }
+    if (!refused && total > maxModelBytes)
+        report.tooLarge = true;
+    if (!refused && !report.tooLarge && report.longLine == 0) {
+        if (!pending.isEmpty())
+            hand(pending.constData(), pending.constData() + pending.size(), 0);
+        if (changedSince(fd, info, total))
+            report.changedWhileRead = true;
+    }
+    ::close(fd);
+    return refused ? ModelLines::Refused : ModelLines::Read;
 }

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // Model files are read whole; anything larger is refused rather than risked.
 constexpr qint64 maxModelBytes = qint64(1) << 30;
 
@@ -22,3 +24,22 @@ constexpr int modelWaitMilliseconds = 60000;
 // False when it cannot be opened; an empty text when the report says why it was
 // not read (too large, a line longer than any model holds, changed, stalled).
 bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &report);
+
+// How reading a model file line by line ended.
+enum class ModelLines {
+    Read,        // every line handed over, or the report says why none could serve
+    NotOpened,   // no such file, or a directory
+    NotRegular,  // a pipe or a device: read it whole instead
+    Refused,     // the taker refused a piece
+};
+
+// Takes the whole lines of [p, end), each ending with a line end but perhaps the
+// last line of the text; `bytesAfter` more bytes of the file are still to come.
+// False refuses the text, which ends the reading.
+using LineTaker = std::function<bool(const char *p, const char *end, qint64 bytesAfter)>;
+
+// Reads a regular file in pieces and hands its lines over as they arrive, in
+// order, with the checks of readModelBytes: a file too large is not read, and
+// one that changed while it was read or holds a line longer than any model
+// holds is reported so, and whatever was handed over must then be dropped.
+ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report);

@@ -102,8 +102,7 @@ namespace {
 struct RowCollector {
     Matrix matrix;
     ModelFileReport &report;
-    std::size_t linesLeft = 0;  // when known, the lines and bytes still to come,
-    std::size_t bytesLeft = 0;  // so that the matrix can be sized once
+    std::size_t bytesLeft = 0;  // when known, the bytes still to come, so that the matrix can be sized once
 
     void append(const std::vector<float> &values, int line)
     {
@@ -111,9 +110,9 @@ struct RowCollector {
         if (matrix.rows == 0) {
             matrix.columns = length;
             // Every value takes at least two bytes ("0;"), so this never passes
-            // twice the size of the text.
+            // twice the size of the text; memory that is never touched costs nothing.
             if (length > 0)
-                matrix.values.reserve(std::min(linesLeft, bytesLeft / (2 * std::size_t(length)) + 1) * std::size_t(length));
+                matrix.values.reserve((bytesLeft / (2 * std::size_t(length)) + 1) * std::size_t(length));
         } else if (length != matrix.columns && report.raggedLine == 0) {
             report.raggedLine = line;
             report.raggedLength = length;
@@ -179,61 +178,109 @@ void parseModelTextReference(const QByteArray &text, LabelList &labels, Matrix &
     labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
 }
 
-// The same rules over plain ASCII bytes, converting numbers without a QString.
-void parseModelText(const QByteArray &text, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport &report)
-{
-    const char *p = text.constData();
-    const char *end = p + text.size();
-    const char *labelEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
-    if (!labelEnd)
-        labelEnd = end;
-    const QString labelLine = QString::fromLatin1(p, int(labelEnd - p));
-    p = labelEnd == end ? end : labelEnd + 1;
+// The same rules over plain ASCII bytes, converting numbers without a QString,
+// applied to whole lines as they come: the first line is kept for the labels,
+// every other line is a row of its block.
+class PlainLines {
+public:
+    explicit PlainLines(ModelFileReport &report) : report(report) {}
 
-    RowCollector blocks[2] = {{Matrix(), report}, {Matrix(), report}};
-    int block = 0;
-    std::vector<float> values;
-    for (int line = 2; p < end; ++line) {
-        // Every piece followed by ";" is a value; the piece after the last ";" is not.
-        values.clear();
-        for (;;) {
-            const char *piece = p;
-            float value;
-            if (parsePlainNumber(p, end, value) && p < end && *p == ';') {  // the common case, in one pass
-                values.push_back(value);
+    // Parses the lines of [p, end), each ending with a line end but perhaps the
+    // last of the text, which goes on for `bytesAfter` more bytes.
+    void parse(const char *p, const char *end, qint64 bytesAfter)
+    {
+        if (line == 1 && p < end) {
+            const char *labelEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+            if (!labelEnd)
+                labelEnd = end;
+            labelLine = QString::fromLatin1(p, int(labelEnd - p));
+            p = labelEnd == end ? end : labelEnd + 1;
+            line = 2;
+        }
+        for (; p < end; ++line) {
+            // Every piece followed by ";" is a value; the piece after the last ";" is not.
+            values.clear();
+            for (;;) {
+                const char *piece = p;
+                float value;
+                if (parsePlainNumber(p, end, value) && p < end && *p == ';') {  // the common case, in one pass
+                    values.push_back(value);
+                    ++p;
+                    continue;
+                }
+                p = piece;
+                while (p < end && *p != ';' && *p != '\n')
+                    ++p;
+                if (p == end || *p == '\n')
+                    break;
+                values.push_back(parseModelNumber(piece, int(p - piece)));
                 ++p;
+            }
+            p += p < end;  // the line end
+            if (values.empty()) {  // a line without ";"
+                if (block == 0)
+                    blocks[1].bytesLeft = std::size_t(end - p) + std::size_t(bytesAfter);
+                block = 1;
                 continue;
             }
-            p = piece;
-            while (p < end && *p != ';' && *p != '\n')
-                ++p;
-            if (p == end || *p == '\n')
-                break;
-            values.push_back(parseModelNumber(piece, int(p - piece)));
-            ++p;
+            blocks[block].append(values, line);
         }
-        p += p < end;  // the line end
-        if (values.empty()) {  // a line without ";"
-            if (block == 0) {
-                blocks[1].linesLeft = std::size_t(std::count(p, end, '\n')) + 1;
-                blocks[1].bytesLeft = std::size_t(end - p);
-            }
-            block = 1;
-            continue;
-        }
-        blocks[block].append(values, line);
     }
-    components = std::move(blocks[0].matrix);
-    projections = std::move(blocks[1].matrix);
-    labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
+
+    // The labels and the two blocks of all lines parsed.
+    void finish(LabelList &labels, Matrix &components, Matrix &projections)
+    {
+        components = std::move(blocks[0].matrix);
+        projections = std::move(blocks[1].matrix);
+        labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
+    }
+
+private:
+    ModelFileReport &report;
+    RowCollector blocks[2] = {{Matrix(), report}, {Matrix(), report}};
+    int block = 0;
+    int line = 1;  // the next line to parse (1-based)
+    QString labelLine;
+    std::vector<float> values;
+};
+
+// Plain ASCII without carriage returns.
+bool isPlainText(const char *p, const char *end)
+{
+    const std::size_t size = std::size_t(end - p);
+    unsigned char any = 0;  // every byte or'ed together: a loop without exits, in vectors
+    for (std::size_t i = 0; i < size; ++i)
+        any |= static_cast<unsigned char>(p[i]);
+    return any < 0x80 && !std::memchr(p, '\r', size);
 }
 
-bool isPlainAscii(const QByteArray &text)
+// A regular file of plain ASCII without carriage returns is parsed piece by piece
+// as it is read; true when it was, false when it must be read whole instead.
+bool readPlainLines(const QString &fileName, bool &opened, LabelList &labels, Matrix &components, Matrix &projections,
+                    ModelFileReport &report)
 {
-    unsigned char any = 0;  // every byte or'ed together: a loop without exits, in vectors
-    for (const char c : text)
-        any |= static_cast<unsigned char>(c);
-    return any < 0x80;
+    ModelFileReport parsed = report;
+    PlainLines lines(parsed);
+    const auto take = [&](const char *p, const char *end, qint64 bytesAfter) {
+        if (!isPlainText(p, end))
+            return false;
+        lines.parse(p, end, bytesAfter);
+        return true;
+    };
+    const ModelLines read = readModelLines(fileName, take, report);
+    opened = read != ModelLines::NotOpened;
+    if (read != ModelLines::Read)
+        return false;
+    if (report.tooLarge || report.changedWhileRead || report.longLine != 0) {
+        PlainLines(report).finish(labels, components, projections);  // as for an empty text
+        return true;
+    }
+    lines.finish(labels, components, projections);
+    parsed.tooLarge = report.tooLarge;
+    parsed.changedWhileRead = report.changedWhileRead;
+    parsed.longLine = report.longLine;
+    report = parsed;
+    return true;
 }
 
 // Reads the file, then parses plain ASCII directly where `fast`; anything else (a
@@ -242,10 +289,19 @@ bool readModelText(const QString &fileName, bool fast, LabelList &labels, Matrix
 {
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
+    bool opened = true;
+    if (fast && readPlainLines(fileName, opened, labels, components, projections, r))
+        return true;
     QByteArray text;
-    if (!readModelBytes(fileName, text, r))
+    if (!opened || !readModelBytes(fileName, text, r))
         return false;
-    (fast && isPlainAscii(text) ? parseModelText : parseModelTextReference)(text, labels, components, projections, r);
+    if (fast && isPlainText(text.constData(), text.constData() + text.size())) {
+        PlainLines lines(r);
+        lines.parse(text.constData(), text.constData() + text.size(), 0);
+        lines.finish(labels, components, projections);
+    } else {
+        parseModelTextReference(text, labels, components, projections, r);
+    }
     return true;
 }
 

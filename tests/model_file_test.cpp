@@ -159,6 +159,52 @@ TEST(ModelFile, FastWriterAndReaderEqualTheTextStreamOnes)
     }
 }
 
+// A large model is parsed piece by piece as it is read: lines that cross the
+// pieces, a label line longer than a piece, and what sends the reader back to the
+// whole text (a carriage return or a byte beyond ASCII late in the file) must all
+// give what the text-stream reader gives.
+TEST(ModelFile, LargeFilesReadInPiecesAsWhole)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/model";
+    std::mt19937 random(5);
+    QByteArray text;
+    for (int i = 0; i < 3000; ++i)
+        text += QByteArray(1 + int(random() % 40), char('a' + random() % 26)) + ';';
+    text += '\n';
+    const auto rows = [&](int count) {
+        for (int r = 0; r < count; ++r) {
+            for (int j = 0, n = 5 + int(random() % 3); j < n; ++j)
+                text += QByteArray::number(double(int(random() % 2000000) - 1000000) / (1 + random() % 1000), 'g', 6) + ';';
+            text += '\n';
+        }
+    };
+    rows(30);
+    text += '\n';
+    rows(9000);
+    QByteArray accented = text;
+    accented.insert(accented.indexOf('\n'), "\xc3\xa9;");
+    // The empty line alone at the start of the second piece of 64 KiB, a long row after it.
+    const QByteArray boundary = "A;\n" + QByteArray("1;").repeated(32766) + "\n\n" + QByteArray("2;").repeated(32768) + "\n";
+    const QByteArray cases[] = {text, text.left(text.size() - 1), text + "1;2\r3;\n", accented, text + "\n\n3;", boundary};
+    for (const QByteArray &c : cases) {
+        writeFile(path, c);
+        LabelList labels, plainLabels;
+        Matrix e, p, plainE, plainP;
+        ModelFileReport report, plainReport;
+        report.keepUsableLabelsOnly = plainReport.keepUsableLabelsOnly = true;
+        ASSERT_TRUE(readModelFile(path, labels, e, p, &report));
+        ASSERT_TRUE(readModelFileReference(path, plainLabels, plainE, plainP, &plainReport));
+        EXPECT_EQ(plainLabels, labels);
+        EXPECT_EQ(plainE, e);
+        EXPECT_EQ(plainP, p);
+        EXPECT_GE(p.rows, c == boundary ? 1 : 9000);
+        EXPECT_EQ(plainReport.labelCount, report.labelCount);
+        EXPECT_EQ(plainReport.raggedLine, report.raggedLine);
+        EXPECT_EQ(plainReport.nonFiniteLine, report.nonFiniteLine);
+    }
+}
+
 TEST(ModelFile, ReaderFollowsItsRulesOnHandWrittenFiles)
 {
     QTemporaryDir dir;
