@@ -17,20 +17,24 @@ float squaredDistance(const float *row, const float *query, int width);
 // The stored rows arranged for a fast search with the same answers: rows that
 // can never win (a value that is not finite) are left out, the rest are split
 // at the median of the value that varies most, again and again, down to leaves
-// of up to `leafRows` rows. A leaf's rows lie in blocks of `lanes` rows, value by value:
-// the first `headWidth` values of every block among the heads (zeros after the
-// last value of a narrow row), the others among the tails, so that the values
-// which rule out most rows sit close together. Each leaf keeps its box (the
-// lowest and highest of each value), the boxes of `lanes` leaves packed together
-// in the same way.
+// of up to `leafRows` rows, and within a leaf on down to blocks of `lanes` rows.
+// A leaf's rows lie in blocks of `lanes` rows, value by value: the first
+// `headWidth` values of every block among the heads (zeros after the last value
+// of a narrow row), the others among the tails, so that the values which rule
+// out most rows sit close together. Each leaf keeps its box (the lowest and
+// highest of each value), the boxes of `lanes` leaves packed together in the
+// same way, and the boxes of its blocks over the head values, also side by side.
 struct NearestIndex {
     static constexpr int lanes = 16;
-    static constexpr int leafRows = 128;
+    static constexpr int leafRows = 256;
     static constexpr int headWidth = 8;
+    static constexpr int blocksPerLeaf = leafRows / lanes;
     int width = 0;                  // values per row
     int tailWidth = 0;              // values after the head: width - 8, or none
     std::vector<int> leafBlocks;    // leaf i: blocks leafBlocks[i] .. leafBlocks[i + 1]
     std::vector<float> boxes;       // group g, value j, leaf l: lowest at (2g * width + j) * lanes + l, highest at ((2g + 1) * width + j) * lanes + l
+    std::vector<float> blockBoxes;  // leaf i, head value j, its block b: lowest at (2 (i * headWidth + j)) * blocksPerLeaf + b,
+                                    // highest at (2 (i * headWidth + j) + 1) * blocksPerLeaf + b; a missing block's box is empty
     std::vector<float> blocks;      // the heads of all blocks, then their tails:
                                     // head of block b: value j, lane l at (b * headWidth + j) * lanes + l
                                     // tail of block b: value headWidth + j, lane l at (b * tailWidth + j) * lanes + l

@@ -42,12 +42,19 @@ struct Builder {
             box[std::size_t(width + j) * lanes] = high[j];
         }
         float *heads = index.heads(), *tails = index.tails();
+        float *blockBox = index.blockBoxes.data() + std::size_t(leaf) * NearestIndex::headWidth * 2 * NearestIndex::blocksPerLeaf;
         for (int i = first; i < last; ++i) {
             const std::size_t block = std::size_t(i / lanes), lane = std::size_t(i % lanes);
+            const int b = int(block) % NearestIndex::blocksPerLeaf;
             const float *row = stored.row(order[i]);
             index.rows[i] = order[i];
-            for (int j = 0; j < head; ++j)
-                heads[(block * NearestIndex::headWidth + j) * lanes + lane] = row[j];
+            for (int j = 0; j < NearestIndex::headWidth; ++j) {
+                const float value = j < head ? row[j] : 0.0f;
+                heads[(block * NearestIndex::headWidth + j) * lanes + lane] = value;
+                float &lowest = blockBox[2 * j * NearestIndex::blocksPerLeaf + b], &highest = blockBox[(2 * j + 1) * NearestIndex::blocksPerLeaf + b];
+                lowest = std::min(lowest, value);
+                highest = std::max(highest, value);
+            }
             for (int j = 0; j < tail; ++j)
                 tails[(block * tail + j) * lanes + lane] = row[head + j];
         }
@@ -78,14 +85,13 @@ struct Builder {
 
     // Splits the rows of a node at the median of the value that varies most (its
     // boxes come out tighter than when split along the widest range), rounded up
-    // to a multiple of the leaf size, so that every leaf but the last is full;
+    // to a multiple of `unit` rows, so that every leaf or block but the last is full;
     // returns where the second half starts. The values are gathered beside their
     // rows, so that the selection reads them in order.
-    int split(int first, int last)
+    int split(int first, int last, int unit = NearestIndex::leafRows)
     {
         const int varied = mostVaried(first, last);
-        constexpr int leaf = NearestIndex::leafRows;
-        const int middle = first + ((last - first) / 2 + leaf - 1) / leaf * leaf;
+        const int middle = first + ((last - first) / 2 + unit - 1) / unit * unit;
         keys.clear();
         for (int i = first; i < last; ++i)
             keys.emplace_back(stored(order[i], varied), order[i]);
@@ -96,9 +102,20 @@ struct Builder {
         return middle;
     }
 
+    // Orders the rows of a leaf so that each block holds rows near each other.
+    void orderBlocks(int first, int last)
+    {
+        if (last - first <= NearestIndex::lanes)
+            return;
+        const int middle = split(first, last, NearestIndex::lanes);
+        orderBlocks(first, middle);
+        orderBlocks(middle, last);
+    }
+
     void build(int first, int last)
     {
         if (last - first <= NearestIndex::leafRows) {
+            orderBlocks(first, last);
             measure(first, last);
             return addLeaf(first, last);
         }
@@ -134,6 +151,9 @@ NearestIndex nearestIndex(const Matrix &stored)
     for (std::size_t lane = order.size(); lane < blockCount * lanes; ++lane)
         index.heads()[(lane / lanes * NearestIndex::headWidth) * lanes + lane % lanes] = INFINITY;
     index.boxes.assign((leafCount + lanes - 1) / lanes * 2 * std::size_t(stored.columns) * lanes, INFINITY);
+    index.blockBoxes.resize(leafCount * NearestIndex::headWidth * 2 * NearestIndex::blocksPerLeaf);
+    for (std::size_t i = 0; i < index.blockBoxes.size(); ++i)  // every box empty: lowest +inf, highest -inf
+        index.blockBoxes[i] = i / NearestIndex::blocksPerLeaf % 2 == 0 ? INFINITY : -INFINITY;
     for (std::size_t leaf = 0; leaf < leafCount; ++leaf)
         index.leafBlocks.push_back(int(leaf * NearestIndex::leafRows / lanes));
     index.leafBlocks.push_back(int(blockCount));

@@ -67,22 +67,25 @@ __attribute__((target("avx512f"))) inline __m512 squareDifference(const float *v
 
 } // namespace
 
-// The rows of a leaf, block by block: first an estimate of every distance in
-// float arithmetic, sixteen rows to a vector, then the exact distance of each
-// row that the estimate does not rule out. An estimate E of a distance D (both
-// over the first j values, summed in any order) from k values is never above
-// D / (1 - (2k + 16) 2^-24) while the numbers stay above the subnormal range, so
-// a row whose E passes the threshold of the best distance cannot win. The head
-// values are summed in two chains side by side, the others four at a time, the
-// block tested after each step. Portable vectors, built for the widest that the
-// processor has; none of them changes an exact distance.
+// The rows of a leaf, block by block, but for the blocks whose box over the head
+// values already lies beyond the threshold (their rows are never read): first
+// an estimate of every distance in float arithmetic, sixteen rows to a vector,
+// then the exact distance of each row that the estimate does not rule out. An
+// estimate E of a distance D (both over the first j values, summed in any order)
+// from k values is never above D / (1 - (2k + 16) 2^-24) while the numbers stay
+// above the subnormal range, so a row whose E passes the threshold of the best
+// distance cannot win. The head values are summed in two chains side by side,
+// the others four at a time, the block tested after each step. Portable
+// vectors, built for the widest that the processor has; none of them changes an
+// exact distance.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
     const int tail = query.tailWidth;
     const float *values = query.values;
-    for (int b = 0; b < leaf.blockCount; ++b) {
+    for (unsigned near = blocksWithin(leaf.blockBoxes, values, limit); near != 0; near &= near - 1) {
+        const int b = __builtin_ctz(near);
         const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
         Floats even = {}, odd = {};
         addSquares(even, heads, head / 2, values);
@@ -103,15 +106,57 @@ void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
     }
 }
 
+// The squared distance from the query to the box of each block of a leaf over
+// the head values, formed as the bounds of the leaves' boxes are (see
+// boxBounds); its blocks lie side by side, as many as a vector holds.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+unsigned blocksWithin(const float *boxes, const float *query, float limit)
+{
+    constexpr int blocks = NearestIndex::blocksPerLeaf;
+    static_assert(blocks == NearestIndex::lanes, "a leaf's blocks fill one vector");
+    Floats sums = {};
+    for (int j = 0; j < NearestIndex::headWidth; ++j) {
+        Floats low, high;
+        __builtin_memcpy(&low, boxes + std::size_t(2 * j) * blocks, sizeof low);
+        __builtin_memcpy(&high, boxes + std::size_t(2 * j + 1) * blocks, sizeof high);
+        const Floats below = low - query[j], above = query[j] - high;
+        const Floats gap = (below > 0 ? below : 0) + (above > 0 ? above : 0);
+        sums += gap * gap;
+    }
+    const Ints within = sums <= limit;
+    unsigned mask = 0;
+    for (int b = 0; b < blocks; ++b)
+        mask |= unsigned(within[b] & 1) << b;
+    return mask;
+}
+
+// The same with 512-bit vectors written out, the sums in two chains.
+__attribute__((target("avx512f"))) inline unsigned blocksWithinWide(const float *boxes, const float *query, float limit)
+{
+    constexpr int blocks = NearestIndex::blocksPerLeaf;
+    const __m512 zero = _mm512_setzero_ps();
+    __m512 sums[2] = {zero, zero};
+    for (int j = 0; j < NearestIndex::headWidth; ++j) {
+        const __m512 value = _mm512_set1_ps(query[j]);
+        const __m512 below = _mm512_sub_ps(_mm512_loadu_ps(boxes + 2 * j * blocks), value);
+        const __m512 above = _mm512_sub_ps(value, _mm512_loadu_ps(boxes + (2 * j + 1) * blocks));
+        const __m512 gap = _mm512_add_ps(_mm512_maskz_max_ps(0xffff, below, zero), _mm512_maskz_max_ps(0xffff, above, zero));
+        sums[j % 2] = _mm512_add_ps(sums[j % 2], _mm512_mul_ps(gap, gap));
+    }
+    return _mm512_cmp_ps_mask(_mm512_add_ps(sums[0], sums[1]), _mm512_set1_ps(limit), _CMP_LE_OQ);
+}
+
 // The same search with 512-bit vectors written out, whose comparisons give a
-// mask of lanes at once.
+// mask of lanes at once; blocks whose box lies beyond the threshold are passed
+// over before their rows are read.
 __attribute__((target("avx512f")))
 void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
     const int tail = query.tailWidth;
     const float *values = query.values;
-    for (int b = 0; b < leaf.blockCount; ++b) {
+    for (unsigned near = blocksWithinWide(leaf.blockBoxes, values, limit); near != 0; near &= near - 1) {
+        const int b = __builtin_ctz(near);
         const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
         __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
         for (int j = 0; j < head / 2; ++j) {

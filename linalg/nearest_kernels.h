@@ -20,6 +20,7 @@ struct Leaf {
     const float *heads, *tails;
     const int *rows;
     int blockCount;
+    const float *blockBoxes;  // the boxes of its blocks over the head values
 };
 struct Query {
     const float *values; // zeros after the last value, up to the head width
@@ -37,6 +38,10 @@ float threshold(const Best &best, double shrink);
 // Both give the same best.
 void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit);
 void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &limit);
+
+// The blocks of a leaf whose box over the head values lies within `limit` of the
+// query, a bit each.
+unsigned blocksWithin(const float *boxes, const float *query, float limit);
 
 // The leaves among `lanes` whose bound is at most `limit`, a bit each: with
 // portable vectors, or with 512-bit vectors where the processor has them.
