@@ -153,8 +153,9 @@ inline unsigned char paeth(int a, int b, int c)
     return (unsigned char)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
 
-// Undoes the filter of one scan line in place, given the line above it.
-bool unfilter(int filter, unsigned char *line, const unsigned char *above, std::size_t length, std::size_t pixelBytes)
+// Undoes the filter of one scan line in place, given the line above it (which
+// lies elsewhere in memory).
+bool unfilter(int filter, unsigned char *__restrict line, const unsigned char *__restrict above, std::size_t length, std::size_t pixelBytes)
 {
     switch (filter) {
     case 0:
@@ -220,6 +221,10 @@ bool decodePlainPng(const QByteArray &bytes, Raster &blue)
         if (!unfilter(line[0], line + 1, line + 1 - stride, stride - 1, channels))
             return false;
         std::uint8_t *out = blue.data.data() + y * width;
+        if (channels == 1) {
+            std::memcpy(out, line + 1, width);
+            continue;
+        }
         for (std::size_t x = 0; x < width; ++x)
             out[x] = line[1 + x * channels + blueSample];
     }
