@@ -167,7 +167,8 @@ Raster sampleFeatures(const QByteArray &path, QString &failure)
 void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report)
 {
     const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
-    const QList<DirectoryEntry> entries = listSampleDirectory(directory);
+    QList<DirectoryEntry> listing = listSampleDirectory(directory);
+    const QList<DirectoryEntry> &entries = listing;
     // The files are read, transformed and labelled side by side, then taken in
     // name order.
     std::vector<Raster> rasters(std::size_t(entries.size()));
@@ -207,4 +208,6 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
             report->names.append(entry.name);
         samples.append(std::move(raster));
     }
+    if (report)
+        report->listing.swap(listing);
 }

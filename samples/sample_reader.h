@@ -13,19 +13,23 @@ struct SkippedFile {
     QString reason;   // "is not an image in a format that can be read"
 };
 
-// What the reader did beyond the samples: the file of every sample, and the
-// files it passed over.
-struct DirectoryReport {
-    QStringList names;  // names[i] is the file name of the i-th appended sample
-    QList<SkippedFile> skipped;
-};
-
 // An entry of a sample directory: a file, or something listed only to be passed over.
 enum class Entry { File, BrokenLink, Special, UndecodableName };
 struct DirectoryEntry {
     QString name;      // the name decoded; for UndecodableName with replacement characters
     QByteArray bytes;  // the name as the file system has it
     Entry kind;
+};
+
+// What the reader did beyond the samples: the file of every sample, and the
+// files it passed over.
+struct DirectoryReport {
+    QStringList names;  // names[i] is the file name of the i-th appended sample
+    QList<SkippedFile> skipped;
+    // The listing of the directory read last, handed over rather than freed entry
+    // by entry while the caller waits (milliseconds for ten thousand files); a
+    // program that ends with its report never spends them.
+    QList<DirectoryEntry> listing;
 };
 
 // The entries of a sample directory in case-insensitive name order (names equal
