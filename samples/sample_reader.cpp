@@ -168,23 +168,28 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
 {
     const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
     QList<DirectoryEntry> listing = listSampleDirectory(directory);
-    const QList<DirectoryEntry> &entries = listing;
     // The files are read, transformed and labelled side by side, then taken in
     // name order.
-    std::vector<Raster> rasters(std::size_t(entries.size()));
+    std::vector<Raster> rasters(std::size_t(listing.size()));
     std::vector<QString> failures(rasters.size());
-    forEachIndex(entries.size(), [&](int i) {
-        const DirectoryEntry &entry = entries.at(i);
+    forEachIndex(listing.size(), [&](int i) {
+        const DirectoryEntry &entry = listing.at(i);
         if (entry.kind != Entry::File)
             return;
         Raster &raster = rasters[std::size_t(i)];
-        raster = sampleFeatures(directoryBytes + entry.bytes, failures[std::size_t(i)]);
-        if (failures[std::size_t(i)].isEmpty())
-            raster.label = labelFromFileName(entry.name);
+        QString &failure = failures[std::size_t(i)];
+        raster = sampleFeatures(directoryBytes + entry.bytes, failure);
+        if (!failure.isEmpty())
+            return;
+        raster.label = labelFromFileName(entry.name);
+        if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r')))
+            failure = QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold");
     });
-    samples.reserve(samples.size() + entries.size());
-    for (int i = 0; i < entries.size(); ++i) {
-        const DirectoryEntry &entry = entries.at(i);
+    samples.reserve(samples.size() + listing.size());
+    if (report)
+        report->names.reserve(report->names.size() + listing.size());
+    for (int i = 0; i < listing.size(); ++i) {
+        const DirectoryEntry &entry = listing.at(i);
         const auto skip = [&](const QString &reason) {
             if (report)
                 report->skipped.append({directoryBytes + entry.bytes, reason});
@@ -199,14 +204,9 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
             skip(failures[std::size_t(i)]);
             continue;
         }
-        Raster &raster = rasters[std::size_t(i)];
-        if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r'))) {
-            skip(QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold"));
-            continue;
-        }
         if (report)
             report->names.append(entry.name);
-        samples.append(std::move(raster));
+        samples.append(std::move(rasters[std::size_t(i)]));
     }
     if (report)
         report->listing.swap(listing);
