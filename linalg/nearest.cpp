@@ -69,7 +69,7 @@ int nearestRow(const NearestIndex &index, const float *query)
         const std::size_t first = std::size_t(index.leafBlocks[leaf]);
         const Leaf blocks{index.heads() + first * NearestIndex::headWidth * NearestIndex::lanes,
                           index.tails() + first * index.tailWidth * NearestIndex::lanes,
-                          index.rows.data() + first * NearestIndex::lanes, index.leafBlocks[leaf + 1] - int(first),
+                          index.rows.data() + first * NearestIndex::lanes,
                           index.blockBoxes.data() + std::size_t(leaf) * NearestIndex::headWidth * 2 * NearestIndex::blocksPerLeaf};
         (index.wideVectors ? searchLeafWide : searchLeaf)(blocks, q, best, limit);
     };

@@ -19,8 +19,7 @@ struct Best {
 struct Leaf {
     const float *heads, *tails;
     const int *rows;
-    int blockCount;
-    const float *blockBoxes;  // the boxes of its blocks over the head values
+    const float *blockBoxes;  // the boxes of its blocks over the head values; those of blocks it lacks are empty
 };
 struct Query {
     const float *values; // zeros after the last value, up to the head width
