@@ -84,21 +84,18 @@ int nearestRow(const NearestIndex &index, const float *query)
     // marked off. The leaves are picked a group at a time, which saves a branch,
     // hard to predict, for every leaf.
     const auto within = index.wideVectors ? leavesWithinWide : leavesWithin;
-    const float near = limit / 4;
-    for (int g = 0; g < groupCount; ++g)
-        for (unsigned picked = within(&bounds[std::size_t(g) * NearestIndex::lanes], near); picked != 0; picked &= picked - 1) {
-            const int leaf = g * NearestIndex::lanes + __builtin_ctz(picked);
-            if (bounds[leaf] <= limit) {
-                search(leaf);
-                bounds[leaf] = INFINITY;
+    const auto searchLeavesWithin = [&](float cutoff) {
+        for (int g = 0; g < groupCount; ++g)
+            for (unsigned picked = within(&bounds[std::size_t(g) * NearestIndex::lanes], std::min(cutoff, limit)); picked != 0; picked &= picked - 1) {
+                const int leaf = g * NearestIndex::lanes + __builtin_ctz(picked);
+                if (bounds[leaf] <= limit) {
+                    search(leaf);
+                    bounds[leaf] = INFINITY;
+                }
             }
-        }
-    for (int g = 0; g < groupCount; ++g)
-        for (unsigned picked = within(&bounds[std::size_t(g) * NearestIndex::lanes], limit); picked != 0; picked &= picked - 1) {
-            const int leaf = g * NearestIndex::lanes + __builtin_ctz(picked);
-            if (bounds[leaf] <= limit)
-                search(leaf);
-        }
+    };
+    searchLeavesWithin(limit / 4);
+    searchLeavesWithin(limit);
     return best.row;
 }
 

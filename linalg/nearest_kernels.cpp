@@ -59,6 +59,27 @@ inline void addSquares(Floats &sums, const float *values, int count, const float
     }
 }
 
+// Adds the squared distance from `value` to [low, high] of each lane: the gap
+// below or above, rounded once, then squared.
+inline void addSquaredGaps(Floats &sums, const float *low, const float *high, float value)
+{
+    Floats lowest, highest;
+    __builtin_memcpy(&lowest, low, sizeof lowest);
+    __builtin_memcpy(&highest, high, sizeof highest);
+    const Floats below = lowest - value, above = value - highest;
+    const Floats gap = (below > 0 ? below : 0) + (above > 0 ? above : 0);
+    sums += gap * gap;
+}
+
+// A bit for each lane that is set.
+inline unsigned laneMask(const Ints &lanes)
+{
+    unsigned mask = 0;
+    for (int l = 0; l < NearestIndex::lanes; ++l)
+        mask |= unsigned(lanes[l] & 1) << l;
+    return mask;
+}
+
 __attribute__((target("avx512f"))) inline __m512 squareDifference(const float *values, float query)
 {
     const __m512 difference = _mm512_sub_ps(_mm512_loadu_ps(values), _mm512_set1_ps(query));
@@ -99,10 +120,7 @@ void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
             addSquares(estimate, tails + std::size_t(j) * lanes, std::min(4, tail - j), values + head + j);
             open = (estimate <= limit) | (estimate != estimate);
         }
-        unsigned mask = 0;
-        for (int l = 0; l < lanes; ++l)
-            mask |= unsigned(open[l] & 1) << l;
-        limit = takeOpenRows(mask, estimate, heads, tails, leaf.rows + b * lanes, query, best, limit);
+        limit = takeOpenRows(laneMask(open), estimate, heads, tails, leaf.rows + b * lanes, query, best, limit);
     }
 }
 
@@ -115,19 +133,9 @@ unsigned blocksWithin(const float *boxes, const float *query, float limit)
     constexpr int blocks = NearestIndex::blocksPerLeaf;
     static_assert(blocks == NearestIndex::lanes, "a leaf's blocks fill one vector");
     Floats sums = {};
-    for (int j = 0; j < NearestIndex::headWidth; ++j) {
-        Floats low, high;
-        __builtin_memcpy(&low, boxes + std::size_t(2 * j) * blocks, sizeof low);
-        __builtin_memcpy(&high, boxes + std::size_t(2 * j + 1) * blocks, sizeof high);
-        const Floats below = low - query[j], above = query[j] - high;
-        const Floats gap = (below > 0 ? below : 0) + (above > 0 ? above : 0);
-        sums += gap * gap;
-    }
-    const Ints within = sums <= limit;
-    unsigned mask = 0;
-    for (int b = 0; b < blocks; ++b)
-        mask |= unsigned(within[b] & 1) << b;
-    return mask;
+    for (int j = 0; j < NearestIndex::headWidth; ++j)
+        addSquaredGaps(sums, boxes + std::size_t(2 * j) * blocks, boxes + std::size_t(2 * j + 1) * blocks, query[j]);
+    return laneMask(sums <= limit);
 }
 
 // The same with 512-bit vectors written out, the sums in two chains.
@@ -183,11 +191,7 @@ unsigned leavesWithin(const float *bounds, float limit)
 {
     Floats values;
     __builtin_memcpy(&values, bounds, sizeof values);
-    const Ints within = values <= limit;
-    unsigned mask = 0;
-    for (int l = 0; l < NearestIndex::lanes; ++l)
-        mask |= unsigned(within[l] & 1) << l;
-    return mask;
+    return laneMask(values <= limit);
 }
 
 __attribute__((target("avx512f")))
@@ -210,14 +214,8 @@ int boxBounds(const float *boxes, int groupCount, int width, const float *query,
     Ints lowestGroup = {};
     for (int g = 0; g < groupCount; ++g, boxes += std::size_t(2) * width * lanes, bounds += lanes) {
         Floats sums = {};
-        for (int j = 0; j < width; ++j) {
-            Floats low, high;
-            __builtin_memcpy(&low, boxes + std::size_t(j) * lanes, sizeof low);
-            __builtin_memcpy(&high, boxes + std::size_t(width + j) * lanes, sizeof high);
-            const Floats below = low - query[j], above = query[j] - high;
-            const Floats gap = (below > 0 ? below : 0) + (above > 0 ? above : 0);
-            sums += gap * gap;
-        }
+        for (int j = 0; j < width; ++j)
+            addSquaredGaps(sums, boxes + std::size_t(j) * lanes, boxes + std::size_t(width + j) * lanes, query[j]);
         __builtin_memcpy(bounds, &sums, sizeof sums);
         const Ints lower = sums < lowest;
         lowest = lower ? sums : lowest;

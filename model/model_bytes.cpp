@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include <fcntl.h>
@@ -37,47 +38,54 @@ struct LineWatch {
     }
 };
 
-// Reads a model file in pieces as they come, stopping at once at a line longer
-// than any model holds (so /dev/zero or a huge first line costs little) or at
-// more bytes than a model can have, and never waiting more than a minute for the
-// next piece of a pipe. `expected` is a regular file's size, -1 for a stream.
-void readPieces(int fd, qint64 expected, QByteArray &text, ModelFileReport &report)
+// A model is read in pieces of 64 KiB, in a buffer that stays in the cache (of
+// 4 KiB in the fuzzing build, whose inputs of up to 64 KiB then cross many).
+#ifdef SORVIK_FUZZING
+constexpr qint64 modelPieceBytes = qint64(1) << 12;
+#else
+constexpr qint64 modelPieceBytes = qint64(1) << 16;
+#endif
+
+// Gives each piece of a model file to `take` as it comes, counting the bytes in
+// `total` first, and stops at once at a line longer than any model holds (so
+// /dev/zero or a huge first line costs little), at more bytes than a model can
+// have, or when `take` refuses a piece (then false); never waits more than a
+// minute for the next piece of a pipe. `expected` is a regular file's size, -1
+// for a stream.
+bool readPieces(int fd, qint64 expected, const std::function<bool(const char *, const char *)> &take, qint64 &total,
+                ModelFileReport &report)
 {
-    // Pieces of at most 64 KiB, no larger than a regular file needs, in a buffer
-    // that stays in the cache and is never cleared: a small model costs little.
-    const int piece = int(expected >= 0 ? std::min<qint64>(expected + 1, qint64(1) << 16) : qint64(1) << 16);
-    const std::unique_ptr<char[]> buffer(new char[std::size_t(piece)]);
-    if (expected >= 0)
-        text.reserve(int(expected) + 1);
+    // No larger than a regular file needs, and never cleared: a small model costs little.
+    const std::size_t piece = std::size_t(expected >= 0 ? std::min(expected + 1, modelPieceBytes) : modelPieceBytes);
+    const std::unique_ptr<char[]> buffer(new char[piece]);
     LineWatch lines;
-    while (text.size() <= maxModelBytes) {
-        const ssize_t got = ::read(fd, buffer.get(), std::size_t(piece));
+    while (total <= maxModelBytes) {
+        const ssize_t got = ::read(fd, buffer.get(), piece);
         if (got == 0)
-            return;
+            return true;
         if (got < 0) {
             if (errno == EAGAIN) {
                 pollfd wait{fd, POLLIN, 0};
                 if (::poll(&wait, 1, modelWaitMilliseconds) == 0) {
                     report.stalled = true;
-                    return;
+                    return true;
                 }
             } else if (errno != EINTR) {
-                return;
+                return true;
             }
             continue;
         }
-        text.append(buffer.get(), int(got));
+        total += got;
         if (!lines.take(buffer.get(), buffer.get() + got)) {
             report.longLine = lines.line;
-            return;
+            return true;
         }
+        if (!take(buffer.get(), buffer.get() + got))
+            return false;
     }
     report.tooLarge = true;
+    return true;
 }
-
-} // namespace
-
-namespace {
 
 // Opens a model file without waiting: a pipe with no writer reads as empty instead
 // of blocking; whether it is a file at all is asked of what was opened. -1 when it
@@ -113,10 +121,15 @@ bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &
     // A regular file's size decides before anything is read; one that changes
     // while it is read is refused rather than parsed half old, half new.
     const bool regular = S_ISREG(info.st_mode);
-    if (regular && info.st_size > maxModelBytes)
+    if (regular && info.st_size > maxModelBytes) {
         report.tooLarge = true;
-    else
-        readPieces(fd, regular ? qint64(info.st_size) : -1, text, report);
+    } else {
+        if (regular)
+            text.reserve(int(info.st_size) + 1);
+        qint64 total = 0;
+        readPieces(fd, regular ? qint64(info.st_size) : -1, [&](const char *p, const char *end) { return text.append(p, int(end - p)), true; },
+                   total, report);
+    }
     if (regular && !report.tooLarge && report.longLine == 0 && changedSince(fd, info, text.size()))
         report.changedWhileRead = true;
     ::close(fd);
@@ -144,59 +157,38 @@ ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelF
         report.tooLarge = true;
         return ModelLines::Read;
     }
-    // Pieces of 64 KiB in a buffer that stays in the cache (of 4 KiB in the fuzzing
-    // build, whose inputs of up to 64 KiB then cross many); the line that a piece
-    // leaves unfinished waits in `pending` for the rest of it.
-#ifdef SORVIK_FUZZING
-    constexpr std::size_t piece = std::size_t(1) << 12;
-#else
-    constexpr std::size_t piece = std::size_t(1) << 16;
-#endif
-    const std::unique_ptr<char[]> buffer(new char[piece]);
+    // The line that a piece leaves unfinished waits in `pending` for the rest of it.
     QByteArray pending;
-    LineWatch lines;
     qint64 total = 0;
-    bool refused = false;
     // Hands over [p, end), which ends `left` bytes before what has been read.
     const auto hand = [&](const char *p, const char *end, qint64 left) {
-        refused = refused || !take(p, end, std::max<qint64>(0, qint64(info.st_size) - total + left));
+        return take(p, end, std::max<qint64>(0, qint64(info.st_size) - total + left));
     };
-    while (!refused && total <= maxModelBytes) {
-        const ssize_t got = ::read(fd, buffer.get(), piece);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        total += got;
-        const char *p = buffer.get(), *end = p + got;
-        if (!lines.take(p, end)) {
-            report.longLine = lines.line;
-            break;
-        }
-        const char *last = static_cast<const char *>(memrchr(p, '\n', std::size_t(got)));
+    const auto handLines = [&](const char *p, const char *end) {
+        const char *last = static_cast<const char *>(memrchr(p, '\n', std::size_t(end - p)));
         if (!last) {
-            pending.append(p, int(got));
-            continue;
+            pending.append(p, int(end - p));
+            return true;
         }
         if (!pending.isEmpty()) {
-            const char *first = static_cast<const char *>(std::memchr(p, '\n', std::size_t(got)));
+            const char *first = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
             pending.append(p, int(first + 1 - p));
-            hand(pending.constData(), pending.constData() + pending.size(), end - first - 1);
+            if (!hand(pending.constData(), pending.constData() + pending.size(), end - first - 1))
+                return false;
             pending.clear();
             p = first + 1;
         }
-        if (p <= last)
-            hand(p, last + 1, end - last - 1);
+        if (p <= last && !hand(p, last + 1, end - last - 1))
+            return false;
         pending.append(last + 1, int(end - last - 1));
-    }
-    if (!refused && total > maxModelBytes)
-        report.tooLarge = true;
-    if (!refused && !report.tooLarge && report.longLine == 0) {
-        if (!pending.isEmpty())
-            hand(pending.constData(), pending.constData() + pending.size(), 0);
-        if (changedSince(fd, info, total))
+        return true;
+    };
+    bool taken = readPieces(fd, qint64(info.st_size), handLines, total, report);
+    if (taken && !report.tooLarge && report.longLine == 0) {
+        taken = pending.isEmpty() || hand(pending.constData(), pending.constData() + pending.size(), 0);
+        if (taken && changedSince(fd, info, total))
             report.changedWhileRead = true;
     }
     ::close(fd);
-    return refused ? ModelLines::Refused : ModelLines::Read;
+    return taken ? ModelLines::Read : ModelLines::Refused;
 }

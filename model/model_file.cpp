@@ -255,9 +255,8 @@ bool isPlainText(const char *p, const char *end)
 }
 
 // A regular file of plain ASCII without carriage returns is parsed piece by piece
-// as it is read; true when it was, false when it must be read whole instead.
-bool readPlainLines(const QString &fileName, bool &opened, LabelList &labels, Matrix &components, Matrix &projections,
-                    ModelFileReport &report)
+// as it is read; any other file is left to be read whole (NotRegular, Refused).
+ModelLines readPlainLines(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport &report)
 {
     ModelFileReport parsed = report;
     PlainLines lines(parsed);
@@ -268,19 +267,15 @@ bool readPlainLines(const QString &fileName, bool &opened, LabelList &labels, Ma
         return true;
     };
     const ModelLines read = readModelLines(fileName, take, report);
-    opened = read != ModelLines::NotOpened;
     if (read != ModelLines::Read)
-        return false;
+        return read;
     if (report.tooLarge || report.changedWhileRead || report.longLine != 0) {
         PlainLines(report).finish(labels, components, projections);  // as for an empty text
-        return true;
+    } else {
+        lines.finish(labels, components, projections);
+        report = parsed;
     }
-    lines.finish(labels, components, projections);
-    parsed.tooLarge = report.tooLarge;
-    parsed.changedWhileRead = report.changedWhileRead;
-    parsed.longLine = report.longLine;
-    report = parsed;
-    return true;
+    return read;
 }
 
 // Reads the file, then parses plain ASCII directly where `fast`; anything else (a
@@ -289,11 +284,11 @@ bool readModelText(const QString &fileName, bool fast, LabelList &labels, Matrix
 {
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
-    bool opened = true;
-    if (fast && readPlainLines(fileName, opened, labels, components, projections, r))
-        return true;
+    const ModelLines read = fast ? readPlainLines(fileName, labels, components, projections, r) : ModelLines::NotRegular;
+    if (read == ModelLines::Read || read == ModelLines::NotOpened)
+        return read == ModelLines::Read;
     QByteArray text;
-    if (!opened || !readModelBytes(fileName, text, r))
+    if (!readModelBytes(fileName, text, r))
         return false;
     if (fast && isPlainText(text.constData(), text.constData() + text.size())) {
         PlainLines lines(r);
