@@ -80,6 +80,18 @@ inline unsigned laneMask(const Ints &lanes)
     return mask;
 }
 
+// A bit for each lane whose estimate does not rule its row out; a lane that is
+// not a number stays open.
+inline unsigned openLanes(const Floats &estimate, float limit)
+{
+    return laneMask((estimate <= limit) | (estimate != estimate));
+}
+
+__attribute__((target("avx512f"))) inline __mmask16 openLanesWide(__m512 estimate, float limit)
+{
+    return _mm512_cmp_ps_mask(estimate, _mm512_set1_ps(limit), _CMP_NGT_UQ);
+}
+
 __attribute__((target("avx512f"))) inline __m512 squareDifference(const float *values, float query)
 {
     const __m512 difference = _mm512_sub_ps(_mm512_loadu_ps(values), _mm512_set1_ps(query));
@@ -95,32 +107,34 @@ __attribute__((target("avx512f"))) inline __m512 squareDifference(const float *v
 // estimate E of a distance D (both over the first j values, summed in any order)
 // from k values is never above D / (1 - (2k + 16) 2^-24) while the numbers stay
 // above the subnormal range, so a row whose E passes the threshold of the best
-// distance cannot win. The head values are summed in two chains side by side,
-// the others four at a time, the block tested after each step. Portable
-// vectors, built for the widest that the processor has; none of them changes an
-// exact distance.
+// distance cannot win. The estimates over the head values are formed for all
+// near blocks first (in two chains side by side), against the threshold as the
+// leaf began; then the tails are added to the blocks with a row still open, and
+// these are tested once. Few of the branches depend on the data, so that the
+// processor overlaps the blocks. Portable vectors, built for the widest that the
+// processor has; none of them changes an exact distance.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
     const int tail = query.tailWidth;
     const float *values = query.values;
+    Floats estimates[NearestIndex::blocksPerLeaf];
+    unsigned openBlocks = 0;
     for (unsigned near = blocksWithin(leaf.blockBoxes, values, limit); near != 0; near &= near - 1) {
         const int b = __builtin_ctz(near);
-        const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
+        const float *heads = leaf.heads + std::size_t(b) * head * lanes;
         Floats even = {}, odd = {};
         addSquares(even, heads, head / 2, values);
         addSquares(odd, heads + head / 2 * lanes, head / 2, values + head / 2);
-        Floats estimate = even + odd;
-        Ints open = (estimate <= limit) | (estimate != estimate);  // a lane that is not a number stays open
-        for (int j = 0; j < tail; j += 4) {
-            const Ints none = {};
-            if (__builtin_memcmp(&open, &none, sizeof open) == 0)
-                break;
-            addSquares(estimate, tails + std::size_t(j) * lanes, std::min(4, tail - j), values + head + j);
-            open = (estimate <= limit) | (estimate != estimate);
-        }
-        limit = takeOpenRows(laneMask(open), estimate, heads, tails, leaf.rows + b * lanes, query, best, limit);
+        estimates[b] = even + odd;
+        openBlocks |= unsigned(openLanes(estimates[b], limit) != 0) << b;
+    }
+    for (; openBlocks != 0; openBlocks &= openBlocks - 1) {
+        const int b = __builtin_ctz(openBlocks);
+        const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
+        addSquares(estimates[b], tails, tail, values + head);
+        limit = takeOpenRows(openLanes(estimates[b], limit), estimates[b], heads, tails, leaf.rows + b * lanes, query, best, limit);
     }
 }
 
@@ -155,30 +169,33 @@ __attribute__((target("avx512f"))) inline unsigned blocksWithinWide(const float 
 }
 
 // The same search with 512-bit vectors written out, whose comparisons give a
-// mask of lanes at once; blocks whose box lies beyond the threshold are passed
-// over before their rows are read.
+// mask of lanes at once.
 __attribute__((target("avx512f")))
 void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
     const int tail = query.tailWidth;
     const float *values = query.values;
+    __m512 estimates[NearestIndex::blocksPerLeaf];
+    unsigned openBlocks = 0;
     for (unsigned near = blocksWithinWide(leaf.blockBoxes, values, limit); near != 0; near &= near - 1) {
         const int b = __builtin_ctz(near);
-        const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
+        const float *heads = leaf.heads + std::size_t(b) * head * lanes;
         __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
         for (int j = 0; j < head / 2; ++j) {
             even = _mm512_add_ps(even, squareDifference(heads + j * lanes, values[j]));
             odd = _mm512_add_ps(odd, squareDifference(heads + (head / 2 + j) * lanes, values[head / 2 + j]));
         }
-        __m512 estimate = _mm512_add_ps(even, odd);
-        __mmask16 open = _mm512_cmp_ps_mask(estimate, _mm512_set1_ps(limit), _CMP_NGT_UQ);
-        for (int j = 0; j < tail && open != 0; j += 4) {
-            for (int k = j; k < std::min(j + 4, tail); ++k)
-                estimate = _mm512_add_ps(estimate, squareDifference(tails + k * lanes, values[head + k]));
-            open = _mm512_cmp_ps_mask(estimate, _mm512_set1_ps(limit), _CMP_NGT_UQ);
-        }
-        if (open != 0) {
+        estimates[b] = _mm512_add_ps(even, odd);
+        openBlocks |= unsigned(openLanesWide(estimates[b], limit) != 0) << b;
+    }
+    for (; openBlocks != 0; openBlocks &= openBlocks - 1) {
+        const int b = __builtin_ctz(openBlocks);
+        const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
+        __m512 estimate = estimates[b];
+        for (int k = 0; k < tail; ++k)
+            estimate = _mm512_add_ps(estimate, squareDifference(tails + k * lanes, values[head + k]));
+        if (const __mmask16 open = openLanesWide(estimate, limit)) {
             Floats sums;
             __builtin_memcpy(&sums, &estimate, sizeof sums);
             limit = takeOpenRows(open, sums, heads, tails, leaf.rows + b * lanes, query, best, limit);
