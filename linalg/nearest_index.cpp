@@ -5,8 +5,51 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace {
+
+// A finite float and a row number in one integer that orders as the float does,
+// ties by row; no two are equal.
+std::uint64_t orderedKey(float value, int row)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    bits ^= bits >> 31 != 0 ? 0xffffffffu : 0x80000000u;
+    return std::uint64_t(bits) << 32 | std::uint32_t(row);
+}
+
+// Moves the k-th smallest of the keys to position k, the smaller ones before it
+// and the larger after it, as std::nth_element does. The keys are split around
+// the median of three of them into `spare` without a branch on their values
+// (which a processor cannot predict), and the side that holds position k is
+// split again.
+void selectNth(std::uint64_t *keys, std::size_t count, std::size_t k, std::uint64_t *spare)
+{
+    std::size_t first = 0, last = count;
+    while (last - first > 16) {
+        const std::uint64_t a = keys[first], b = keys[(first + last) / 2], c = keys[last - 1];
+        const std::uint64_t pivot = std::max(std::min(a, b), std::min(std::max(a, b), c));
+        // At least two keys are at most the pivot and one is above it: each side
+        // keeps some.
+        std::size_t low = 0, high = last - first;
+        for (std::size_t i = first; i < last; ++i) {
+            const std::uint64_t key = keys[i];
+            const bool below = key <= pivot;
+            spare[low] = key;
+            spare[high - 1] = key;
+            low += below;
+            high -= !below;
+        }
+        std::copy(spare, spare + (last - first), keys + first);
+        if (k < first + low)
+            last = first + low;
+        else
+            first += low;
+    }
+    std::sort(keys + first, keys + last);
+}
 
 struct Builder {
     const Matrix &stored;
@@ -14,7 +57,7 @@ struct Builder {
     std::vector<int> &order;
     std::vector<float> low, high;
     std::vector<double> sum, squares;
-    std::vector<std::pair<float, int>> keys;
+    std::vector<std::uint64_t> keys, spare;
 
     // The lowest and highest of each value over the rows order[first .. last).
     void measure(int first, int last)
@@ -60,54 +103,57 @@ struct Builder {
         }
     }
 
-    // The value that varies most over the rows order[first .. last), judged by an
-    // even sample of them: every (n / 1024)-th, so fewer than 2,048 rows.
-    int mostVaried(int first, int last)
+    // Which of the first `width` values varies most over the rows order[first ..
+    // last), judged by an even sample of them: every (n / 1024)-th, so fewer than
+    // 2,048 rows.
+    int mostVaried(int first, int last, int width)
     {
-        sum.assign(std::size_t(index.width), 0.0);
-        squares.assign(std::size_t(index.width), 0.0);
+        sum.assign(std::size_t(width), 0.0);
+        squares.assign(std::size_t(width), 0.0);
         const int step = std::max(1, (last - first) / 1024);
         int count = 0;
         for (int i = first; i < last; i += step, ++count) {
             const float *row = stored.row(order[i]);
-            for (int j = 0; j < index.width; ++j) {
+            for (int j = 0; j < width; ++j) {
                 sum[j] += row[j];
                 squares[j] += double(row[j]) * row[j];
             }
         }
         const auto spread = [&](int j) { return squares[std::size_t(j)] - sum[std::size_t(j)] * sum[std::size_t(j)] / count; };  // count times the variance
         int varied = 0;
-        for (int j = 1; j < index.width; ++j)
+        for (int j = 1; j < width; ++j)
             if (spread(j) > spread(varied))
                 varied = j;
         return varied;
     }
 
-    // Splits the rows of a node at the median of the value that varies most (its
-    // boxes come out tighter than when split along the widest range), rounded up
-    // to a multiple of `unit` rows, so that every leaf or block but the last is full;
-    // returns where the second half starts. The values are gathered beside their
-    // rows, so that the selection reads them in order.
-    int split(int first, int last, int unit = NearestIndex::leafRows)
+    // Splits the rows of a node at the median of the one of the first `width`
+    // values that varies most (its boxes come out tighter than when split along
+    // the widest range), rounded up to a multiple of `unit` rows, so that every
+    // leaf or block but the last is full; returns where the second half starts.
+    // The values are gathered beside their rows, so that the selection reads
+    // them in order.
+    int split(int first, int last, int unit, int width)
     {
-        const int varied = mostVaried(first, last);
+        const int varied = mostVaried(first, last, width);
         const int middle = first + ((last - first) / 2 + unit - 1) / unit * unit;
-        keys.clear();
+        keys.resize(std::size_t(last - first));
+        spare.resize(keys.size());
         for (int i = first; i < last; ++i)
-            keys.emplace_back(stored(order[i], varied), order[i]);
-        std::nth_element(keys.begin(), keys.begin() + (middle - first), keys.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
+            keys[std::size_t(i - first)] = orderedKey(stored(order[i], varied), order[i]);
+        selectNth(keys.data(), keys.size(), std::size_t(middle - first), spare.data());
         for (int i = first; i < last; ++i)
-            order[i] = keys[std::size_t(i - first)].second;
+            order[i] = int(std::uint32_t(keys[std::size_t(i - first)]));
         return middle;
     }
 
-    // Orders the rows of a leaf so that each block holds rows near each other.
+    // Orders the rows of a leaf so that each block holds rows near each other in
+    // the head values, over which the blocks are boxed.
     void orderBlocks(int first, int last)
     {
         if (last - first <= NearestIndex::lanes)
             return;
-        const int middle = split(first, last, NearestIndex::lanes);
+        const int middle = split(first, last, NearestIndex::lanes, std::min(index.width, NearestIndex::headWidth));
         orderBlocks(first, middle);
         orderBlocks(middle, last);
     }
@@ -119,7 +165,7 @@ struct Builder {
             measure(first, last);
             return addLeaf(first, last);
         }
-        const int middle = split(first, last);
+        const int middle = split(first, last, NearestIndex::leafRows, index.width);
         build(first, middle);
         build(middle, last);
     }
@@ -160,7 +206,7 @@ NearestIndex nearestIndex(const Matrix &stored)
     // The first three levels are split here, the eight subtrees below them built
     // side by side.
     std::vector<std::pair<int, int>> subtrees{{0, int(order.size())}};
-    Builder top{stored, index, order, {}, {}, {}, {}, {}};
+    Builder top{stored, index, order, {}, {}, {}, {}, {}, {}};
     for (int level = 0; level < 3; ++level) {
         std::vector<std::pair<int, int>> next;
         for (const auto &[first, last] : subtrees) {
@@ -168,12 +214,12 @@ NearestIndex nearestIndex(const Matrix &stored)
                 next.emplace_back(first, last);
                 continue;
             }
-            const int middle = top.split(first, last);
+            const int middle = top.split(first, last, NearestIndex::leafRows, stored.columns);
             next.emplace_back(first, middle);
             next.emplace_back(middle, last);
         }
         subtrees = next;
     }
-    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
+    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
     return index;
 }
