@@ -121,8 +121,13 @@ bool readChunks(const unsigned char *data, std::size_t size, Header &header, std
     return false;
 }
 
+// zlib decodes at full speed only while it has room for a longest match (258
+// bytes) after the current byte; the room after the image also shows data beyond it.
+constexpr std::size_t roomAfterImage = 258;
+
 // Inflates the image data into `lines`: it must hold exactly `expected` bytes and
-// end the zlib stream, whose check value zlib verifies.
+// end the zlib stream, whose check value zlib verifies. `lines` has room for
+// `roomAfterImage` bytes more.
 bool inflateImageData(const std::vector<Span> &imageData, unsigned char *lines, std::size_t expected)
 {
     static thread_local Inflaters inflaters;
@@ -133,7 +138,7 @@ bool inflateImageData(const std::vector<Span> &imageData, unsigned char *lines, 
     if (!stream)
         return false;
     stream->next_out = lines;
-    stream->avail_out = uInt(expected + 1);  // one byte more, to see data beyond the image
+    stream->avail_out = uInt(expected + roomAfterImage);
     int status = Z_OK;
     for (const Span &span : imageData) {
         if (status == Z_STREAM_END)
@@ -205,8 +210,8 @@ bool decodePlainPng(const QByteArray &bytes, Raster &blue)
     // first one stands for the line that is not there.
     const std::size_t width = header.width, height = header.height, channels = std::size_t(header.channels);
     const std::size_t stride = 1 + width * channels;
-    if (capacity < stride * (height + 1) + 1) {
-        capacity = stride * (height + 1) + 1;
+    if (capacity < stride * (height + 1) + roomAfterImage) {
+        capacity = stride * (height + 1) + roomAfterImage;
         lines.reset(new unsigned char[capacity]);
     }
     std::memset(lines.get(), 0, stride);
