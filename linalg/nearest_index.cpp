@@ -104,13 +104,13 @@ struct Builder {
     }
 
     // Which of the first `width` values varies most over the rows order[first ..
-    // last), judged by an even sample of them: every (n / 1024)-th, so fewer than
-    // 2,048 rows.
+    // last), judged by an even sample of them: every (n / 256)-th, so fewer than
+    // 512 rows (those of a large node lie far apart in memory).
     int mostVaried(int first, int last, int width)
     {
         sum.assign(std::size_t(width), 0.0);
         squares.assign(std::size_t(width), 0.0);
-        const int step = std::max(1, (last - first) / 1024);
+        const int step = std::max(1, (last - first) / 256);
         int count = 0;
         for (int i = first; i < last; i += step, ++count) {
             const float *row = stored.row(order[i]);
