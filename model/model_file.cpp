@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <memory>
 
 namespace {
@@ -178,6 +179,27 @@ void parseModelTextReference(const QByteArray &text, LabelList &labels, Matrix &
     labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
 }
 
+// Calls found(semicolon) for every ";" of [p, lineEnd) in order, sixteen bytes
+// compared at once while `end` lies that far ahead.
+template <class Found>
+void forEachSemicolon(const char *p, const char *lineEnd, const char *end, const Found &found)
+{
+    for (; p < lineEnd; p += 16) {
+        unsigned semicolons = 0;
+        if (end - p >= 16) {
+            const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            semicolons = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8(';'))));
+        } else {
+            for (int i = 0; i < int(end - p); ++i)
+                semicolons |= unsigned(p[i] == ';') << i;
+        }
+        if (lineEnd - p < 16)
+            semicolons &= (1u << (lineEnd - p)) - 1;
+        for (; semicolons != 0; semicolons &= semicolons - 1)
+            found(p + __builtin_ctz(semicolons));
+    }
+}
+
 // The same rules over plain ASCII bytes, converting numbers without a QString,
 // applied to whole lines as they come: the first line is kept for the labels,
 // every other line is a row of its block.
@@ -199,24 +221,15 @@ public:
         }
         for (; p < end; ++line) {
             // Every piece followed by ";" is a value; the piece after the last ";" is not.
+            const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+            if (!lineEnd)
+                lineEnd = end;
             values.clear();
-            for (;;) {
-                const char *piece = p;
-                float value;
-                if (parsePlainNumber(p, end, value) && p < end && *p == ';') {  // the common case, in one pass
-                    values.push_back(value);
-                    ++p;
-                    continue;
-                }
-                p = piece;
-                while (p < end && *p != ';' && *p != '\n')
-                    ++p;
-                if (p == end || *p == '\n')
-                    break;
-                values.push_back(parseModelNumber(piece, int(p - piece)));
-                ++p;
-            }
-            p += p < end;  // the line end
+            forEachSemicolon(p, lineEnd, end, [&](const char *semicolon) {
+                values.push_back(parseModelPiece(p, semicolon, end));
+                p = semicolon + 1;
+            });
+            p = lineEnd + (lineEnd < end);
             if (values.empty()) {  // a line without ";"
                 if (block == 0)
                     blocks[1].bytesLeft = std::size_t(end - p) + std::size_t(bytesAfter);

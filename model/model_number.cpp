@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <limits>
 
 QByteArray formatModelNumberReference(float value)
@@ -213,9 +214,26 @@ inline std::uint32_t eightDigits(std::uint64_t word)
     return std::uint32_t((word & 0x0000ffff0000ffff) * 42949672960001 >> 32);
 }
 
+// -?d{1,7}.d{1,7} given its sign, the values of its two runs of digits and the
+// length of the second: the digits as one integer, divided once by the power of ten.
+float shortDecimal(bool negative, std::uint32_t wholeValue, std::uint32_t fractionValue, int fractionDigits)
+{
+    const double power = exactPowerOfTen(fractionDigits);
+    const std::uint64_t digits = std::uint64_t(wholeValue) * std::uint64_t(power) + fractionValue;
+    const double number = double(digits) / power;  // at most 14 digits: within the normal float range
+    return float(negative ? -number : number);
+}
+
+// The value of the first `count` (1 to 8) digit characters of `text`.
+inline std::uint32_t leadingValue(const char *text, int count)
+{
+    std::uint64_t word;
+    std::memcpy(&word, text, sizeof word);
+    return eightDigits(word << (64 - 8 * count));
+}
+
 // The writer's usual form, -?d{1,7}.d{1,7} followed by neither a digit nor "e",
-// eight characters at a time (`p` has 24 bytes after it): the same digits, power
-// of ten and division as the general path below.
+// eight characters at a time (`p` has 24 bytes after it).
 bool parseShortDecimal(const char *&p, float &value)
 {
     const bool negative = *p == '-';
@@ -225,17 +243,36 @@ bool parseShortDecimal(const char *&p, float &value)
     const int wholeDigits = leadingDigits(word);
     if (wholeDigits == 0 || wholeDigits == 8 || whole[wholeDigits] != '.')
         return false;
-    const std::uint32_t wholeValue = eightDigits(word << (64 - 8 * wholeDigits));
     const char *fraction = whole + wholeDigits + 1;
     std::memcpy(&word, fraction, sizeof word);
     const int fractionDigits = leadingDigits(word);
     if (fractionDigits == 0 || fractionDigits == 8 || fraction[fractionDigits] == 'e')
         return false;
-    const double power = exactPowerOfTen(fractionDigits);
-    const std::uint64_t digits = std::uint64_t(wholeValue) * std::uint64_t(power) + eightDigits(word << (64 - 8 * fractionDigits));
-    const double number = double(digits) / power;  // at most 14 digits: within the normal float range
-    value = float(negative ? -number : number);
+    value = shortDecimal(negative, leadingValue(whole, wholeDigits), leadingValue(fraction, fractionDigits), fractionDigits);
     p = fraction + fractionDigits;
+    return true;
+}
+
+// The same form filling the piece [piece, pieceEnd) exactly (`piece` has 24 bytes
+// after it). Its point is found among sixteen characters at once, so that where a
+// number ends is not needed before the next is begun.
+bool parseShortPiece(const char *piece, const char *pieceEnd, float &value)
+{
+    const int length = int(pieceEnd - piece);
+    if (length < 3 || length > 16)
+        return false;
+    const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(piece));
+    const __m128i digitValues = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
+    const unsigned inPiece = (1u << length) - 1;
+    const unsigned points = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('.')))) & inPiece;
+    const unsigned digits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(digitValues, _mm_set1_epi8(9)), digitValues))) & inPiece;
+    const bool negative = *piece == '-';
+    const int point = __builtin_ctz(points | 0x10000);
+    const int wholeDigits = point - negative, fractionDigits = length - point - 1;
+    if (points != 1u << point || digits != (inPiece & ~points & ~unsigned(negative)) || wholeDigits < 1 || wholeDigits > 7 || fractionDigits < 1
+        || fractionDigits > 7)
+        return false;  // no point or more than one, another character, or too many digits
+    value = shortDecimal(negative, leadingValue(piece + negative, wholeDigits), leadingValue(piece + point + 1, fractionDigits), fractionDigits);
     return true;
 }
 
@@ -285,6 +322,17 @@ bool parsePlainNumber(const char *&p, const char *end, float &value)
         return false;
     value = float(negative ? -number : number);
     return true;
+}
+
+float parseModelPiece(const char *piece, const char *pieceEnd, const char *end)
+{
+    float value;
+    if (end - piece >= 24 && parseShortPiece(piece, pieceEnd, value))
+        return value;
+    const char *p = piece;
+    if (parsePlainNumber(p, end, value) && p == pieceEnd)
+        return value;
+    return parseModelNumber(piece, int(pieceEnd - piece));
 }
 
 float parseModelNumber(const char *text, int length)

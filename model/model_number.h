@@ -20,3 +20,8 @@ float parseModelNumber(const char *text, int length);
 // just past the number, when the text has that form and the value lies in the
 // normal float range (or is zero); the reader's fast path for the common case.
 bool parsePlainNumber(const char *&p, const char *end, float &value);
+
+// The value of the piece [piece, pieceEnd) of a model line, which a ";" ends, as
+// the reader takes it: parsePlainNumber's when that takes the whole piece, else
+// parseModelNumber's. `end` ends the text that may be read.
+float parseModelPiece(const char *piece, const char *pieceEnd, const char *end);

@@ -105,7 +105,8 @@ TEST(ModelNumbers, ReadAsQStringToFloatDoes)
     std::vector<QByteArray> texts = {"", "-", "+1", " 1", "1 ", "1e", ".5", "1.", "nan", "inf", "-inf", "1,5", "0x10", "1e400",
                                      "1e-400", "-1e-50", "3.4028235e38", "3.4028236e38", "3.40282357e38", "3.5e38", "1e-45",
                                      "7e-46", "00012", "1E5", "1e+5", "1.5e+06", "12345678901234567890123456789012345",
-                                     "0.000000000000000000000000000000000000000000001"};
+                                     "0.000000000000000000000000000000000000000000001", "1.2.3", "1..5", "1.5.", "-.5", "--1.5",
+                                     "1-.5", "1.5-", "-", "12345678.5", "1.12345678", "9999999.9999999", "-1234567.7654321", "-0.0"};
     for (float value : testFloats())
         texts.push_back(formatModelNumberReference(value));
     for (int i = 0; i < 200000; ++i)  // more digits than the writer gives, to exercise rounding to double then float
@@ -117,8 +118,10 @@ TEST(ModelNumbers, ReadAsQStringToFloatDoes)
         const QByteArray inFile = text + ";0.5;0.25;0.125;0.0625;";
         const char *p = inFile.constData();
         float inText = expected;
-        const bool plain = parsePlainNumber(p, inFile.constData() + inFile.size(), inText) && *p == ';';
-        for (const float actual : {parseModelNumber(text.constData(), text.size()), plain ? inText : expected})
+        const char *end = inFile.constData() + inFile.size();
+        const bool plain = parsePlainNumber(p, end, inText) && *p == ';';
+        const float piece = parseModelPiece(inFile.constData(), inFile.constData() + text.size(), end);
+        for (const float actual : {parseModelNumber(text.constData(), text.size()), plain ? inText : expected, piece})
             if (bitsOf(expected) != bitsOf(actual) && ++mismatches <= 10)
                 ADD_FAILURE() << "\"" << text.constData() << "\": " << actual << " vs " << expected;
     }
