@@ -57,7 +57,7 @@ struct Builder {
     std::vector<int> &order;
     std::vector<float> low, high;
     std::vector<double> sum, squares;
-    std::vector<std::uint64_t> keys, spare;
+    std::uint64_t *keys, *spare;  // shared by all builders, each using those of its own rows
 
     // The lowest and highest of each value over the rows order[first .. last).
     void measure(int first, int last)
@@ -137,13 +137,12 @@ struct Builder {
     {
         const int varied = mostVaried(first, last, width);
         const int middle = first + ((last - first) / 2 + unit - 1) / unit * unit;
-        keys.resize(std::size_t(last - first));
-        spare.resize(keys.size());
+        std::uint64_t *nodeKeys = keys + first;
         for (int i = first; i < last; ++i)
-            keys[std::size_t(i - first)] = orderedKey(stored(order[i], varied), order[i]);
-        selectNth(keys.data(), keys.size(), std::size_t(middle - first), spare.data());
+            nodeKeys[i - first] = orderedKey(stored(order[i], varied), order[i]);
+        selectNth(nodeKeys, std::size_t(last - first), std::size_t(middle - first), spare + first);
         for (int i = first; i < last; ++i)
-            order[i] = int(std::uint32_t(keys[std::size_t(i - first)]));
+            order[i] = int(std::uint32_t(nodeKeys[i - first]));
         return middle;
     }
 
@@ -206,7 +205,8 @@ NearestIndex nearestIndex(const Matrix &stored)
     // The first three levels are split here, the eight subtrees below them built
     // side by side.
     std::vector<std::pair<int, int>> subtrees{{0, int(order.size())}};
-    Builder top{stored, index, order, {}, {}, {}, {}, {}, {}};
+    std::vector<std::uint64_t> keys(order.size()), spare(order.size());
+    Builder top{stored, index, order, {}, {}, {}, {}, keys.data(), spare.data()};
     for (int level = 0; level < 3; ++level) {
         std::vector<std::pair<int, int>> next;
         for (const auto &[first, last] : subtrees) {
@@ -220,6 +220,6 @@ NearestIndex nearestIndex(const Matrix &stored)
         }
         subtrees = next;
     }
-    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}, {}, {}}.build(subtrees[i].first, subtrees[i].second); }, 1);
+    forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}, keys.data(), spare.data()}.build(subtrees[i].first, subtrees[i].second); }, 1);
     return index;
 }
