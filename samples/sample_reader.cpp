@@ -206,7 +206,8 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
         }
         if (report)
             report->names.append(entry.name);
-        samples.append(std::move(rasters[std::size_t(i)]));
+        samples.append(Raster());  // a list takes copies only: the raster is swapped in
+        std::swap(samples.last(), rasters[std::size_t(i)]);
     }
     if (report)
         report->listing.swap(listing);
