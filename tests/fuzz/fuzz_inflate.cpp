@@ -1,0 +1,37 @@
+// Fuzz target: any bytes as a zlib stream of the image data. Whenever the direct
+// inflater takes it, zlib, asked as the PNG decoder asks it, must take it too and
+// give the same bytes. The output size is read from the first two bytes, the
+// stream is the rest.
+
+#include "samples/inflate_whole.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 2)
+        return 0;
+    const std::size_t expected = std::size_t(data[0]) << 8 | data[1];
+    const unsigned char *stream = data + 2;
+    const std::size_t streamSize = size - 2;
+    std::vector<unsigned char> here(expected + inflateSpareRoom);
+    if (!inflateWhole(stream, streamSize, here.data(), expected))
+        return 0;
+    z_stream z{};
+    if (inflateInit2(&z, (stream[0] >> 4) + 8) != Z_OK)
+        std::abort();
+    std::vector<unsigned char> there(expected + 258);
+    z.next_in = const_cast<unsigned char *>(stream);
+    z.avail_in = uInt(streamSize);
+    z.next_out = there.data();
+    z.avail_out = uInt(there.size());
+    const int status = inflate(&z, Z_NO_FLUSH);
+    if (status != Z_STREAM_END || z.avail_in != 0 || z.total_out != expected || std::memcmp(here.data(), there.data(), expected) != 0)
+        std::abort();
+    inflateEnd(&z);
+    return 0;
+}
