@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
