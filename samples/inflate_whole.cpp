@@ -315,9 +315,8 @@ bool readCodes(BitReader &bits, LiteralCode &literals, DistanceCode &distances)
     return literals.build(lengths, int(literalCount)) && distances.build(lengths + literalCount, int(distanceCount));
 }
 
-} // namespace
-
-bool inflateWhole(const unsigned char *in, std::size_t inSize, unsigned char *out, std::size_t outSize)
+// The stream up to its check value, which is returned in `check`.
+bool inflateToCheck(const unsigned char *in, std::size_t inSize, unsigned char *out, std::size_t outSize, std::uint32_t &check)
 {
     static const FixedCodes fixed;
     // The zlib header: deflate, a window of at most 32 KiB, its check, no dictionary.
@@ -356,9 +355,23 @@ bool inflateWhole(const unsigned char *in, std::size_t inSize, unsigned char *ou
         }
     }
     // The check value ends the input, and the output is whole.
-    const unsigned char *check = bits.bytePosition();
-    if (inEnd - check != 4 || o != outEnd)
+    const unsigned char *p = bits.bytePosition();
+    if (inEnd - p != 4 || o != outEnd)
         return false;
-    const std::uint32_t expected = std::uint32_t(check[0]) << 24 | std::uint32_t(check[1]) << 16 | std::uint32_t(check[2]) << 8 | check[3];
-    return adler32(adler32(0, nullptr, 0), out, uInt(outSize)) == expected;
+    check = std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+    return true;
+}
+
+} // namespace
+
+bool inflateWhole(const unsigned char *in, std::size_t inSize, unsigned char *out, std::size_t outSize)
+{
+    std::uint32_t check;
+    return inflateToCheck(in, inSize, out, outSize, check) && adler32(adler32(0, nullptr, 0), out, uInt(outSize)) == check;
+}
+
+bool inflateWholeUnchecked(const unsigned char *in, std::size_t inSize, unsigned char *out, std::size_t outSize)
+{
+    std::uint32_t check;
+    return inflateToCheck(in, inSize, out, outSize, check);
 }
