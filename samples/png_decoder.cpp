@@ -24,8 +24,10 @@ bool isChunk(const unsigned char *type, const char *name)
 }
 
 // One inflate state for each window a zlib header can announce (2^8 to 2^15
-// bytes), kept from file to file. A stream goes to the state of exactly its own
-// window, as libpng sizes it, so a distance beyond the window fails here as there.
+// bytes), kept from file to file; a stream goes to the state of its own window.
+// Within one call zlib reaches back as far as the output goes, beyond the
+// window, and Qt's handler takes such streams too; a distance beyond the window
+// across two IDAT chunks fails here, and the file then goes to Qt, which decides.
 class Inflaters {
 public:
     ~Inflaters()

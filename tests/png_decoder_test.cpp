@@ -81,6 +81,11 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
         std::function<void(QByteArray &)> lines = nullptr;  // before compression
         std::function<void(Parts &)> parts = nullptr;
     };
+    const auto repeatRows = [](QByteArray &lines) {
+        for (int at = 12 * 29; at < lines.size(); ++at)
+            lines[at] = lines[at - 12 * 29];
+    };
+    const auto announceSmallWindow = [](Parts &p) { p.stream[0] = 0x08, p.stream[1] = 0x1d; };
     std::vector<Case> cases;
     for (int colourType : {0, 2, 4, 6})
         for (int window : {9, 12, 15})
@@ -97,6 +102,16 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
         // Larger than any image before it, so that its scan lines get a buffer of their own.
         {"a byte too many", false, [](Png &png) { png.width = 400, png.height = 20; }, [](QByteArray &lines) { lines += '\0'; }},
         {"filter 5", false, {}, [](QByteArray &lines) { lines[0] = 5; }},
+        // Rows repeating every 12 rows (348 bytes back) under a header announcing a
+        // window of 256 bytes: in one chunk both take it; with the matches in a second
+        // chunk zlib refuses it here, and Qt decides.
+        {"matches beyond the window", true, [](Png &png) { png.width = png.height = 28; }, repeatRows, announceSmallWindow},
+        {"matches beyond the window, in a second chunk", false, [](Png &png) { png.width = png.height = 28; }, repeatRows,
+         [&](Parts &p) {
+             announceSmallWindow(p);
+             p.afterData = pngChunk("IDAT", p.stream.right(12));
+             p.stream.chop(12);
+         }},
         {"gamma", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("gAMA", bigEndian(100000)); }},
         {"transparency", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("tRNS", QByteArray(2, 0)); }},
         {"text", false, {}, {}, [](Parts &p) { p.beforeData = pngChunk("tEXt", QByteArray("Title\0x", 7)); }},
@@ -146,7 +161,7 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
             EXPECT_TRUE(expected.data == loaded.data && expected.width == loaded.width && expected.height == loaded.height) << test.name;
         }
     }
-    EXPECT_EQ(2 * 15, decodedHere);
+    EXPECT_EQ(2 * 16, decodedHere);
 }
 
 namespace {
