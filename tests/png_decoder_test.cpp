@@ -41,10 +41,10 @@ struct Png {
     }
 };
 
-QByteArray deflated(const QByteArray &data, int windowBits)
+QByteArray deflated(const QByteArray &data, int windowBits, int level = 9, int memLevel = 8, int strategy = Z_DEFAULT_STRATEGY)
 {
     z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&stream, level, Z_DEFLATED, windowBits, memLevel, strategy);
     QByteArray out(int(deflateBound(&stream, uLong(data.size()))), 0);
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
     stream.avail_in = uInt(data.size());
@@ -255,17 +255,9 @@ TEST(InflateWhole, GivesZlibsBytesOrLeavesTheStreamToZlib)
         const int size = 1 + int(random() % 3000), kind = trial % 4;
         for (int i = 0; i < size; ++i)
             data += char(kind == 0 ? random() : kind == 1 ? random() % 4 * 60 : kind == 2 ? (i / 29 % 3 == 0 ? random() % 256 : 0) : i * 7 % 251);
-        z_stream z{};
         const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
-        deflateInit2(&z, int(random() % 10), Z_DEFLATED, 9 + int(random() % 7), 1 + int(random() % 9), strategies[random() % 5]);
-        QByteArray stream(int(deflateBound(&z, uLong(size))), 0);
-        z.next_in = reinterpret_cast<Bytef *>(data.data());
-        z.avail_in = uInt(size);
-        z.next_out = reinterpret_cast<Bytef *>(stream.data());
-        z.avail_out = uInt(stream.size());
-        deflate(&z, Z_FINISH);
-        stream.resize(int(z.total_out));
-        deflateEnd(&z);
+        const int windowBits = 9 + int(random() % 7), level = int(random() % 10), memLevel = 1 + int(random() % 9);
+        const QByteArray stream = deflated(data, windowBits, level, memLevel, strategies[random() % 5]);
         QByteArray out;
         inflated += inflatesHere(stream, size, out) && out == data;
         made.push_back(stream);
