@@ -195,16 +195,6 @@ int formatModelNumber(float value, char *out)
 
 namespace {
 
-// The index of the first byte of `word` (the first character in the lowest byte)
-// that is not a digit (0x30 to 0x39: high half 3, still 3 after adding 6), 8 if
-// all are. Only bytes from 0xfa up, not digits, carry into later bytes.
-inline int leadingDigits(std::uint64_t word)
-{
-    const std::uint64_t high = 0xf0f0f0f0f0f0f0f0;
-    const std::uint64_t other = ((word & high) | (((word + 0x0606060606060606) & high) >> 4)) ^ 0x3333333333333333;
-    return other == 0 ? 8 : __builtin_ctzll(other) / 8;
-}
-
 // The value of eight digit characters, the first in the lowest byte; zero bytes
 // count as leading zeros.
 inline std::uint32_t eightDigits(std::uint64_t word)
@@ -212,16 +202,6 @@ inline std::uint32_t eightDigits(std::uint64_t word)
     word = (word & 0x0f0f0f0f0f0f0f0f) * 2561 >> 8;
     word = (word & 0x00ff00ff00ff00ff) * 6553601 >> 16;
     return std::uint32_t((word & 0x0000ffff0000ffff) * 42949672960001 >> 32);
-}
-
-// -?d{1,7}.d{1,7} given its sign, the values of its two runs of digits and the
-// length of the second: the digits as one integer, divided once by the power of ten.
-float shortDecimal(bool negative, std::uint32_t wholeValue, std::uint32_t fractionValue, int fractionDigits)
-{
-    const double power = exactPowerOfTen(fractionDigits);
-    const std::uint64_t digits = std::uint64_t(wholeValue) * std::uint64_t(power) + fractionValue;
-    const double number = double(digits) / power;  // at most 14 digits: within the normal float range
-    return float(negative ? -number : number);
 }
 
 // The value of the first `count` (1 to 8) digit characters of `text`.
@@ -232,30 +212,10 @@ inline std::uint32_t leadingValue(const char *text, int count)
     return eightDigits(word << (64 - 8 * count));
 }
 
-// The writer's usual form, -?d{1,7}.d{1,7} followed by neither a digit nor "e",
-// eight characters at a time (`p` has 24 bytes after it).
-bool parseShortDecimal(const char *&p, float &value)
-{
-    const bool negative = *p == '-';
-    const char *whole = p + negative;
-    std::uint64_t word;
-    std::memcpy(&word, whole, sizeof word);
-    const int wholeDigits = leadingDigits(word);
-    if (wholeDigits == 0 || wholeDigits == 8 || whole[wholeDigits] != '.')
-        return false;
-    const char *fraction = whole + wholeDigits + 1;
-    std::memcpy(&word, fraction, sizeof word);
-    const int fractionDigits = leadingDigits(word);
-    if (fractionDigits == 0 || fractionDigits == 8 || fraction[fractionDigits] == 'e')
-        return false;
-    value = shortDecimal(negative, leadingValue(whole, wholeDigits), leadingValue(fraction, fractionDigits), fractionDigits);
-    p = fraction + fractionDigits;
-    return true;
-}
-
-// The same form filling the piece [piece, pieceEnd) exactly (`piece` has 24 bytes
-// after it). Its point is found among sixteen characters at once, so that where a
-// number ends is not needed before the next is begun.
+// The writer's usual form, -?d{1,7}.d{1,7}, filling the piece [piece, pieceEnd)
+// exactly (`piece` has 24 bytes after it): the same digits, power of ten and
+// division as the general path below. Its point is found among sixteen characters
+// at once, so that where a number ends is not needed before the next is begun.
 bool parseShortPiece(const char *piece, const char *pieceEnd, float &value)
 {
     const int length = int(pieceEnd - piece);
@@ -265,14 +225,18 @@ bool parseShortPiece(const char *piece, const char *pieceEnd, float &value)
     const __m128i digitValues = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
     const unsigned inPiece = (1u << length) - 1;
     const unsigned points = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('.')))) & inPiece;
-    const unsigned digits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(digitValues, _mm_set1_epi8(9)), digitValues))) & inPiece;
+    const unsigned digitLanes = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(digitValues, _mm_set1_epi8(9)), digitValues))) & inPiece;
     const bool negative = *piece == '-';
     const int point = __builtin_ctz(points | 0x10000);
     const int wholeDigits = point - negative, fractionDigits = length - point - 1;
-    if (points != 1u << point || digits != (inPiece & ~points & ~unsigned(negative)) || wholeDigits < 1 || wholeDigits > 7 || fractionDigits < 1
+    if (points != 1u << point || digitLanes != (inPiece & ~points & ~unsigned(negative)) || wholeDigits < 1 || wholeDigits > 7 || fractionDigits < 1
         || fractionDigits > 7)
         return false;  // no point or more than one, another character, or too many digits
-    value = shortDecimal(negative, leadingValue(piece + negative, wholeDigits), leadingValue(piece + point + 1, fractionDigits), fractionDigits);
+    const double power = exactPowerOfTen(fractionDigits);
+    const std::uint64_t digits = std::uint64_t(leadingValue(piece + negative, wholeDigits)) * std::uint64_t(power)
+                                 + leadingValue(piece + point + 1, fractionDigits);
+    const double number = double(digits) / power;  // at most 14 digits: within the normal float range
+    value = float(negative ? -number : number);
     return true;
 }
 
@@ -280,8 +244,6 @@ bool parseShortPiece(const char *piece, const char *pieceEnd, float &value)
 
 bool parsePlainNumber(const char *&p, const char *end, float &value)
 {
-    if (end - p >= 24 && parseShortDecimal(p, value))
-        return true;
     const bool negative = p < end && *p == '-';
     p += negative;
     std::uint64_t digits = 0;
