@@ -75,7 +75,11 @@ void trainModel(QString trainingDirectory)
     const Model model = trainOnSamples(samples, printSize);
     std::cout << "---------------------------------\n";
     std::cout << "training done in " << int(timer.elapsed()) << "ms\n";
-    writeModelFile(QStringLiteral("trained.out"), model.labels, model.components, model.projections);
+    // A model that cannot be written whole leaves the old one in place, and says why.
+    const QString modelFile = QStringLiteral("trained.out");
+    QString reason;
+    if (!writeModelFile(modelFile, model.labels, model.components, model.projections, &reason))
+        std::cout << (QStringLiteral("cannot write ") + modelFile + QStringLiteral(": ") + reason).toStdString() << "\n";
     endProcess();
 }
 

@@ -191,7 +191,7 @@ void BM_ModelWrite(benchmark::State &state)
     QTemporaryDir dir;
     const LabelList labels = sevens(t.p.rows);
     for (auto _ : state)
-        (state.range(2) ? writeModelFile : writeModelFileReference)(dir.path() + "/model", labels, t.e, t.p);
+        (state.range(2) ? writeModelFile : writeModelFileReference)(dir.path() + "/model", labels, t.e, t.p, nullptr);
 }
 BENCHMARK(BM_ModelWrite)->Args({60000, 25, 1})->Args({60000, 25, 0})->Unit(benchmark::kMillisecond);
 

@@ -2,12 +2,12 @@
 
 #include "model/model_bytes.h"
 #include "model/model_number.h"
+#include "model/whole_file.h"
 
 #include "linalg/kernels.h"
 #include "linalg/parallel.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -21,7 +21,7 @@ namespace {
 // Writes the rows of a matrix to `file`, each value followed by ";", each row by
 // a line end. Pieces of rows are formatted side by side into buffers that are
 // written in order and then reused, a batch at a time.
-void writeRows(QIODevice &file, const Matrix &matrix)
+void writeRows(WholeFile &file, const Matrix &matrix)
 {
     constexpr int batch = 8;
     constexpr std::size_t room = 25;  // what formatModelNumber may touch, and the ";"
@@ -48,39 +48,43 @@ void writeRows(QIODevice &file, const Matrix &matrix)
             lengths[b] = std::size_t(out - buffers[b].get());
         }, 1);
         for (int b = 0; b < pieces; ++b)
-            file.write(buffers[b].get(), qint64(lengths[b]));
+            if (!file.write(buffers[b].get(), lengths[b]))
+                return;
     }
 }
 
-void writeModelFileFast(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
+bool writeModelFileFast(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
+                        QString &reason)
 {
-    // A model appears complete or not at all: the text goes to a temporary file
-    // that replaces "fileName" only once it is fully written.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
+    WholeFile file(fileName);
     // The label line is encoded at once, as a text stream encodes all it is given.
     file.write((labels.isEmpty() ? QString() : labels.join(QLatin1Char(';')) + QLatin1Char(';')).toLocal8Bit() + '\n');
     writeRows(file, components);
     file.write("\n", 1);
     writeRows(file, projections);
-    file.commit();
+    const bool written = file.commit();
+    reason = file.reason();
+    return written;
 }
 
 } // namespace
 
-void writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
+bool writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
+                    QString *reason)
 {
-    return plainKernels ? writeModelFileReference(fileName, labels, components, projections)
-                        : writeModelFileFast(fileName, labels, components, projections);
+    QString why;
+    const bool written = plainKernels ? writeModelFileReference(fileName, labels, components, projections, &why)
+                                      : writeModelFileFast(fileName, labels, components, projections, why);
+    if (reason)
+        *reason = why;
+    return written;
 }
 
-void writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections)
+bool writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
+                             QString *reason)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
-    QTextStream stream(&file);
+    QByteArray text;
+    QTextStream stream(&text, QIODevice::WriteOnly);
     for (const QString &label : labels)
         stream << label << ";";
     stream << "\n";
@@ -95,6 +99,12 @@ void writeModelFileReference(const QString &fileName, const LabelList &labels, c
             stream << projections(r, c) << ";";
         stream << "\n";
     }
+    stream.flush();
+    QString why;
+    const bool written = writeWholeFile(fileName, text, why);
+    if (reason)
+        *reason = why;
+    return written;
 }
 
 namespace {

@@ -13,8 +13,10 @@ using LabelList = QStringList;
 // rows; every item followed by ";", every number as model_number.h writes it.
 
 // Writes the model to `fileName`; an existing file is replaced only by a complete
-// new one. Nothing is written, and nothing said, when the file cannot be created.
-void writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections);
+// new one. False, with the reason ("No space left on device"), when the file
+// cannot be written whole; an existing file then stays as it was.
+bool writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
+                    QString *reason = nullptr);
 
 // What the reader noticed about a file, for refusing a model that cannot serve.
 struct ModelFileReport {
@@ -41,5 +43,6 @@ QString modelProblem(const Matrix &components, const Matrix &projections, const 
 
 // The same writer and reader going value by value through QTextStream and
 // QString::toFloat, the reference that the fast ones are tested against.
-void writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections);
+bool writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
+                             QString *reason = nullptr);
 bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);

@@ -49,6 +49,13 @@ QByteArray pngHeader(quint32 width, quint32 height)
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", qCompress(QByteArray(1000, 0)).mid(4)) + pngChunk("IEND", {});
 }
 
+// Sixty usable training images of two classes: a model of some kilobytes.
+void sixty(const QString &dir)
+{
+    for (int i = 0; i < 60; ++i)
+        image(dir + "/train", QString("%1-%2.png").arg(i % 2 ? "b" : "a").arg(i), 20, 20, i * 4);
+}
+
 void trainModelIn(const QString &dir)
 {
     pair(dir + "/train");
@@ -162,6 +169,18 @@ const std::vector<Case> &cases()
         {"model shrinks while it is read", [](const QString &d) { trainModelIn(d), image(d + "/test", "a-1.png"); }, classifyTrained,
          "reading config...\tdone\ncannot classify: model trained.out changed while it was read; read it again once it is complete\n", false,
          {"LD_PRELOAD=" SORVIK_SHRINK_ON_READ, "SORVIK_SHRINK_FILE=trained.out"}},
+#endif
+#ifdef SORVIK_FULL_DISK
+        // The disk fills up while the model is written: before its first byte, in its
+        // label line, in its components and in its projections.
+        {"disk full from the start", sixty, train, "ms\ncannot write trained.out: No space left on device\n", true,
+         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=0"}},
+        {"disk full in the label line", sixty, train, "ms\ncannot write trained.out: No space left on device\n", true,
+         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=50"}},
+        {"disk full in the components", sixty, train, "ms\ncannot write trained.out: No space left on device\n", true,
+         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=300"}},
+        {"disk full in the projections", sixty, train, "ms\ncannot write trained.out: No space left on device\n", true,
+         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=3000"}},
 #endif
     };
     return all;

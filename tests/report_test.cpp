@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <map>
 #include <random>
 
 namespace {
@@ -100,3 +101,35 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
                                                   "file://" + d + "/out/index.html"});
     EXPECT_TRUE(QFile::exists(SORVIK_BINARY_DIR "/report-screenshot.png"));
 }
+
+#ifdef SORVIK_FULL_DISK
+TEST(Report, AFullDiskLeavesTheOldReportWhole)
+{
+    // The disk fills up at several points of writing a report over an older one:
+    // each run names the file it could not write, ends with status 1, and leaves
+    // every file of the old report as it was, with nothing beside them.
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    noiseImages(d + "/train", {"a-1.png", "a-2.png", "b-1.png", "b-2.png"}, 3);
+    noiseImages(d + "/test", {"a-3.png", "a-4.png", "b-3.png", "b-4.png"}, 4);
+    runSorvik({"train", "train"}, d);
+    ASSERT_EQ(0, runReport({"test", "trained.out", "--out", "out"}, d).exitCode);
+    const QStringList files = QDir(d + "/out").entryList(QDir::Files | QDir::Hidden);
+    std::map<QString, QByteArray> before;
+    qint64 total = 0;
+    for (const QString &file : files)
+        total += (before[file] = readFile(d + "/out/" + file)).size();
+    writeFile(d + "/train/a-9.png", readFile(d + "/test/b-3.png"));  // a new model: every file changes
+    runSorvik({"train", "train"}, d);
+    for (const qint64 bytes : {qint64(0), qint64(100), total / 2, total * 9 / 10}) {
+        SCOPED_TRACE(bytes);
+        const RunResult run = runProgram(QStringLiteral(SORVIK_REPORT_EXECUTABLE), {"test", "trained.out", "--out", "out"}, d,
+                                         {"LD_PRELOAD=" SORVIK_FULL_DISK, QString("SORVIK_DISK_BYTES=%1").arg(bytes)});
+        EXPECT_EQ(1, run.exitCode);
+        EXPECT_TRUE(QRegularExpression("^cannot write out/[a-z.]+: No space left on device\n$").match(run.out).hasMatch()) << run.out.constData();
+        EXPECT_EQ(files, QDir(d + "/out").entryList(QDir::Files | QDir::Hidden));
+        for (const QString &file : files)
+            EXPECT_EQ(before[file], readFile(d + "/out/" + file)) << file.toStdString();
+    }
+}
+#endif

@@ -10,14 +10,16 @@
 
 #include "app/pipeline.h"
 #include "linalg/nearest.h"
+#include "model/whole_file.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QSaveFile>
+#include <QBuffer>
 
 #include <charconv>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -85,23 +87,55 @@ QStringList trainingFiles(const QString &directory, const Model &model, QString 
     return names;
 }
 
-bool save(const QString &path, const QByteArray &bytes)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    std::cout << "cannot write " << printableName(path).toStdString() << "\n";
-    return false;
-}
+// The files of a report, each written beside its place and all renamed into place
+// only once every one of them is written whole: a full disk leaves the old report
+// as it was. A failure is said once, naming the file and the reason.
+class ReportFiles {
+public:
+    explicit ReportFiles(const QDir &folder) : folder(folder) {}
 
-bool savePicture(const QString &path, const QImage &image)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit())
-        return true;
-    std::cout << "cannot write " << printableName(path).toStdString() << "\n";
-    return false;
-}
+    bool add(const QString &name, const QByteArray &bytes)
+    {
+        if (failed)
+            return false;
+        files.push_back(std::make_unique<WholeFile>(folder.filePath(name)));
+        return check(files.back()->write(bytes) && files.back()->finish());
+    }
+
+    bool addPicture(const QString &name, const QImage &image)
+    {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        return !failed && buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG") ? add(name, bytes) : check(false);
+    }
+
+    bool commit()
+    {
+        for (std::size_t i = 0; !failed && i < files.size(); ++i)
+            check(files[i]->commit());
+        return !failed;
+    }
+
+private:
+    bool check(bool written)
+    {
+        if (!written && !failed) {
+            const WholeFile *file = files.empty() ? nullptr : files.back().get();
+            for (const auto &f : files)
+                if (!f->reason().isEmpty())
+                    file = f.get();
+            const QString reason = file && !file->reason().isEmpty() ? file->reason() : QStringLiteral("the picture cannot be encoded");
+            std::cout << (QStringLiteral("cannot write ") + printableName(file ? file->path() : folder.path()) + QStringLiteral(": ") + reason)
+                             .toStdString() << "\n";
+            failed = true;
+        }
+        return written;
+    }
+
+    QDir folder;
+    std::vector<std::unique_ptr<WholeFile>> files;
+    bool failed = false;
+};
 
 QImage picture(const QString &path)
 {
@@ -172,28 +206,27 @@ int main(int argc, char *argv[])
         std::cout << "cannot write the report: cannot create the folder " << printableName(out).toStdString() << "\n";
         return 1;
     }
-    const QDir folder(out);
-    bool written = save(folder.filePath(QStringLiteral("predictions.csv")), predictionsCsv(answers, training))
-        && save(folder.filePath(QStringLiteral("summary.txt")), figuresText(figures))
-        && save(folder.filePath(QStringLiteral("summary.json")), figuresJson(figures))
-        && savePicture(folder.filePath(QStringLiteral("confusion.png")), confusionPicture(figures))
-        && savePicture(folder.filePath(QStringLiteral("recall.png")), recallPicture(figures));
+    ReportFiles files{QDir(out)};
+    files.add(QStringLiteral("predictions.csv"), predictionsCsv(answers, training))
+        && files.add(QStringLiteral("summary.txt"), figuresText(figures))
+        && files.add(QStringLiteral("summary.json"), figuresJson(figures))
+        && files.addPicture(QStringLiteral("confusion.png"), confusionPicture(figures))
+        && files.addPicture(QStringLiteral("recall.png"), recallPicture(figures));
     const QImage components = componentsPicture(model.components, samples.first().width, samples.first().height, 16);
     page.hasComponents = !components.isNull();
-    written = written && (components.isNull() || savePicture(folder.filePath(QStringLiteral("components.png")), components));
+    if (page.hasComponents)
+        files.addPicture(QStringLiteral("components.png"), components);
     for (const Answer &a : answers) {
-        if (!a.hasClass || a.label == a.predicted)
-            continue;
-        if (++page.misread > galleryLimit || !written)
+        if (!a.hasClass || a.label == a.predicted || ++page.misread > galleryLimit)
             continue;
         const QString nearestFile = training.isEmpty() ? QString() : training.at(a.nearestRow);
         const QImage nearestImage = nearestFile.isEmpty() ? QImage() : picture(samplePath(trainingDirectory, nearestFile));
         const QString name = QStringLiteral("misread-%1.png").arg(page.gallery.size() + 1, 4, 10, QLatin1Char('0'));
-        written = savePicture(folder.filePath(name), pairPicture(picture(samplePath(testDirectory, a.file)), nearestImage));
+        if (!files.addPicture(name, pairPicture(picture(samplePath(testDirectory, a.file)), nearestImage)))
+            return 1;
         page.gallery.push_back({name, printableName(a.file), a.label, a.predicted, printableName(nearestFile)});
     }
-    written = written && save(folder.filePath(QStringLiteral("index.html")), indexPage(page));
-    if (!written)
+    if (!files.add(QStringLiteral("index.html"), indexPage(page)) || !files.commit())
         return 1;
 
     if (figures.images > 0)
