@@ -90,10 +90,8 @@ QString classificationProblem(const QString &directory, const QString &modelFile
     const Raster &sample = samples.first();
     if (sample.width * sample.height != e.rows)
         return QStringLiteral("cannot classify: image %1 is %2 pixels and gives %3 features; model %4 has %5 features per image")
-            .arg(printableName(samplePath(directory, report.names.first())), sizeText(sample.sourceWidth, sample.sourceHeight))
-            .arg(sample.width * sample.height)
-            .arg(printableName(modelFile))
-            .arg(e.rows);
+            .arg(printableName(samplePath(directory, report.names.first())), sizeText(sample.sourceWidth, sample.sourceHeight),
+                 QString::number(sample.width * sample.height), printableName(modelFile), QString::number(e.rows));
     return QString();
 }
 

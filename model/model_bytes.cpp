@@ -119,8 +119,10 @@ bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &
     if (fd < 0)
         return false;
     // A regular file's size decides before anything is read; one that changes
-    // while it is read is refused rather than parsed half old, half new.
-    const bool regular = S_ISREG(info.st_mode);
+    // while it is read is refused rather than parsed half old, half new. A file
+    // whose size reads as 0 may still hold something (those of /proc do): it is
+    // read like a pipe, to its end.
+    const bool regular = S_ISREG(info.st_mode) && info.st_size > 0;
     if (regular && info.st_size > maxModelBytes) {
         report.tooLarge = true;
     } else {
@@ -148,7 +150,7 @@ ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelF
     const int fd = openModel(fileName, info);
     if (fd < 0)
         return ModelLines::NotOpened;
-    if (!S_ISREG(info.st_mode)) {
+    if (!S_ISREG(info.st_mode) || info.st_size == 0) {
         ::close(fd);
         return ModelLines::NotRegular;
     }

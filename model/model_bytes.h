@@ -29,7 +29,7 @@ bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &
 enum class ModelLines {
     Read,        // every line handed over, or the report says why none could serve
     NotOpened,   // no such file, or a directory
-    NotRegular,  // a pipe or a device: read it whole instead
+    NotRegular,  // a pipe, a device or a file of size 0: read it whole instead
     Refused,     // the taker refused a piece
 };
 

@@ -140,6 +140,9 @@ const std::vector<Case> &cases()
          "reading images...\tdone\ncannot classify: test holds no usable image\n", true},
         {"test images of another size", [](const QString &d) { trainModelIn(d), image(d + "/test", "a-1.png", 24, 24); }, classifyTrained,
          "cannot classify: image test/a-1.png is 24 x 24 pixels and gives 16 features; model trained.out has 9 features per image\n", true},
+        {"names that look like placeholders", [](const QString &d) {
+             trainModelIn(d), image(d + "/t%1", "a-1.png", 24, 24), QFile::copy(d + "/trained.out", d + "/m%2"); },
+         {"class", "t%1", "m%2"}, "cannot classify: image t%1/a-1.png is 24 x 24 pixels and gives 16 features; model m%2 has 9 features per image\n", true},
         {"test images of 20 and 21 pixels", [](const QString &d) { trainModelIn(d), image(d + "/test", "a-1.png"), image(d + "/test", "b-1.png", 21, 21); },
          classifyTrained, "cannot classify: image test/b-1.png is 21 x 21 pixels; the first image of the directory, test/a-1.png, is 20 x 20\n", true},
         // Models that cannot serve.
@@ -163,6 +166,8 @@ const std::vector<Case> &cases()
          "reading config...\tdone\ncannot classify: model m is larger than 1073741824 bytes\n", true},
         {"huge label line", [](const QString &d) { testAndModel("")(d), QFile::resize(d + "/m", (qint64(1) << 26) + 1); }, classify,
          "cannot classify: model m has a line (line 1) longer than 67108864 bytes, more than any model holds\n", true},
+        {"model whose size reads as 0", [](const QString &d) { image(d + "/test", "a-1.png"); }, {"class", "test", "/proc/self/maps"},
+         "reading config...\tdone\ncannot classify: model /proc/self/maps has no labels on its first line\n", true},
         {"model is a pipe without a writer", [](const QString &d) { image(d + "/test", "a-1.png"), mkfifo(QFile::encodeName(d + "/m").constData(), 0600); },
          classify, "reading config...\tdone\ncannot classify: model m has no labels on its first line\n", true},
 #ifdef SORVIK_SHRINK_ON_READ

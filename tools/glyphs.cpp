@@ -82,7 +82,7 @@ int main(int argc, char *argv[])
             painter.drawText(QRectF(-size / 2.0, -size / 2.0, size, size), Qt::AlignCenter, QString(c));
             painter.end();
             const QString directory = directories[i % 5 == 4 ? 1 : 0];
-            if (!image.save(QStringLiteral("%1/%2-%3.png").arg(directory).arg(c).arg(i, 5, 10, QLatin1Char('0')), "PNG")) {
+            if (!image.save(directory + QStringLiteral("/%1-%2.png").arg(c).arg(i, 5, 10, QLatin1Char('0')), "PNG")) {
                 std::cout << "sorvik-glyphs: cannot write into " << directory.toStdString() << "\n";
                 return 1;
             }

@@ -112,7 +112,7 @@ int writeSet(const std::vector<Digit> &digits, const QString &directory, int cou
     for (int n = 0; n < total; ++n) {
         const Digit &digit = digits[std::size_t(n) % digits.size()];
         const int copy = n / int(digits.size());
-        QString name = QStringLiteral("%1-%2").arg(digit.label).arg(digit.index, 5, 10, QLatin1Char('0'));
+        QString name = digit.label + QStringLiteral("-%1").arg(digit.index, 5, 10, QLatin1Char('0'));
         if (copy == 0) {
             save(digit.image, directory, name + ".png");
         } else {
@@ -198,7 +198,7 @@ int importIdx(const QString &imagesPath, const QString &labelsPath, const QStrin
         QImage image(int(columns), int(rows), QImage::Format_Grayscale8);
         for (std::uint32_t y = 0; y < rows; ++y)
             std::memcpy(image.scanLine(int(y)), images.constData() + 16 + std::size_t(i) * rows * columns + y * columns, columns);
-        save(image, outDir, QStringLiteral("%1-%2.png").arg(name).arg(i, 5, 10, QLatin1Char('0')));
+        save(image, outDir, name + QStringLiteral("-%1.png").arg(i, 5, 10, QLatin1Char('0')));
     }
     std::cout << "wrote " << count << " images of " << columns << " x " << rows << " to " << outDir.toStdString() << "\n";
     return 0;

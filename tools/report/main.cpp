@@ -81,7 +81,7 @@ QStringList trainingFiles(const QString &directory, const Model &model, QString 
     }
     if (names.size() != model.projections.rows) {
         note = QStringLiteral("%1 holds %2 usable images for the model's %3 rows; predictions.csv names no nearest training file")
-                   .arg(printableName(directory)).arg(names.size()).arg(model.projections.rows);
+                   .arg(printableName(directory), QString::number(names.size()), QString::number(model.projections.rows));
         return QStringList();
     }
     return names;

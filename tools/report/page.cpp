@@ -56,7 +56,7 @@ QByteArray indexPage(const PageContent &content)
     }
     page += QStringLiteral("</table>\n<h3>Most frequent confusions</h3>\n<ol>\n");
     for (const Confusion &c : f.topConfusions)
-        page += QStringLiteral("<li>%1 read as %2: %3</li>\n").arg(escaped(c.actual), escaped(c.predicted)).arg(c.count);
+        page += QStringLiteral("<li>%1 read as %2: %3</li>\n").arg(escaped(c.actual), escaped(c.predicted), QString::number(c.count));
     page += QStringLiteral("</ol>\n");
 
     if (content.hasComponents)
