@@ -3,6 +3,7 @@
 #include "app/pipeline.h"
 
 #include "linalg/kernels.h"
+#include "samples/allocation_limit.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -39,9 +40,11 @@ void printSize(const char *name, const Matrix &matrix)
 QList<Raster> readSamples(const QString &directory, DirectoryReport &report)
 {
     std::cout << "reading images...\t" << std::flush;
+    setConsoleMidLine(true);
     QList<Raster> samples;
     readSampleDirectory(directory, samples, &report);
     std::cout << "done\n";
+    setConsoleMidLine(false);
     for (const SkippedFile &file : report.skipped)
         std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
     return samples;
@@ -102,11 +105,13 @@ void classifySamples(QString testDirectory, QString modelFile)
     }
 
     std::cout << "reading config...\t" << std::flush;
+    setConsoleMidLine(true);
     if (!(modelRead.valid() ? modelRead.get() : read())) {
         std::cout << "cannot open config name\n";
         return;
     }
     std::cout << "done\n";
+    setConsoleMidLine(false);
     const QString problem = classificationProblem(testDirectory, modelFile, samples, report, model, modelReport);
     if (!problem.isEmpty()) {
         std::cout << problem.toStdString() << "\n";

@@ -45,6 +45,7 @@ int main(int argc, char *argv[])
     std::cout.precision(6);
 
     const QString command = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
+    setOutOfMemoryPrefix(argc == 3 ? "cannot train" : "cannot classify");
     try {
         if (argc == 3 && command == QLatin1String("train")) {
             trainModel(QString::fromUtf8(argv[2]));
@@ -57,8 +58,7 @@ int main(int argc, char *argv[])
     } catch (const std::bad_alloc &) {
         // Training checks its needs before it starts; this is memory that other
         // processes took meanwhile. An existing model is left as it was.
-        std::cout << "\n" << (argc == 3 ? "cannot train" : "cannot classify") << ": this machine ran out of memory\n";
-        return 1;
+        endOutOfMemory(0);
     }
     printUsage(argc > 0 ? argv[0] : "");
     return -1;

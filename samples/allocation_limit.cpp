@@ -1,8 +1,13 @@
 #include "samples/allocation_limit.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/resource.h>
 
 #include <malloc.h>
 #include <sys/mman.h>
@@ -30,6 +35,65 @@ AllocationLimit::~AllocationLimit()
 bool AllocationLimit::refused() const
 {
     return allocationRefused;
+}
+
+namespace {
+
+std::atomic<const char *> outOfMemoryPrefix{"cannot go on"};
+std::atomic<bool> consoleMidLine{false};
+
+// The address space the process holds, in bytes (its first figure in /proc), read
+// without allocating.
+double addressSpace()
+{
+    char text[64] = {};
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    return got > 0 ? std::strtod(text, nullptr) * double(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+} // namespace
+
+void setOutOfMemoryPrefix(const char *prefix)
+{
+    outOfMemoryPrefix = prefix;
+}
+
+void setConsoleMidLine(bool midLine)
+{
+    consoleMidLine = midLine;
+}
+
+void endOutOfMemory(std::size_t asked)
+{
+    // The first thread to fail says so and ends the process; any other waits for that.
+    static std::atomic_flag ending = ATOMIC_FLAG_INIT;
+    if (ending.test_and_set())
+        for (;;)
+            ::pause();
+    char line[256];
+    int length = std::snprintf(line, sizeof line, "%s%s: this machine ran out of memory: the run held %.1f MB and needed ",
+                               consoleMidLine ? "\n" : "", outOfMemoryPrefix.load(), addressSpace() / 1e6);
+    const std::size_t room = sizeof line - std::size_t(length);
+    length += asked >= 100000 ? std::snprintf(line + length, room, "%.1f MB more", double(asked) / 1e6)
+              : asked > 0     ? std::snprintf(line + length, room, "%.1f kB more", double(asked) / 1e3)
+                              : std::snprintf(line + length, room, "more");
+    rlimit limit;
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        length += std::snprintf(line + length, sizeof line - std::size_t(length), " (its limit is %.1f MB)", double(limit.rlim_cur) / 1e6);
+    line[length++] = '\n';
+    std::fflush(stdout);
+    for (const char *p = line; length > 0;) {
+        const ssize_t written = ::write(STDOUT_FILENO, p, std::size_t(length));
+        if (written <= 0 && errno != EINTR)
+            break;
+        if (written > 0)
+            p += written, length -= int(written);
+    }
+    std::_Exit(1);
 }
 
 #if defined(__has_feature)
@@ -106,7 +170,30 @@ void *__libc_memalign(std::size_t, std::size_t);
 void *__libc_calloc(std::size_t, std::size_t);
 void *__libc_realloc(void *, std::size_t);
 void __libc_free(void *);
+}
 
+namespace {
+
+// What a failed allocation means: nothing for a request of no bytes; else the heap
+// may first let go of its top pad, which must never decide whether a run fits;
+// else memory ran out, and the run ends.
+template <class Allocate>
+void *orOutOfMemory(void *block, std::size_t bytes, const Allocate &allocate)
+{
+    if (block || bytes == 0)
+        return block;
+    static std::atomic<bool> padded{true};
+    if (padded.exchange(false)) {
+        mallopt(M_TOP_PAD, 0);
+        if ((block = allocate()))
+            return block;
+    }
+    endOutOfMemory(bytes);
+}
+
+} // namespace
+
+extern "C" {
 void *malloc(std::size_t bytes)
 {
     if (!allowed(bytes))
@@ -116,9 +203,11 @@ void *malloc(std::size_t bytes)
     // four times its size).
     if (bytes >= largePage / 4 && bytes <= SIZE_MAX - largePage) {
         const std::size_t whole = (bytes + largePage - 1) & ~(largePage - 1);
-        return onLargePages(__libc_memalign(largePage, whole), whole);
+        const auto allocate = [&] { return __libc_memalign(largePage, whole); };
+        return onLargePages(orOutOfMemory(allocate(), whole, allocate), whole);
     }
-    return __libc_malloc(bytes);
+    const auto allocate = [&] { return __libc_malloc(bytes); };
+    return orOutOfMemory(allocate(), bytes, allocate);
 }
 
 void *calloc(std::size_t count, std::size_t size)
@@ -126,12 +215,18 @@ void *calloc(std::size_t count, std::size_t size)
     const std::size_t bytes = count * size;
     if (size != 0 && bytes / size != count)
         return __libc_calloc(count, size);  // overflows: glibc refuses it itself
-    return allowed(bytes) ? onLargePages(__libc_calloc(count, size), bytes) : nullptr;
+    if (!allowed(bytes))
+        return nullptr;
+    const auto allocate = [&] { return __libc_calloc(count, size); };
+    return onLargePages(orOutOfMemory(allocate(), bytes, allocate), bytes);
 }
 
 void *realloc(void *pointer, std::size_t bytes)
 {
-    return allowed(bytes) ? onLargePages(__libc_realloc(pointer, bytes), bytes) : nullptr;
+    if (!allowed(bytes))
+        return nullptr;
+    const auto allocate = [&] { return __libc_realloc(pointer, bytes); };
+    return onLargePages(orOutOfMemory(allocate(), bytes, allocate), bytes);
 }
 
 void free(void *pointer)

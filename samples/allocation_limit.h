@@ -21,6 +21,17 @@ private:
     bool previousRefused;
 };
 
+// Running out of memory is never taken for a verdict on the data: an allocation
+// that fails for want of memory, anywhere in the process (outside the limit
+// above), ends the run at once with one line on standard output, "<prefix>: this
+// machine ran out of memory: the run held 160.2 MB and needed 1.1 MB more (its
+// limit is 167.8 MB)", and status 1. No exception is thrown through a library's code and
+// no thread waits on a lock that another left taken. Images decoded meanwhile
+// are not judged.
+void setOutOfMemoryPrefix(const char *prefix);  // "cannot train"; a string that lives on
+void setConsoleMidLine(bool midLine);           // the line goes on a line of its own
+[[noreturn]] void endOutOfMemory(std::size_t asked);
+
 // Lets the heap of small blocks grow 64 MiB at a time on 2 MiB pages, as the
 // large blocks already are: every 4 KiB page touched for the first time costs a
 // fault, and a program that reads tens of thousands of files touches thousands.

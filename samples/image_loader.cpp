@@ -8,7 +8,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QCoreApplication>
+#include <QDir>
 #include <QImageReader>
+#include <QPluginLoader>
 
 #include <cerrno>
 #include <cstring>
@@ -52,6 +55,32 @@ void watchForTruncation(QtMsgType, const QMessageLogContext &, const QString &me
         truncationWarned = true;
 }
 
+// Every image plugin is loaded before the first decode: a plugin that cannot be
+// mapped for want of memory would otherwise make its files look unreadable.
+void loadImagePlugins()
+{
+    static bool loaded = false;
+    if (loaded)
+        return;
+    loaded = true;
+    for (const QString &path : QCoreApplication::libraryPaths()) {
+        const QDir folder(path + QStringLiteral("/imageformats"));
+        for (const QString &file : folder.entryList(QDir::Files)) {
+            QPluginLoader plugin(folder.filePath(file));
+            const QString error = plugin.load() ? QString() : plugin.errorString();
+            if (error.contains(QLatin1String("failed to map segment")) || error.contains(QLatin1String("Cannot allocate memory")))
+                endOutOfMemory(0);
+        }
+    }
+}
+
+// The truncation watch holds Qt's message handler while an image is read.
+struct TruncationWatch {
+    QtMessageHandler previous;
+    TruncationWatch() : previous(qInstallMessageHandler(watchForTruncation)) { truncationWarned = false; }
+    ~TruncationWatch() { qInstallMessageHandler(previous); }
+};
+
 // Decodes with the reader, refusing images larger than any sample image should be
 // (by the size the header announces, by what the decoder tries to allocate, and by
 // the size it produced) and images whose data ends before their header says.
@@ -60,20 +89,27 @@ QImage decode(QImageReader &reader, const QString &path, const QByteArray &bytes
     // One image at a time: the watch for truncation holds Qt's message handler.
     static std::mutex decoding;
     const std::lock_guard<std::mutex> lock(decoding);
+    loadImagePlugins();
     // Finding the size may already decode (GIF does), so the limit holds from the start.
     const AllocationLimit limit(maxDecodeAllocation);
-    const QSize announced = reader.size();
-    if (announced.isValid() && qint64(announced.width()) * announced.height() > maxImagePixels) {
-        failure = sizeFailure(announced);
-        return QImage();
+    QSize announced;
+    QByteArray format;
+    QImage image;
+    try {
+        announced = reader.size();
+        if (announced.isValid() && qint64(announced.width()) * announced.height() > maxImagePixels) {
+            failure = sizeFailure(announced);
+            return QImage();
+        }
+        format = reader.format();
+        const TruncationWatch watch;
+        image = reader.read();
+    } catch (const std::bad_alloc &) {
+        // Only the limit refuses here (memory that runs out ends the run): a request
+        // beyond it, through operator new, stops at this edge.
     }
-    QByteArray format = reader.format();
     if (format.isEmpty())
         format = QFileInfo(path).suffix().toLower().toLatin1();
-    truncationWarned = false;
-    const QtMessageHandler previous = qInstallMessageHandler(watchForTruncation);
-    const QImage image = reader.read();
-    qInstallMessageHandler(previous);
     if (limit.refused()) {
         failure = QStringLiteral("needs more memory to decode than an image of at most %1 pixels").arg(maxImagePixels);
         return QImage();

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -240,3 +241,33 @@ TEST(BadInput, AConsoleThatGoesAwayStopsTheReportNotTheRun)
     EXPECT_EQ(1, WEXITSTATUS(status));
     EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));
 }
+
+#ifdef SORVIK_MEMORY_CAPS
+TEST(BadInput, MemoryThatRunsOutIsSaidNeverTakenForABadImage)
+{
+    // Under caps on the address space from too small to ample, every run gives the
+    // report of the run without a cap, or one line saying that memory ran out: no
+    // image skipped for it, no other rate, no hang, and the old model kept.
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    sixty(d);
+    for (int i = 0; i < 40; ++i)  // bitmaps that take megabytes each to decode
+        saveImage(greyImage(512, 512, [i](int x, int y) { return (x + y + i * 7) % 256; }), d + "/big", QString("%1-%2.bmp").arg(i % 3).arg(i));
+    runSorvik(train, d);
+    const QByteArray model = readFile(d + "/trained.out");
+    const QRegularExpression ranOut("^reading images\\.\\.\\.\\t(done\\n(.*\\n)*)?\\n?cannot (train|classify): this machine ran out of memory: "
+                                    "the run held [0-9.]+ MB and needed ([0-9.]+ [kM]B )?more \\(its limit is [0-9.]+ MB\\)\\n$");
+    for (const QStringList &arguments : {train, QStringList{"class", "train", "trained.out"}, QStringList{"class", "big", "trained.out"}}) {
+        const std::string free = maskTimes(runSorvik(arguments, d).out);
+        for (const int megabytes : {80, 100, 120, 140, 170, 200}) {
+            SCOPED_TRACE(arguments.join(' ').toStdString() + " under " + std::to_string(megabytes) + " MB");
+            const RunResult run = runProgram("prlimit", QStringList{QString("--as=%1").arg(megabytes << 20), SORVIK_EXECUTABLE} + arguments, d);
+            EXPECT_EQ(1, run.exitCode);
+            if (maskTimes(run.out) != free) {
+                EXPECT_TRUE(ranOut.match(QString::fromUtf8(run.out)).hasMatch() && !run.out.contains("skipped")) << run.out.constData();
+            }
+            EXPECT_EQ(model, readFile(d + "/trained.out"));
+        }
+    }
+}
+#endif
