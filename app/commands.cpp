@@ -3,6 +3,7 @@
 #include "app/pipeline.h"
 
 #include "linalg/kernels.h"
+#include "linalg/parallel.h"
 #include "samples/allocation_limit.h"
 
 #include <QElapsedTimer>
@@ -93,20 +94,29 @@ void classifySamples(QString testDirectory, QString modelFile)
     Model model;
     ModelFileReport modelReport;
     const auto read = [&] { return readModel(modelFile, model, modelReport); };
+    // It takes a descriptor of its own only where the image readers keep enough.
     std::future<bool> modelRead;
-    if (!plainKernels && QFileInfo(modelFile).isFile())
+    if (!plainKernels && QFileInfo(modelFile).isFile() && freeDescriptors() >= 16)
         modelRead = std::async(std::launch::async | std::launch::deferred, read);  // in this thread if no other can start
 
     DirectoryReport report;
     const QList<Raster> samples = readSamples(testDirectory, report);
-    if (samples.isEmpty()) {  // refused before the model is looked at
+    if (samples.isEmpty()) {  // refused before the model is looked at, and not waited for
         std::cout << classificationProblem(testDirectory, modelFile, samples, report, Model(), ModelFileReport()).toStdString() << "\n";
-        return;
+        endProcess();
     }
 
     std::cout << "reading config...\t" << std::flush;
     setConsoleMidLine(true);
-    if (!(modelRead.valid() ? modelRead.get() : read())) {
+    // A model the thread could not open (it may have found no descriptor free) is
+    // tried again here, as the one-thread build would.
+    bool opened = modelRead.valid() && modelRead.get();
+    if (!opened) {
+        model = Model();
+        modelReport = ModelFileReport();
+        opened = read();
+    }
+    if (!opened) {
         std::cout << "cannot open config name\n";
         return;
     }

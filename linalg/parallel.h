@@ -8,15 +8,19 @@
 #include <thread>
 #include <vector>
 
+// The file descriptors this process may still open: its limit less those open.
+int freeDescriptors();
+
 // Runs work(i) for every i in [0, count) on the processor's cores (at most eight
-// threads, one for small counts), each thread taking the next batch of indices.
+// threads, or `maxThreads`, one for small counts), each thread taking the next
+// batch of indices.
 // The work of one index must not depend on another's, so the results are those of
 // running it in order. An exception in any thread (out of memory) stops the others
 // and is thrown here; a thread the system cannot start leaves its share to the rest.
 template <class Work>
-void forEachIndex(int count, const Work &work, int batch = 32)
+void forEachIndex(int count, const Work &work, int batch = 32, int maxThreads = 8)
 {
-    const int threads = std::clamp(std::min(int(std::thread::hardware_concurrency()), count / (4 * batch)), 1, 8);
+    const int threads = std::clamp(std::min({int(std::thread::hardware_concurrency()), count / (4 * batch), maxThreads}), 1, 8);
     std::atomic<int> next{0};
     std::exception_ptr failure;
     std::mutex failureLock;

@@ -1,5 +1,6 @@
 #include "samples/allocation_limit.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -67,24 +68,16 @@ void setConsoleMidLine(bool midLine)
     consoleMidLine = midLine;
 }
 
-void endOutOfMemory(std::size_t asked)
+void endRun(const char *reason)
 {
-    // The first thread to fail says so and ends the process; any other waits for that.
+    // The first thread to end the run says why; any other waits for the end.
     static std::atomic_flag ending = ATOMIC_FLAG_INIT;
     if (ending.test_and_set())
         for (;;)
             ::pause();
-    char line[256];
-    int length = std::snprintf(line, sizeof line, "%s%s: this machine ran out of memory: the run held %.1f MB and needed ",
-                               consoleMidLine ? "\n" : "", outOfMemoryPrefix.load(), addressSpace() / 1e6);
-    const std::size_t room = sizeof line - std::size_t(length);
-    length += asked >= 100000 ? std::snprintf(line + length, room, "%.1f MB more", double(asked) / 1e6)
-              : asked > 0     ? std::snprintf(line + length, room, "%.1f kB more", double(asked) / 1e3)
-                              : std::snprintf(line + length, room, "more");
-    rlimit limit;
-    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-        length += std::snprintf(line + length, sizeof line - std::size_t(length), " (its limit is %.1f MB)", double(limit.rlim_cur) / 1e6);
-    line[length++] = '\n';
+    char line[512];
+    int length = std::snprintf(line, sizeof line, "%s%s: %s\n", consoleMidLine ? "\n" : "", outOfMemoryPrefix.load(), reason);
+    length = std::min(length, int(sizeof line) - 1);
     std::fflush(stdout);
     for (const char *p = line; length > 0;) {
         const ssize_t written = ::write(STDOUT_FILENO, p, std::size_t(length));
@@ -94,6 +87,21 @@ void endOutOfMemory(std::size_t asked)
             p += written, length -= int(written);
     }
     std::_Exit(1);
+}
+
+void endOutOfMemory(std::size_t asked)
+{
+    // Formatted without allocating: there is nothing left to allocate.
+    char reason[256];
+    int length = std::snprintf(reason, sizeof reason, "this machine ran out of memory: the run held %.1f MB and needed ", addressSpace() / 1e6);
+    const std::size_t room = sizeof reason - std::size_t(length);
+    length += asked >= 100000 ? std::snprintf(reason + length, room, "%.1f MB more", double(asked) / 1e6)
+              : asked > 0     ? std::snprintf(reason + length, room, "%.1f kB more", double(asked) / 1e3)
+                              : std::snprintf(reason + length, room, "more");
+    rlimit limit;
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        std::snprintf(reason + length, sizeof reason - std::size_t(length), " (its limit is %.1f MB)", double(limit.rlim_cur) / 1e6);
+    endRun(reason);
 }
 
 #if defined(__has_feature)

@@ -32,6 +32,10 @@ void setOutOfMemoryPrefix(const char *prefix);  // "cannot train"; a string that
 void setConsoleMidLine(bool midLine);           // the line goes on a line of its own
 [[noreturn]] void endOutOfMemory(std::size_t asked);
 
+// Ends the run the same way for another want of the machine's, not the data's:
+// "<prefix>: <reason>".
+[[noreturn]] void endRun(const char *reason);
+
 // Lets the heap of small blocks grow 64 MiB at a time on 2 MiB pages, as the
 // large blocks already are: every 4 KiB page touched for the first time costs a
 // fault, and a program that reads tens of thousands of files touches thousands.

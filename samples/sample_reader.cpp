@@ -172,6 +172,9 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
     // name order.
     std::vector<Raster> rasters(std::size_t(listing.size()));
     std::vector<QString> failures(rasters.size());
+    // Each thread holds one descriptor at a time; one is kept spare for the image
+    // plugins, so that a process allowed few open files reads on fewer threads.
+    const int threads = freeDescriptors() - 1;
     forEachIndex(listing.size(), [&](int i) {
         const DirectoryEntry &entry = listing.at(i);
         if (entry.kind != Entry::File)
@@ -184,7 +187,7 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
         raster.label = labelFromFileName(entry.name);
         if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r')))
             failure = QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold");
-    });
+    }, 32, threads);
     samples.reserve(samples.size() + listing.size());
     if (report)
         report->names.reserve(report->names.size() + listing.size());

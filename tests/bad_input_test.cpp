@@ -271,3 +271,24 @@ TEST(BadInput, MemoryThatRunsOutIsSaidNeverTakenForABadImage)
     }
 }
 #endif
+
+TEST(BadInput, FewOpenFilesGiveTheSameAnswer)
+{
+    // A process allowed only a few open files (three of them the console's) reads on
+    // fewer threads and opens the model only after its images: the same report, or a
+    // line that names the limit; never an image skipped or a model not found for it.
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    sixty(d);
+    runSorvik(train, d);
+    for (const char *format : {"ico", "jpg", "tiff"})  // images whose readers are plugins, loaded as they are needed
+        saveImage(greyImage(20, 20, [](int x, int y) { return x * y; }), d + "/train", QString("a-%1.%1").arg(format), format);
+    for (const QStringList &run : {train, QStringList{"class", "train", "trained.out"}}) {
+        const std::string free = maskTimes(runSorvik(run, d).out);
+        for (const int files : {4, 5, 8}) {
+            SCOPED_TRACE(run.join(' ').toStdString() + " with " + std::to_string(files) + " open files");
+            for (int repeat = 0; repeat < 3; ++repeat)
+                EXPECT_EQ(free, maskTimes(runProgram("prlimit", QStringList{QString("--nofile=%1").arg(files), SORVIK_EXECUTABLE} + run, d).out));
+        }
+    }
+}
