@@ -2,6 +2,7 @@
 #include "samples/features.h"
 #include "samples/image_completeness.h"
 #include "samples/png_decoder.h"
+#include "samples/png_screen.h"
 #include "samples/sample_reader.h"
 
 #include "linalg/kernels.h"
@@ -88,6 +89,9 @@ struct TruncationWatch {
 // the size it produced) and images whose data ends before their header says.
 QImage decode(QImageReader &reader, const QString &path, const QByteArray &bytes, QString &failure)
 {
+    failure = pngRefusal(bytes);
+    if (!failure.isEmpty())
+        return QImage();
     // One image at a time: the watch for truncation holds Qt's message handler.
     static std::mutex decoding;
     const std::lock_guard<std::mutex> lock(decoding);

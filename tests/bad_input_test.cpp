@@ -57,6 +57,14 @@ void sixty(const QString &dir)
         image(dir + "/train", QString("%1-%2.png").arg(i % 2 ? "b" : "a").arg(i), 20, 20, i * 4);
 }
 
+// A PNG file of `width` x `height` pixels whose image data is `rows`, with the chunks
+// `before` between its header and its data.
+QByteArray png(quint32 width, quint32 height, int depth, int colourType, const QByteArray &rows, const QByteArray &before = {})
+{
+    const QByteArray header = bigEndian(width) + bigEndian(height) + char(depth) + char(colourType) + QByteArray(3, 0);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + before + pngChunk("IDAT", qCompress(rows).mid(4)) + pngChunk("IEND", {});
+}
+
 void trainModelIn(const QString &dir)
 {
     pair(dir + "/train");
@@ -124,6 +132,13 @@ const std::vector<Case> &cases()
          "skipped train/c-1.png: is 100000 x 100000 pixels; images of at most 16777216 pixels are read\n", false},
         {"huge file", pairAnd([](const QString &d) { writeFile(d + "/train/c-1.png", ""), QFile::resize(d + "/train/c-1.png", 300000000); }), train,
          "skipped train/c-1.png: is 300000000 bytes; image files of at most 268435456 bytes are read\n", false},  // sparse: no disk used
+        // 400 bytes of grey pixels behind 16 MiB of image data: refused once it has cost a few times its rows.
+        {"image data far beyond its rows", pairAnd([](const QString &d) { writeFile(d + "/train/c-1.png", png(20, 20, 8, 0, QByteArray(21 * 20 + (16 << 20), 0))); }),
+         train, "skipped train/c-1.png: is a damaged image: its image data unpacks to far more than its 20 x 20 pixels\n", false},
+        // Qt leaves part of each row of such an image unwritten.
+        {"16-bit colour with a key colour", pairAnd([](const QString &d) {
+             writeFile(d + "/train/c-1.png", png(20, 20, 16, 2, QByteArray(121 * 20, 7), pngChunk("tRNS", QByteArray(6, 7)))); }),
+         train, "skipped train/c-1.png: is a PNG of 16-bit colour with a transparent key colour (tRNS), which this reader cannot decode\n", false},
         // A GIF with a damaged signature whose logical screen is 16000 x 13000 pixels.
         {"image whose screen is too large to decode", pairAnd([](const QString &d) {
              writeFile(d + "/train/c-1.gif", QByteArray("FIF89a\x80\x3e\xc8\x32\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35)); }),
