@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -17,41 +16,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QByteArray encoded(const QImage &image, const char *format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(image.save(&buffer, format)) << format;
-    return bytes;
-}
-
-// A 12 x 12 bitmap of 8-bit run-length code: each line a run of seven pixels,
-// five pixels stored as they are with a byte of padding (the last pixel and the
-// padding read as an end of bitmap if the five were taken for 4-bit pixels or
-// the padding missed), and its end; the last line ends the bitmap.
-QByteArray runLengthBitmap()
-{
-    const auto le = [](quint32 v, int bytes) { return QByteArray(reinterpret_cast<const char *>(&v), bytes); };
-    QByteArray data;
-    for (int y = 0; y < 12; ++y)
-        data += QByteArray(1, 7) + char(y * 20) + QByteArray(1, 0) + char(5) + QByteArray("\x10\x30\x50\x70\x00\x01", 6) + QByteArray(1, 0) + char(y == 11 ? 1 : 0);
-    QByteArray palette;
-    for (int i = 0; i < 256; ++i)
-        palette += le(quint32(i * 0x010101), 4);
-    const QByteArray info = le(40, 4) + le(12, 4) + le(12, 4) + le(1, 2) + le(8, 2) + le(1, 4) + le(quint32(data.size()), 4) + QByteArray(8, 0) + le(256, 4) + le(0, 4);
-    return "BM" + le(quint32(14 + 40 + 1024 + data.size()), 4) + le(0, 4) + le(14 + 40 + 1024, 4) + info + palette + data;
-}
-
-// An icon of two images (Qt writes one), so that the second entry of the
-// directory is read too.
-QByteArray twoImageIcon(const QByteArray &single)
-{
-    const QByteArray entry = single.mid(6, 16), data = single.mid(22);
-    const auto at = [&](quint32 offset) { return entry.left(12) + QByteArray(reinterpret_cast<const char *>(&offset), 4); };
-    return QByteArray("\0\0\1\0\2\0", 6) + at(38) + at(quint32(38 + data.size())) + data + data;
-}
 
 QStringList labelsOf(const QList<Raster> &samples)
 {
@@ -101,90 +65,6 @@ TEST(SampleReader, ListsInTheOrderOfQtsCaseInsensitiveSort)
         listed << entry.name;
     const QDir qtDir(dir.path(), QString(), QDir::Name | QDir::IgnoreCase, QDir::Files | QDir::NoDotAndDotDot);
     EXPECT_EQ(qtDir.entryList(), listed);
-}
-
-TEST(SampleReader, LoadsFromMemoryAsQtLoadsTheFile)
-{
-    // Every kind of content under every suffix, mislabelled ones included: the
-    // loader must decode the same pixels, or fail for the same reason. The PNG
-    // files come grey, RGB, RGBA, with a palette and with 16 bits a sample.
-    QTemporaryDir dir;
-    const QImage image = greyImage(17, 13, [](int x, int y) { return (x * 13 + y * 7) % 256; });
-    std::vector<std::pair<QString, QByteArray>> contents = {{"empty", QByteArray()}, {"text", "hello, not an image\n"}};
-    // A TGA file has no signature to recognise it by; Qt reads it but cannot write it.
-    QByteArray tga("\0\0\2\0\0\0\0\0\0\0\0\0\x11\0\x0d\0\x18\x20", 18);
-    for (int y = 0; y < 13; ++y)
-        for (int x = 0; x < 17; ++x)
-            tga.append(QByteArray(3, char(qBlue(image.pixel(x, y)))));
-    contents.emplace_back("TGA", tga);
-    QImage colour = image.convertToFormat(QImage::Format_ARGB32);
-    for (int x = 0; x < 17; ++x)
-        colour.setPixel(x, x % 13, qRgba(x * 15, 255 - x * 9, x * 7, x * 11));
-    const std::vector<std::pair<QString, QImage>> pngs = {{"PNG-RGBA", colour}, {"PNG-RGB", colour.convertToFormat(QImage::Format_RGB32)},
-        {"PNG-palette", colour.convertToFormat(QImage::Format_Indexed8)}, {"PNG-16", colour.convertToFormat(QImage::Format_RGBA64)}};
-    for (const auto &[kind, picture] : pngs)
-        contents.emplace_back(kind, encoded(picture, "PNG"));
-    for (const char *format : {"PNG", "JPEG", "BMP", "TIFF", "WEBP", "PPM", "PGM", "XPM", "ICO"}) {
-        const QByteArray bytes = encoded(image, format);
-        contents.emplace_back(format, bytes);
-        contents.emplace_back(QString(format) + "-truncated", bytes.left(bytes.size() / 2));
-    }
-    const QStringList suffixes = {"png", "PNG", "jpg", "jpeg", "bmp", "tif", "tiff", "webp", "tga", "ppm", "pgm", "xpm", "ico",
-                                  "gif", "txt", "", "tar.gz"};
-    int compared = 0;
-    for (const auto &[kind, bytes] : contents) {
-        for (const QString &suffix : suffixes) {
-            SCOPED_TRACE(kind.toStdString() + " ." + suffix.toStdString());
-            const QString path = dir.path() + "/a-" + kind + (suffix.isEmpty() ? "" : "." + suffix);
-            writeFile(path, bytes);
-            QString failure, rasterFailure, referenceFailure;
-            const QImage loaded = loadSampleImage(path, failure), reference = loadSampleImageReference(path, referenceFailure);
-            // The grey raster that training reads, through the direct PNG decoder where it applies.
-            const Raster grey = loadSampleRaster(QFile::encodeName(path), rasterFailure);
-            EXPECT_EQ(referenceFailure.toStdString(), failure.toStdString());
-            EXPECT_EQ(referenceFailure.toStdString(), rasterFailure.toStdString());
-            // Qt leaves the missing rows of a truncated BMP as they were allocated, so
-            // two loads of one such file differ there: only the size can be compared.
-            if (kind == "BMP-truncated") {
-                EXPECT_EQ(reference.size(), loaded.size());
-            } else {
-                EXPECT_TRUE(reference == loaded);
-                EXPECT_EQ(reference.isNull() ? std::vector<std::uint8_t>() : imageToRaster(reference).data, grey.data);
-            }
-            ++compared;
-        }
-    }
-    EXPECT_EQ(25 * 17, compared);
-}
-
-TEST(SampleReader, RefusesEveryImageCutShort)
-{
-    // Several decoders fill in what a cut file lacks (BMP, GIF, JPEG, XBM, the BMP
-    // inside an icon, a PNG without its end); no cut of any format may load. The
-    // second GIF has extension blocks, the bitmap run-length code, the icon two images.
-    QTemporaryDir dir;
-    const QImage image = greyImage(37, 23, [](int x, int y) { return (x * 13 + y * 7) % 256; });
-    std::vector<std::pair<QString, QByteArray>> files = {{"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif")},
-                                                         {"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/extension.gif")},
-                                                         {"bmp", runLengthBitmap()}, {"ico", twoImageIcon(encoded(image, "ico"))}};
-    for (const char *format : {"bmp", "cur", "ico", "jpg", "png", "pbm", "pgm", "ppm", "tif", "webp", "wbmp", "xbm", "xpm"})
-        files.emplace_back(format, encoded(image, format));
-    for (const auto &[suffix, bytes] : files) {
-        const QString path = dir.path() + "/a-1." + suffix;
-        QString failure;
-        writeFile(path, bytes);
-        EXPECT_FALSE(loadSampleImage(path, failure).isNull()) << suffix.toStdString() << ": " << failure.toStdString();
-        std::vector<int> cuts;
-        for (int percent : {25, 50, 75, 90, 99})
-            cuts.push_back(bytes.size() * percent / 100);
-        if (suffix == "xbm")  // within the last byte's hex digits
-            cuts.push_back(bytes.lastIndexOf("0x") + 3);
-        for (int cut : cuts) {
-            writeFile(path, bytes.left(cut));
-            EXPECT_TRUE(loadSampleImage(path, failure).isNull()) << suffix.toStdString() << " cut at " << cut << " bytes";
-            EXPECT_TRUE(loadSampleImageReference(path, failure).isNull()) << suffix.toStdString() << " cut at " << cut << " bytes";
-        }
-    }
 }
 
 TEST(SampleReader, PrintsNamesWithControlsAndForeignBytesEscaped)
