@@ -257,7 +257,7 @@ TEST(BadInput, AConsoleThatGoesAwayStopsTheReportNotTheRun)
     EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));
 }
 
-#ifdef SORVIK_MEMORY_CAPS
+#ifdef SORVIK_SYSTEM_LIMITS
 TEST(BadInput, MemoryThatRunsOutIsSaidNeverTakenForABadImage)
 {
     // Under caps on the address space from too small to ample, every run gives the
@@ -285,7 +285,6 @@ TEST(BadInput, MemoryThatRunsOutIsSaidNeverTakenForABadImage)
         }
     }
 }
-#endif
 
 TEST(BadInput, FewOpenFilesGiveTheSameAnswer)
 {
@@ -309,3 +308,4 @@ TEST(BadInput, FewOpenFilesGiveTheSameAnswer)
         }
     }
 }
+#endif
