@@ -51,7 +51,7 @@ QByteArray pngHeader(quint32 width, quint32 height)
 }
 
 // Sixty usable training images of two classes: a model of some kilobytes.
-void sixty(const QString &dir)
+[[maybe_unused]] void sixty(const QString &dir)
 {
     for (int i = 0; i < 60; ++i)
         image(dir + "/train", QString("%1-%2.png").arg(i % 2 ? "b" : "a").arg(i), 20, 20, i * 4);
