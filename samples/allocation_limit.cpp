@@ -96,7 +96,8 @@ void endOutOfMemory(std::size_t asked)
     int length = std::snprintf(reason, sizeof reason, "this machine ran out of memory: the run held %.1f MB and needed ", addressSpace() / 1e6);
     const std::size_t room = sizeof reason - std::size_t(length);
     length += asked >= 100000 ? std::snprintf(reason + length, room, "%.1f MB more", double(asked) / 1e6)
-              : asked > 0     ? std::snprintf(reason + length, room, "%.1f kB more", double(asked) / 1e3)
+              : asked >= 1000 ? std::snprintf(reason + length, room, "%.1f kB more", double(asked) / 1e3)
+              : asked > 0     ? std::snprintf(reason + length, room, "%zu bytes more", asked)
                               : std::snprintf(reason + length, room, "more");
     rlimit limit;
     if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)

@@ -271,7 +271,7 @@ TEST(BadInput, MemoryThatRunsOutIsSaidNeverTakenForABadImage)
     runSorvik(train, d);
     const QByteArray model = readFile(d + "/trained.out");
     const QRegularExpression ranOut("^reading images\\.\\.\\.\\t(done\\n(.*\\n)*)?\\n?cannot (train|classify): this machine ran out of memory: "
-                                    "the run held [0-9.]+ MB and needed ([0-9.]+ [kM]B )?more \\(its limit is [0-9.]+ MB\\)\\n$");
+                                    "the run held [0-9.]+ MB and needed ([0-9.]+ ([kM]B|bytes) )?more \\(its limit is [0-9.]+ MB\\)\\n$");
     for (const QStringList &arguments : {train, QStringList{"class", "train", "trained.out"}, QStringList{"class", "big", "trained.out"}}) {
         const std::string free = maskTimes(runSorvik(arguments, d).out);
         for (const int megabytes : {80, 100, 120, 140, 170, 200}) {
