@@ -1,6 +1,5 @@
 #include "samples/png_decoder.h"
 
-#include "samples/inflate_whole.h"
 #include "samples/sample_reader.h"
 
 #include <zlib.h>
@@ -125,10 +124,8 @@ bool readChunks(const unsigned char *data, std::size_t size, Header &header, std
 }
 
 // zlib decodes at full speed only while it has room for a longest match (258
-// bytes) after the current byte; the room after the image also shows data beyond
-// it, and holds what inflateWhole writes past its end.
+// bytes) after the current byte; the room after the image also shows data beyond it.
 constexpr std::size_t roomAfterImage = 258;
-static_assert(roomAfterImage >= inflateSpareRoom, "room for inflateWhole");
 
 // Inflates the image data into `lines`: it must hold exactly `expected` bytes and
 // end the zlib stream, whose check value zlib verifies. `lines` has room for
@@ -139,8 +136,6 @@ bool inflateImageData(const std::vector<Span> &imageData, unsigned char *lines, 
     const unsigned char method = imageData.front().data[0];
     if ((method & 0x0f) != Z_DEFLATED || (method >> 4) > 7)
         return false;
-    if (imageData.size() == 1 && inflateWhole(imageData.front().data, imageData.front().size, lines, expected))
-        return true;  // what zlib would give; anything else is zlib's to judge
     z_stream *stream = inflaters.forWindowBits((method >> 4) + 8);
     if (!stream)
         return false;
