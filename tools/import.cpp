@@ -112,7 +112,7 @@ int writeSet(const std::vector<Digit> &digits, const QString &directory, int cou
     for (int n = 0; n < total; ++n) {
         const Digit &digit = digits[std::size_t(n) % digits.size()];
         const int copy = n / int(digits.size());
-        QString name = digit.label + QStringLiteral("-%1").arg(digit.index, 5, 10, QLatin1Char('0'));
+        QString name = QString::number(digit.label) + QStringLiteral("-%1").arg(digit.index, 5, 10, QLatin1Char('0'));
         if (copy == 0) {
             save(digit.image, directory, name + ".png");
         } else {
