@@ -2,9 +2,9 @@
 
 #include "app/pipeline.h"
 
-#include "linalg/kernels.h"
-#include "linalg/parallel.h"
-#include "samples/allocation_limit.h"
+#include "base/kernels.h"
+#include "base/parallel.h"
+#include "base/run_end.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <future>
 #include <iostream>
+
+namespace sorvik {
 
 void printUsage(const char *programPath)
 {
@@ -145,3 +147,5 @@ void classifySamples(QString testDirectory, QString modelFile)
     std::cout << "succ rate: " << double(successes) / t * 100 << "%\n";
     endProcess();
 }
+
+} // namespace sorvik

@@ -1,6 +1,6 @@
 #include "app/commands.h"
 
-#include "samples/allocation_limit.h"
+#include "base/run_end.h"
 
 #include <QtGlobal>
 
@@ -11,6 +11,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+using namespace sorvik;
 
 namespace {
 
@@ -33,7 +35,6 @@ void discardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 int main(int argc, char *argv[])
 {
-    allocateOnLargePages();
     silenceStandardError();
     qInstallMessageHandler(discardQtMessage);
     // The report goes out line by line, so an interrupted run shows how far it got;

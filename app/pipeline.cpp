@@ -1,6 +1,6 @@
 #include "app/pipeline.h"
 
-#include "linalg/kernels.h"
+#include "base/kernels.h"
 #include "linalg/pca.h"
 
 #include <QFileInfo>
@@ -9,6 +9,8 @@
 #include <cmath>
 
 #include <unistd.h>
+
+namespace sorvik {
 
 namespace {
 
@@ -136,3 +138,5 @@ std::vector<int> nearestTrainingRows(const Model &model, const Matrix &projected
 {
     return nearestRows(model.projections, model.search, projectedSamples);
 }
+
+} // namespace sorvik

@@ -6,12 +6,14 @@
 // print around these.
 
 #include "linalg/matrix.h"
-#include "linalg/nearest.h"
+#include "search/nearest.h"
 #include "model/model_file.h"
 #include "samples/sample_reader.h"
 
 #include <functional>
 #include <vector>
+
+namespace sorvik {
 
 // A trained model: the label of every training sample, the components (m x k)
 // and the training samples projected onto them (n x k).
@@ -49,3 +51,5 @@ Matrix projectSamples(const Model &model, const QList<Raster> &samples);
 
 // The nearest projection row of every projected test sample, in sample order.
 std::vector<int> nearestTrainingRows(const Model &model, const Matrix &projectedSamples);
+
+} // namespace sorvik

@@ -3,10 +3,10 @@
 // same threads), and each other path as one file, and does nothing else with the
 // bytes; prints the wall time in milliseconds. Loading cannot take less.
 
-#include "samples/allocation_limit.h"
+#include "decode/image_loader.h"
 #include "samples/sample_reader.h"
 
-#include "linalg/parallel.h"
+#include "base/parallel.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,13 +14,14 @@
 
 #include <cstdio>
 
+using namespace sorvik;
+
 int main(int argc, char *argv[])
 {
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s PATH...\n", argv[0]);
         return 2;
     }
-    allocateOnLargePages();  // as the program does
     QElapsedTimer timer;
     timer.start();
     std::atomic<qint64> files{0}, bytes{0};

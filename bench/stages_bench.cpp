@@ -5,7 +5,7 @@
 
 #include "linalg/eigen.h"
 #include "linalg/matrix.h"
-#include "linalg/nearest.h"
+#include "search/nearest.h"
 #include "linalg/pca.h"
 #include "model/model_file.h"
 #include "model/model_number.h"
@@ -22,6 +22,8 @@
 #include <cmath>
 #include <map>
 #include <random>
+
+using namespace sorvik;
 
 namespace {
 

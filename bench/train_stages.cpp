@@ -15,6 +15,8 @@
 
 #include <sys/resource.h>
 
+using namespace sorvik;
+
 int main(int argc, char *argv[])
 {
     if (argc != 3) {

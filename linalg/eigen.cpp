@@ -1,6 +1,6 @@
 #include "linalg/eigen.h"
 
-#include "linalg/eigen_steps.h"
+#include "linalg/tridiagonal.h"
 
 #include <jama_eig.h>
 #include <tnt_array2d.h>
@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+
+namespace sorvik {
 
 // JAMA's loops walk its matrices by columns through row pointers. Here the same
 // operations run in an order that keeps each value's own sequence of operations
@@ -246,3 +248,5 @@ SymmetricEigen symmetricEigenReference(const std::vector<double> &a, int n)
             result.vectors[Size(j) * Size(n) + Size(i)] = v[i][j];
     return result;
 }
+
+} // namespace sorvik

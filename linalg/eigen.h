@@ -2,6 +2,8 @@
 
 #include <vector>
 
+namespace sorvik {
+
 // The eigen decomposition of a finite, exactly symmetric matrix, value for value
 // as JAMA::Eigenvalue<double> computes it: Householder tridiagonalisation (tred2),
 // the QL algorithm (tql2), eigenvalues in ascending order. Every sum keeps its
@@ -21,3 +23,5 @@ bool symmetricEigen(std::vector<double> &a, int n, SymmetricEigen &result);
 
 // The same through JAMA itself: the reference the fast one is tested against.
 SymmetricEigen symmetricEigenReference(const std::vector<double> &a, int n);
+
+} // namespace sorvik

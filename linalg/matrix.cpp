@@ -1,10 +1,12 @@
 #include "linalg/matrix.h"
 
-#include "linalg/kernels.h"
-#include "linalg/parallel.h"
+#include "base/kernels.h"
+#include "base/parallel.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace sorvik {
 
 Matrix matrixFromRasters(const QList<Raster> &rasters)
 {
@@ -209,3 +211,5 @@ Matrix multiply(const Matrix &a, const Matrix &b)
 {
     return plainKernels ? multiplyReference(a, b) : multiplyFast(a, b);
 }
+
+} // namespace sorvik

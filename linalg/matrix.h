@@ -6,6 +6,8 @@
 
 #include <vector>
 
+namespace sorvik {
+
 // A dense matrix of 32-bit floats, stored row after row in one block.
 struct Matrix {
     int rows = 0;
@@ -43,3 +45,5 @@ Matrix multiply(const Matrix &a, const Matrix &b);
 // The same operations as plain loops, the reference that the fast ones are tested against.
 Matrix covarianceReference(const Matrix &x);
 Matrix multiplyReference(const Matrix &a, const Matrix &b);
+
+} // namespace sorvik

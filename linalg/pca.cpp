@@ -1,9 +1,11 @@
 #include "linalg/pca.h"
 
 #include "linalg/eigen.h"
-#include "linalg/kernels.h"
+#include "base/kernels.h"
 
 #include <cmath>
+
+namespace sorvik {
 
 int keptComponentCount(int featureCount)
 {
@@ -33,3 +35,5 @@ Matrix principalComponents(const Matrix &covariance, int k)
             components(i, t) = float(decomposition.vectors[std::size_t(m - 1 - t) * std::size_t(m) + std::size_t(i)]);
     return components;
 }
+
+} // namespace sorvik

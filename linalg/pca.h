@@ -2,6 +2,8 @@
 
 #include "linalg/matrix.h"
 
+namespace sorvik {
+
 // Share of the features kept as principal components.
 constexpr double componentFraction = 0.85;
 
@@ -11,3 +13,5 @@ int keptComponentCount(int featureCount);
 // The eigenvectors of the k largest eigenvalues of a finite, exactly symmetric
 // covariance matrix, as the columns of an m x k matrix, largest first.
 Matrix principalComponents(const Matrix &covariance, int k);
+
+} // namespace sorvik

@@ -1,7 +1,9 @@
-#include "linalg/eigen_steps.h"
+#include "linalg/tridiagonal.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace sorvik {
 
 // JAMA's tred2, laid out for contiguous memory with every value's own sequence of
 // operations kept:
@@ -219,3 +221,5 @@ void accumulate(const std::vector<double> &s, int n, const std::vector<double> &
 }
 
 } // namespace eigen_steps
+
+} // namespace sorvik

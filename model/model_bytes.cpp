@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace sorvik {
+
 namespace {
 
 // Follows the lines of a text that arrives in pieces, to stop at the first line
@@ -194,3 +196,5 @@ ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelF
     ::close(fd);
     return taken ? ModelLines::Read : ModelLines::Refused;
 }
+
+} // namespace sorvik

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace sorvik {
+
 // Model files are read whole; anything larger is refused rather than risked.
 constexpr qint64 maxModelBytes = qint64(1) << 30;
 
@@ -43,3 +45,5 @@ using LineTaker = std::function<bool(const char *p, const char *end, qint64 byte
 // one that changed while it was read or holds a line longer than any model
 // holds is reported so, and whatever was handed over must then be dropped.
 ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report);
+
+} // namespace sorvik

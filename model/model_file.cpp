@@ -2,10 +2,10 @@
 
 #include "model/model_bytes.h"
 #include "model/model_number.h"
-#include "model/whole_file.h"
+#include "base/whole_file.h"
 
-#include "linalg/kernels.h"
-#include "linalg/parallel.h"
+#include "base/kernels.h"
+#include "base/parallel.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -15,6 +15,8 @@
 #include <cstring>
 #include <emmintrin.h>
 #include <memory>
+
+namespace sorvik {
 
 namespace {
 
@@ -364,3 +366,5 @@ QString modelProblem(const Matrix &components, const Matrix &projections, const 
         return QStringLiteral("has a value on line %1 that is not a finite number").arg(report.nonFiniteLine);
     return QString();
 }
+
+} // namespace sorvik

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace sorvik {
+
 // Class labels of the training samples; label i belongs to projection row i.
 using LabelList = QStringList;
 
@@ -46,3 +48,5 @@ QString modelProblem(const Matrix &components, const Matrix &projections, const 
 bool writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
                              QString *reason = nullptr);
 bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);
+
+} // namespace sorvik

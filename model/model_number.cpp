@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #include <limits>
 
+namespace sorvik {
+
 QByteArray formatModelNumberReference(float value)
 {
     QString text;
@@ -308,3 +310,5 @@ float parseModelNumber(const char *text, int length)
         return value;
     return QString::fromLatin1(text, length).toFloat();
 }
+
+} // namespace sorvik

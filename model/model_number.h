@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+namespace sorvik {
+
 // Numbers in a model file are written as a default QTextStream writes a float:
 // 6 significant digits, %g-like, ties away from zero, no "-0"; and read as
 // QString::toFloat reads them.
@@ -26,3 +28,5 @@ bool parsePlainNumber(const char *&p, const char *end, float &value);
 // the reader takes it: parsePlainNumber's when that takes the whole piece, else
 // parseModelNumber's. `end` ends the text that may be read.
 float parseModelPiece(const char *piece, const char *pieceEnd, const char *end);
+
+} // namespace sorvik

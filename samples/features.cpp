@@ -1,12 +1,14 @@
 #include "samples/features.h"
 
-#include "linalg/kernels.h"
+#include "base/kernels.h"
 
 #include <QImage>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+namespace sorvik {
 
 std::vector<float> basicFunctionTable(int h)
 {
@@ -28,25 +30,15 @@ int componentCount(int size, int h, int offset)
 
 Raster imageToRaster(const QImage &image)
 {
+    return rasterOfPixels(bluePixels(image));
+}
+
+Raster rasterOfPixels(BluePixels &&blue)
+{
     Raster grey;
-    grey.width = image.width();
-    grey.height = image.height();
-    grey.sourceWidth = grey.width;
-    grey.sourceHeight = grey.height;
-    grey.data.resize(std::size_t(grey.width) * std::size_t(grey.height));
-    // For an ARGB32 image a scan line holds exactly the values QImage::pixel returns.
-    const bool argb32 = image.format() == QImage::Format_ARGB32;
-    for (int y = 0; y < grey.height; ++y) {
-        std::uint8_t *out = grey.data.data() + std::size_t(y) * grey.width;
-        if (argb32) {
-            const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-            for (int x = 0; x < grey.width; ++x)
-                out[x] = std::uint8_t(line[x]);
-        } else {
-            for (int x = 0; x < grey.width; ++x)
-                out[x] = std::uint8_t(image.pixel(x, y));
-        }
-    }
+    grey.data = std::move(blue.values);
+    grey.width = grey.sourceWidth = blue.width;
+    grey.height = grey.sourceHeight = blue.height;
     return grey;
 }
 
@@ -209,3 +201,5 @@ Raster extractFeatures(const QImage &image)
 {
     return fTransform(imageToRaster(image), transformH, transformOffsetX, transformOffsetY);
 }
+
+} // namespace sorvik

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "decode/image_loader.h"
 #include "samples/raster.h"
 
 #include <array>
 
-class QImage;
+namespace sorvik {
 
 // The F-transform feature extractor: raised-cosine basic functions whose nodes lie
 // h pixels apart, averaged over the blue channel of an image.
@@ -24,6 +25,9 @@ int componentCount(int size, int h, int offset);
 // The grey raster of an ARGB32 image: the blue byte of every pixel.
 Raster imageToRaster(const QImage &image);
 
+// The grey raster of decoded pixels, which it takes over.
+Raster rasterOfPixels(BluePixels &&blue);
+
 // The direct two-dimensional F-transform of `input`, one byte per node: the
 // weighted mean of the pixels under each basic function, formed exactly and
 // truncated.
@@ -35,3 +39,5 @@ Raster fTransformReference(const Raster &input, int h, int offsetX, int offsetY)
 
 // imageToRaster then fTransform with the fixed parameters.
 Raster extractFeatures(const QImage &image);
+
+} // namespace sorvik

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace sorvik {
+
 // One sample: a labelled grid of unsigned bytes, row by row. The grey image of a
 // sample and its F-transform components both travel in this form.
 struct Raster {
@@ -15,3 +17,5 @@ struct Raster {
     std::int32_t sourceWidth = 0;    // size of the raster the values were computed from
     std::int32_t sourceHeight = 0;
 };
+
+} // namespace sorvik

@@ -169,7 +169,7 @@ std::vector<std::pair<QString, QByteArray>> imageCorpus(const QImage &image)
 // filled with `fill` (and what it takes back with its complement) meanwhile.
 struct Load {
     QImage image;
-    Raster grey;
+    BluePixels grey;
     QString failure;
 };
 
@@ -179,7 +179,7 @@ Load loadWithHeapFill(const QString &path, int fill)
     Load load;
     QString rasterFailure;
     load.image = loadSampleImage(path, load.failure);
-    load.grey = loadSampleRaster(QFile::encodeName(path), rasterFailure);
+    load.grey = loadSamplePixels(QFile::encodeName(path), rasterFailure);
     mallopt(M_PERTURB, 0);
     return load;
 }
@@ -209,8 +209,8 @@ TEST(ImageLoader, LoadsFromMemoryAsQtLoadsTheFile)
             EXPECT_TRUE(reference == first.image);
             EXPECT_TRUE(first.image == second.image);
             // The grey raster that training reads, through the direct PNG decoder where it applies.
-            EXPECT_EQ(reference.isNull() ? std::vector<std::uint8_t>() : imageToRaster(reference).data, first.grey.data);
-            EXPECT_EQ(first.grey.data, second.grey.data);
+            EXPECT_EQ(reference.isNull() ? std::vector<std::uint8_t>() : bluePixels(reference).values, first.grey.values);
+            EXPECT_EQ(first.grey.values, second.grey.values);
         }
     }
 }

@@ -3,7 +3,7 @@
 
 #include "support.h"
 
-#include "linalg/nearest.h"
+#include "search/nearest.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "support.h"
 
 #include "samples/features.h"
-#include "samples/png_decoder.h"
+#include "decode/png_decoder.h"
 #include "samples/sample_reader.h"
 
 #include <gtest/gtest.h>
@@ -148,14 +148,14 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
             const QString path = dir.path() + "/a-1" + suffix;
             writeFile(path, parts.file());
 
-            Raster direct;
+            BluePixels direct;
             EXPECT_EQ(test.plain, decodePlainPng(parts.file(), direct)) << test.name;
             QString failure, referenceFailure;
-            const Raster loaded = loadSampleRaster(QFile::encodeName(path), failure);
+            const BluePixels loaded = loadSamplePixels(QFile::encodeName(path), failure);
             const QImage reference = loadSampleImageReference(path, referenceFailure);
             EXPECT_EQ(referenceFailure.toStdString(), failure.toStdString()) << test.name;
-            const Raster expected = reference.isNull() ? Raster() : imageToRaster(reference);
-            EXPECT_TRUE(expected.data == loaded.data && expected.width == loaded.width && expected.height == loaded.height) << test.name;
+            const BluePixels expected = reference.isNull() ? BluePixels() : bluePixels(reference);
+            EXPECT_TRUE(expected.values == loaded.values && expected.width == loaded.width && expected.height == loaded.height) << test.name;
         }
     }
 }

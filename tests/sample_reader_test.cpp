@@ -2,7 +2,7 @@
 
 #include "support.h"
 
-#include "samples/allocation_limit.h"
+#include "decode/decode_limit.h"
 #include "samples/features.h"
 #include "samples/sample_reader.h"
 
@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 
 #include <cstdlib>
+
+#include <malloc.h>
 
 #include <sys/stat.h>
 
@@ -95,15 +97,34 @@ TEST(SampleReader, RefusesAllocationsBeyondTheDecodingLimit)
     GTEST_SKIP() << "AddressSanitizer owns malloc and sets its own limit";
 #endif
 #endif
-    // Called through volatile pointers, so that the compiler cannot fold the calls away.
+    // Every way a decoder can allocate, called through volatile pointers so that the
+    // compiler cannot fold the calls away: within the limit each gives memory,
+    // beyond it each fails and the limit says so.
     void *(*volatile allocate)(std::size_t) = std::malloc;
     void *(*volatile allocateZeroed)(std::size_t, std::size_t) = std::calloc;
+    void *(*volatile reallocate)(void *, std::size_t) = std::realloc;
+    void *(*volatile reallocateArray)(void *, std::size_t, std::size_t) = reallocarray;
+    void *(*volatile alignedAllocate)(std::size_t, std::size_t) = aligned_alloc;
+    void *(*volatile alignedMemory)(std::size_t, std::size_t) = memalign;
+    int (*volatile posixAligned)(void **, std::size_t, std::size_t) = posix_memalign;
+    void *(*volatile pageAligned)(std::size_t) = valloc;
+    const std::size_t within = 1 << 19, beyond = std::size_t(2) << 20;
     const AllocationLimit limit(1 << 20);
-    void *small = allocateZeroed(1024, 16);
-    EXPECT_NE(nullptr, small);
+    void *block = nullptr;
+    for (void *given : {allocate(within), allocateZeroed(within, 1), reallocate(nullptr, within), reallocateArray(nullptr, within, 1),
+                        alignedAllocate(64, within), alignedMemory(64, within), pageAligned(within),
+                        posixAligned(&block, 64, within) == 0 ? block : nullptr}) {
+        EXPECT_NE(nullptr, given);
+        std::free(given);
+    }
     EXPECT_FALSE(limit.refused());
-    EXPECT_EQ(nullptr, allocateZeroed(1024, 2048));
-    EXPECT_EQ(nullptr, allocate(std::size_t(2) << 20));
+    block = allocate(16);
+    EXPECT_EQ(nullptr, reallocate(block, beyond));
+    EXPECT_EQ(nullptr, reallocateArray(block, beyond, 1));
+    std::free(block);
+    void *aligned = nullptr;
+    for (void *refused : {allocate(beyond), allocateZeroed(1024, 2048), alignedAllocate(64, beyond), alignedMemory(64, beyond),
+                          pageAligned(beyond), posixAligned(&aligned, 64, beyond) == 0 ? aligned : nullptr})
+        EXPECT_EQ(nullptr, refused);
     EXPECT_TRUE(limit.refused());
-    std::free(small);
 }

@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 
+using namespace sorvik;
+
 struct RunResult {
     QByteArray out;
     QByteArray err;

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace sorvik;
+
 namespace {
 
 QString directory;
@@ -66,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // the same too, and holds the same values where the decoder took a file.
         if (std::strcmp(suffix, "png") == 0) {
             QString rasterFailure;
-            const Raster grey = loadSampleRaster(QFile::encodeName(path), rasterFailure);
+            const BluePixels grey = loadSamplePixels(QFile::encodeName(path), rasterFailure);
             if (rasterFailure != referenceFailure || grey.width != reference.width() || grey.height != reference.height())
                 std::abort();
-            if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0 && !reference.isNull() && grey.data != imageToRaster(reference).data)
+            if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0 && !reference.isNull() && grey.values != bluePixels(reference).values)
                 std::abort();
         }
         QFile::remove(path);

@@ -2,7 +2,7 @@
 // text-stream reader in every label, value and remark, and a model that passes
 // the checks must serve a search without fault.
 
-#include "linalg/nearest.h"
+#include "search/nearest.h"
 #include "model/model_file.h"
 
 #include <QDir>
@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 #include <cstring>
+
+using namespace sorvik;
 
 namespace {
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 
+namespace sorvik {
+
 namespace {
 
 double ratio(int part, int whole)
@@ -165,3 +167,5 @@ QByteArray figuresJson(const Figures &f)
     };
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
+
+} // namespace sorvik

@@ -11,6 +11,8 @@
 
 #include <vector>
 
+namespace sorvik {
+
 struct ClassFigures {
     QString label;
     double precision = 0;  // 0 where nothing was predicted as the class
@@ -45,3 +47,5 @@ Figures classificationFigures(const QStringList &actual, const QStringList &pred
 // confusion matrix with class names and the ten most frequent confusions.
 QByteArray figuresText(const Figures &figures);
 QByteArray figuresJson(const Figures &figures);
+
+} // namespace sorvik

@@ -9,8 +9,9 @@
 #include "tools/report/pictures.h"
 
 #include "app/pipeline.h"
-#include "linalg/nearest.h"
-#include "model/whole_file.h"
+#include "decode/image_loader.h"
+#include "search/nearest.h"
+#include "base/whole_file.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,6 +21,8 @@
 #include <charconv>
 #include <iostream>
 #include <memory>
+
+using namespace sorvik;
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "tools/report/page.h"
 
+namespace sorvik {
+
 namespace {
 
 QString escaped(const QString &text)
@@ -76,3 +78,5 @@ QByteArray indexPage(const PageContent &content)
     page += QStringLiteral("</body>\n</html>\n");
     return page.toUtf8();
 }
+
+} // namespace sorvik

@@ -10,6 +10,8 @@
 
 #include <vector>
 
+namespace sorvik {
+
 struct GalleryItem {
     QString picture;        // file name of the picture, beside the page
     QString testFile;
@@ -29,3 +31,5 @@ struct PageContent {
 };
 
 QByteArray indexPage(const PageContent &content);
+
+} // namespace sorvik

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <numeric>
 
+namespace sorvik {
+
 namespace {
 
 constexpr int margin = 8;
@@ -138,3 +140,5 @@ QImage pairPicture(const QImage &test, const QImage &nearest)
         painter.drawImage(QRect(QPoint(2 * margin + shown.width(), margin), nearest.size() * scale), nearest);
     return image;
 }
+
+} // namespace sorvik

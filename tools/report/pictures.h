@@ -10,6 +10,8 @@
 
 #include <QImage>
 
+namespace sorvik {
+
 QImage confusionPicture(const Figures &figures);
 QImage recallPicture(const Figures &figures);
 
@@ -19,3 +21,5 @@ QImage componentsPicture(const Matrix &components, int gridWidth, int gridHeight
 
 // A test image, and beside it the nearest training image when there is one.
 QImage pairPicture(const QImage &test, const QImage &nearest);
+
+} // namespace sorvik

@@ -1,9 +1,11 @@
-#include "linalg/nearest_kernels.h"
+#include "search/nearest_kernels.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include <immintrin.h>
+
+namespace sorvik {
 
 namespace leafSearch {
 
@@ -246,3 +248,5 @@ int boxBounds(const float *boxes, int groupCount, int width, const float *query,
 }
 
 } // namespace leafSearch
+
+} // namespace sorvik

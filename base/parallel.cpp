@@ -1,7 +1,9 @@
-#include "linalg/parallel.h"
+#include "base/parallel.h"
 
 #include <dirent.h>
 #include <sys/resource.h>
+
+namespace sorvik {
 
 int freeDescriptors()
 {
@@ -17,3 +19,5 @@ int freeDescriptors()
     ::closedir(open);
     return int(limit.rlim_cur) - used;
 }
+
+} // namespace sorvik

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+namespace sorvik {
+
 namespace eigen_steps {
 
 using Size = std::size_t;
@@ -36,3 +38,5 @@ void tridiagonalise(std::vector<double> &s, int n, std::vector<double> &d, std::
 void accumulate(const std::vector<double> &s, int n, const std::vector<double> &d, std::vector<double> &q);
 
 } // namespace eigen_steps
+
+} // namespace sorvik

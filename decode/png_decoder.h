@@ -1,8 +1,10 @@
 #pragma once
 
-#include "samples/raster.h"
+#include "decode/image_loader.h"
 
 #include <QByteArray>
+
+namespace sorvik {
 
 // The blue channel of the PNG files that need nothing beyond inflating and
 // unfiltering: 8 bits a sample, grey, grey and alpha, RGB or RGBA, not
@@ -10,4 +12,6 @@
 // the zlib check right, and exactly as much image data as the header announces.
 // For such a file Qt's PNG handler gives the same values. Returns false for every
 // other file, which is then left to Qt.
-bool decodePlainPng(const QByteArray &bytes, Raster &blue);
+bool decodePlainPng(const QByteArray &bytes, BluePixels &blue);
+
+} // namespace sorvik

@@ -1,4 +1,4 @@
-#include "model/whole_file.h"
+#include "base/whole_file.h"
 
 #include <QFile>
 
@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace sorvik {
 
 WholeFile::WholeFile(const QString &path) : target(path)
 {
@@ -93,3 +95,5 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes, QString &reaso
     reason = file.reason();
     return written;
 }
+
+} // namespace sorvik

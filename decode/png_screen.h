@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace sorvik {
+
 // Why a PNG file must not reach Qt's PNG handler, or an empty string. Two kinds
 // are refused before it decodes them:
 // - image data that inflates to far more than the image's rows hold (a few
@@ -13,3 +15,5 @@
 //   heap held before.
 // Any other file, PNG or not, gives an empty string and is Qt's to judge.
 QString pngRefusal(const QByteArray &bytes);
+
+} // namespace sorvik

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace sorvik {
+
 // A file that appears whole or not at all. Its bytes go to a new file beside it,
 // which is synced to the disk and only then renamed over the old one; a write
 // that fails, a full disk among them, leaves the old file as it was. Every step
@@ -43,3 +45,5 @@ private:
 
 // Writes `bytes` to `path` whole; false and the reason when it cannot.
 bool writeWholeFile(const QString &path, const QByteArray &bytes, QString &reason);
+
+} // namespace sorvik

@@ -1,6 +1,5 @@
-#include "samples/png_decoder.h"
+#include "decode/png_decoder.h"
 
-#include "samples/sample_reader.h"
 
 #include <zlib.h>
 
@@ -9,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+namespace sorvik {
 
 namespace {
 
@@ -192,7 +193,7 @@ bool unfilter(int filter, unsigned char *__restrict line, const unsigned char *_
 
 } // namespace
 
-bool decodePlainPng(const QByteArray &bytes, Raster &blue)
+bool decodePlainPng(const QByteArray &bytes, BluePixels &blue)
 {
     static thread_local std::vector<Span> imageData;
     // Scan lines stay from image to image but for those of a large image.
@@ -219,15 +220,15 @@ bool decodePlainPng(const QByteArray &bytes, Raster &blue)
     std::memset(lines.get(), 0, stride);
     if (!inflateImageData(imageData, lines.get() + stride, stride * height))
         return false;
-    blue.width = blue.sourceWidth = std::int32_t(width);
-    blue.height = blue.sourceHeight = std::int32_t(height);
-    blue.data.resize(width * height);
+    blue.width = int(width);
+    blue.height = int(height);
+    blue.values.resize(width * height);
     const std::size_t blueSample = channels >= 3 ? 2 : 0;  // grey stands for all three colours
     for (std::size_t y = 0; y < height; ++y) {
         unsigned char *line = lines.get() + (y + 1) * stride;
         if (!unfilter(line[0], line + 1, line + 1 - stride, stride - 1, channels))
             return false;
-        std::uint8_t *out = blue.data.data() + y * width;
+        std::uint8_t *out = blue.values.data() + y * width;
         if (channels == 1) {
             std::memcpy(out, line + 1, width);
             continue;
@@ -237,3 +238,5 @@ bool decodePlainPng(const QByteArray &bytes, Raster &blue)
     }
     return true;
 }
+
+} // namespace sorvik

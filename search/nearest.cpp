@@ -1,11 +1,13 @@
-#include "linalg/nearest.h"
+#include "search/nearest.h"
 
-#include "linalg/kernels.h"
-#include "linalg/parallel.h"
-#include "linalg/nearest_kernels.h"
+#include "base/kernels.h"
+#include "base/parallel.h"
+#include "search/nearest_kernels.h"
 
 #include <algorithm>
 #include <cmath>
+
+namespace sorvik {
 
 float squaredDistance(const float *row, const float *query, int width)
 {
@@ -122,3 +124,5 @@ std::vector<int> nearestRows(const Matrix &stored, const Matrix &queries)
 {
     return nearestRows(stored, plainKernels ? NearestIndex() : nearestIndex(stored), queries);
 }
+
+} // namespace sorvik

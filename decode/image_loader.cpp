@@ -1,12 +1,13 @@
-#include "samples/allocation_limit.h"
-#include "samples/features.h"
-#include "samples/image_completeness.h"
-#include "samples/png_decoder.h"
-#include "samples/png_screen.h"
-#include "samples/sample_reader.h"
+#include "decode/image_loader.h"
 
-#include "linalg/kernels.h"
-#include "linalg/parallel.h"
+#include "base/kernels.h"
+#include "base/parallel.h"
+#include "base/printable_name.h"
+#include "base/run_end.h"
+#include "decode/decode_limit.h"
+#include "decode/image_completeness.h"
+#include "decode/png_decoder.h"
+#include "decode/png_screen.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,6 +24,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace sorvik {
 
 namespace {
 
@@ -250,7 +253,29 @@ QImage loadSampleImage(const QString &path, QString &failure)
     return readSampleFile(QFile::encodeName(path), bytes, failure) ? decodeAsQtDoes(path, bytes, failure) : QImage();
 }
 
-Raster loadSampleRaster(const QByteArray &path, QString &failure)
+BluePixels bluePixels(const QImage &image)
+{
+    BluePixels blue;
+    blue.width = image.width();
+    blue.height = image.height();
+    blue.values.resize(std::size_t(blue.width) * std::size_t(blue.height));
+    // For an ARGB32 image a scan line holds exactly the values QImage::pixel returns.
+    const bool argb32 = image.format() == QImage::Format_ARGB32;
+    for (int y = 0; y < blue.height; ++y) {
+        std::uint8_t *out = blue.values.data() + std::size_t(y) * std::size_t(blue.width);
+        if (argb32) {
+            const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            for (int x = 0; x < blue.width; ++x)
+                out[x] = std::uint8_t(line[x]);
+        } else {
+            for (int x = 0; x < blue.width; ++x)
+                out[x] = std::uint8_t(image.pixel(x, y));
+        }
+    }
+    return blue;
+}
+
+BluePixels loadSamplePixels(const QByteArray &path, QString &failure)
 {
     // The buffer stays between the files a thread reads, so reading costs no
     // allocation; that of a large file is let go.
@@ -263,13 +288,15 @@ Raster loadSampleRaster(const QByteArray &path, QString &failure)
         }
     } release;
     if (!readSampleFile(path, bytes, failure))
-        return Raster();
+        return BluePixels();
     // A file named .png goes to Qt's PNG handler whatever it holds; the plain ones
     // decode here, to the same values.
-    Raster grey;
+    BluePixels blue;
     const bool pngName = path.size() >= 4 && qstrnicmp(path.constData() + path.size() - 4, ".png", 4) == 0;
-    if (!plainKernels && pngName && decodePlainPng(bytes, grey))
-        return grey;
+    if (!plainKernels && pngName && decodePlainPng(bytes, blue))
+        return blue;
     const QImage image = decodeAsQtDoes(QFile::decodeName(path), bytes, failure);
-    return image.isNull() ? Raster() : imageToRaster(image);
+    return image.isNull() ? BluePixels() : bluePixels(image);
 }
+
+} // namespace sorvik

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace sorvik {
+
 // The file descriptors this process may still open: its limit less those open.
 int freeDescriptors();
 
@@ -47,3 +49,5 @@ void forEachIndex(int count, const Work &work, int batch = 32, int maxThreads = 
     if (failure)
         std::rethrow_exception(failure);
 }
+
+} // namespace sorvik

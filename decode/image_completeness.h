@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QSize>
 
+namespace sorvik {
+
 // Whether the bytes of an image hold all the data that its own header announces,
 // for the formats whose Qt decoder fills in what is missing instead of failing:
 // BMP (uncompressed and RLE), ICO and CUR, GIF (up to the end of the first image),
@@ -10,3 +12,5 @@
 // decoded it ("bmp", "gif", ...), `size` the size that it decoded. Other formats
 // are judged by their decoders alone.
 bool imageDataComplete(const QByteArray &bytes, const QByteArray &format, QSize size);
+
+} // namespace sorvik

@@ -1,12 +1,14 @@
-#include "linalg/nearest.h"
+#include "search/nearest_index.h"
 
-#include "linalg/parallel.h"
+#include "base/parallel.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+namespace sorvik {
 
 namespace {
 
@@ -223,3 +225,5 @@ NearestIndex nearestIndex(const Matrix &stored)
     forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}, keys.data(), spare.data()}.build(subtrees[i].first, subtrees[i].second); }, 1);
     return index;
 }
+
+} // namespace sorvik

@@ -3,7 +3,9 @@
 // The inner loops of the fast nearest-row search: bounds of the leaves' boxes
 // and the search of one leaf, each built for the widest vectors the processor has.
 
-#include "linalg/nearest.h"
+#include "search/nearest.h"
+
+namespace sorvik {
 
 namespace leafSearch {
 
@@ -52,3 +54,5 @@ unsigned leavesWithinWide(const float *bounds, float limit);
 int boxBounds(const float *boxes, int groupCount, int width, const float *query, float *bounds);
 
 } // namespace leafSearch
+
+} // namespace sorvik

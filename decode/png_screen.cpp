@@ -1,10 +1,12 @@
-#include "samples/png_screen.h"
+#include "decode/png_screen.h"
 
 #include <zlib.h>
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
+
+namespace sorvik {
 
 namespace {
 
@@ -84,3 +86,5 @@ QString pngRefusal(const QByteArray &bytes)
         return QStringLiteral("is a damaged image: its image data unpacks to far more than its %1 x %2 pixels").arg(width).arg(height);
     return QString();
 }
+
+} // namespace sorvik

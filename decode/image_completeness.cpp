@@ -1,8 +1,10 @@
-#include "samples/image_completeness.h"
+#include "decode/image_completeness.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+namespace sorvik {
 
 namespace {
 
@@ -150,3 +152,5 @@ bool imageDataComplete(const QByteArray &bytes, const QByteArray &format, QSize 
         return pngComplete(b);
     return true;
 }
+
+} // namespace sorvik

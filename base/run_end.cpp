@@ -1,0 +1,82 @@
+#include "base/run_end.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace sorvik {
+
+namespace {
+
+std::atomic<const char *> outOfMemoryPrefix{"cannot go on"};
+std::atomic<bool> consoleMidLine{false};
+
+// The address space the process holds, in bytes (its first figure in /proc), read
+// without allocating.
+double addressSpace()
+{
+    char text[64] = {};
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const ssize_t got = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    return got > 0 ? std::strtod(text, nullptr) * double(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+} // namespace
+
+void setOutOfMemoryPrefix(const char *prefix)
+{
+    outOfMemoryPrefix = prefix;
+}
+
+void setConsoleMidLine(bool midLine)
+{
+    consoleMidLine = midLine;
+}
+
+void endRun(const char *reason)
+{
+    // The first thread to end the run says why; any other waits for the end.
+    static std::atomic_flag ending = ATOMIC_FLAG_INIT;
+    if (ending.test_and_set())
+        for (;;)
+            ::pause();
+    char line[512];
+    int length = std::snprintf(line, sizeof line, "%s%s: %s\n", consoleMidLine ? "\n" : "", outOfMemoryPrefix.load(), reason);
+    length = std::min(length, int(sizeof line) - 1);
+    std::fflush(stdout);
+    for (const char *p = line; length > 0;) {
+        const ssize_t written = ::write(STDOUT_FILENO, p, std::size_t(length));
+        if (written <= 0 && errno != EINTR)
+            break;
+        if (written > 0)
+            p += written, length -= int(written);
+    }
+    std::_Exit(1);
+}
+
+void endOutOfMemory(std::size_t asked)
+{
+    // Formatted without allocating: there is nothing left to allocate.
+    char reason[256];
+    int length = std::snprintf(reason, sizeof reason, "this machine ran out of memory: the run held %.1f MB and needed ", addressSpace() / 1e6);
+    const std::size_t room = sizeof reason - std::size_t(length);
+    length += asked >= 100000 ? std::snprintf(reason + length, room, "%.1f MB more", double(asked) / 1e6)
+              : asked >= 1000 ? std::snprintf(reason + length, room, "%.1f kB more", double(asked) / 1e3)
+              : asked > 0     ? std::snprintf(reason + length, room, "%zu bytes more", asked)
+                              : std::snprintf(reason + length, room, "more");
+    rlimit limit;
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        std::snprintf(reason + length, sizeof reason - std::size_t(length), " (its limit is %.1f MB)", double(limit.rlim_cur) / 1e6);
+    endRun(reason);
+}
+
+} // namespace sorvik

@@ -1,0 +1,129 @@
+#include "decode/allocator.h"
+
+#include "base/run_end.h"
+#include "decode/decode_limit.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+#include <malloc.h>
+
+namespace sorvik {
+
+bool allocatorInPlace()
+{
+    return true;
+}
+
+} // namespace sorvik
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SORVIK_ADDRESS_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(SORVIK_ADDRESS_SANITIZER)
+// AddressSanitizer owns malloc: it is told to return null instead of aborting,
+// and to refuse, in every thread and at any time, what no decoding may take at once
+// (8 bytes for each of 2^24 pixels, and 1 MiB of row padding). Sanitized builds run
+// the tests and fuzzing only, which never need more.
+extern "C" const char *__asan_default_options()
+{
+    return "allocator_may_return_null=1:max_allocation_size_mb=129";
+}
+#else
+// glibc's allocator under its own names: every way to allocate checks the limit
+// and hands the request on; memory from any of them goes back through free.
+extern "C" {
+void *__libc_malloc(std::size_t);
+void *__libc_memalign(std::size_t, std::size_t);
+void *__libc_calloc(std::size_t, std::size_t);
+void *__libc_realloc(void *, std::size_t);
+void *__libc_valloc(std::size_t);
+void *__libc_pvalloc(std::size_t);
+void __libc_free(void *);
+}
+
+namespace {
+
+using sorvik::allocationAllowed;
+
+// What a failed allocation means: nothing for a request of no bytes or an invalid
+// one; else memory ran out, and the run ends.
+void *orOutOfMemory(void *block, std::size_t bytes)
+{
+    if (block || bytes == 0 || errno != ENOMEM)
+        return block;
+    sorvik::endOutOfMemory(bytes);
+}
+
+} // namespace
+
+extern "C" {
+void *malloc(std::size_t bytes)
+{
+    return allocationAllowed(bytes) ? orOutOfMemory(__libc_malloc(bytes), bytes) : nullptr;
+}
+
+void *calloc(std::size_t count, std::size_t size)
+{
+    const std::size_t bytes = count * size;
+    if (size != 0 && bytes / size != count)
+        return __libc_calloc(count, size);  // overflows: glibc refuses it itself
+    return allocationAllowed(bytes) ? orOutOfMemory(__libc_calloc(count, size), bytes) : nullptr;
+}
+
+void *realloc(void *pointer, std::size_t bytes)
+{
+    return allocationAllowed(bytes) ? orOutOfMemory(__libc_realloc(pointer, bytes), bytes) : nullptr;
+}
+
+void *reallocarray(void *pointer, std::size_t count, std::size_t size)
+{
+    const std::size_t bytes = count * size;
+    if (size != 0 && bytes / size != count) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return realloc(pointer, bytes);
+}
+
+void *memalign(std::size_t alignment, std::size_t bytes)
+{
+    return allocationAllowed(bytes) ? orOutOfMemory(__libc_memalign(alignment, bytes), bytes) : nullptr;
+}
+
+void *aligned_alloc(std::size_t alignment, std::size_t bytes)
+{
+    return memalign(alignment, bytes);
+}
+
+int posix_memalign(void **block, std::size_t alignment, std::size_t bytes)
+{
+    if (alignment < sizeof(void *) || (alignment & (alignment - 1)) != 0)
+        return EINVAL;
+    void *aligned = memalign(alignment, bytes);
+    if (!aligned && bytes != 0)
+        return ENOMEM;
+    *block = aligned;
+    return 0;
+}
+
+void *valloc(std::size_t bytes)
+{
+    return allocationAllowed(bytes) ? orOutOfMemory(__libc_valloc(bytes), bytes) : nullptr;
+}
+
+void *pvalloc(std::size_t bytes)
+{
+    return allocationAllowed(bytes) ? orOutOfMemory(__libc_pvalloc(bytes), bytes) : nullptr;
+}
+
+void free(void *pointer)
+{
+    __libc_free(pointer);
+}
+}
+#endif
