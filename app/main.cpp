@@ -1,5 +1,6 @@
 #include "app/commands.h"
 
+#include "base/heap_tuning.h"
 #include "base/run_end.h"
 
 #include <QtGlobal>
@@ -35,6 +36,7 @@ void discardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 int main(int argc, char *argv[])
 {
+    tuneHeap();
     silenceStandardError();
     qInstallMessageHandler(discardQtMessage);
     // The report goes out line by line, so an interrupted run shows how far it got;

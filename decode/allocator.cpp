@@ -1,5 +1,6 @@
 #include "decode/allocator.h"
 
+#include "base/heap_tuning.h"
 #include "base/run_end.h"
 #include "decode/decode_limit.h"
 
@@ -51,10 +52,14 @@ namespace {
 using sorvik::allocationAllowed;
 
 // What a failed allocation means: nothing for a request of no bytes or an invalid
-// one; else memory ran out, and the run ends.
-void *orOutOfMemory(void *block, std::size_t bytes)
+// one; else, once the heap has let go of its pad, memory ran out, and the run ends.
+template <class Allocate>
+void *orOutOfMemory(std::size_t bytes, const Allocate &allocate)
 {
+    void *block = allocate();
     if (block || bytes == 0 || errno != ENOMEM)
+        return block;
+    if (sorvik::releaseHeapPad() && (block = allocate()))
         return block;
     sorvik::endOutOfMemory(bytes);
 }
@@ -64,7 +69,7 @@ void *orOutOfMemory(void *block, std::size_t bytes)
 extern "C" {
 void *malloc(std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(__libc_malloc(bytes), bytes) : nullptr;
+    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_malloc(bytes); }) : nullptr;
 }
 
 void *calloc(std::size_t count, std::size_t size)
@@ -72,12 +77,12 @@ void *calloc(std::size_t count, std::size_t size)
     const std::size_t bytes = count * size;
     if (size != 0 && bytes / size != count)
         return __libc_calloc(count, size);  // overflows: glibc refuses it itself
-    return allocationAllowed(bytes) ? orOutOfMemory(__libc_calloc(count, size), bytes) : nullptr;
+    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_calloc(count, size); }) : nullptr;
 }
 
 void *realloc(void *pointer, std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(__libc_realloc(pointer, bytes), bytes) : nullptr;
+    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_realloc(pointer, bytes); }) : nullptr;
 }
 
 void *reallocarray(void *pointer, std::size_t count, std::size_t size)
@@ -92,7 +97,7 @@ void *reallocarray(void *pointer, std::size_t count, std::size_t size)
 
 void *memalign(std::size_t alignment, std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(__libc_memalign(alignment, bytes), bytes) : nullptr;
+    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_memalign(alignment, bytes); }) : nullptr;
 }
 
 void *aligned_alloc(std::size_t alignment, std::size_t bytes)
@@ -113,12 +118,12 @@ int posix_memalign(void **block, std::size_t alignment, std::size_t bytes)
 
 void *valloc(std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(__libc_valloc(bytes), bytes) : nullptr;
+    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_valloc(bytes); }) : nullptr;
 }
 
 void *pvalloc(std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(__libc_pvalloc(bytes), bytes) : nullptr;
+    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_pvalloc(bytes); }) : nullptr;
 }
 
 void free(void *pointer)
