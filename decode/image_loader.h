@@ -1,5 +1,7 @@
 #pragma once
 
+#include "decode/sample_file.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -17,12 +19,6 @@ namespace sorvik {
 // of a file can announce a size that would take gigabytes.
 constexpr qint64 maxImagePixels = qint64(1) << 24;
 
-// Files larger than this are not read: no image of the size above needs more.
-constexpr qint64 maxImageFileBytes = qint64(1) << 28;
-
-// The bytes of a regular file of at most maxImageFileBytes, or false and the
-// reason: what loading a sample reads, and all it reads.
-bool readSampleFile(const QByteArray &path, QByteArray &bytes, QString &failure);
 
 // The image of a sample file as 32-bit ARGB, loaded without a format hint, or a
 // null image and the reason ("is a damaged or truncated image"). Images larger

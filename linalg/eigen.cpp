@@ -87,6 +87,71 @@ void applySweeps(std::vector<double> &w, int n, std::vector<Sweep> &sweeps, std:
     cs.clear();
 }
 
+// One implicit QL step of tql2 on the block l .. m: the shift, then the rotations
+// from m - 1 down to l, recorded for the rows of V. Returns the shift, which
+// tql2 adds to f.
+double qlStep(std::vector<double> &d, std::vector<double> &e, int l, int m, int n, std::vector<Sweep> &sweeps, std::vector<double> &cs)
+{
+    double g = d[Size(l)];
+    double p = (d[Size(l + 1)] - g) / (2.0 * e[Size(l)]);
+    double r = std::hypot(p, 1.0);
+    if (p < 0)
+        r = -r;
+    d[Size(l)] = e[Size(l)] / (p + r);
+    d[Size(l + 1)] = e[Size(l)] * (p + r);
+    const double dl1 = d[Size(l + 1)];
+    double h = g - d[Size(l)];
+    for (int i = l + 2; i < n; ++i)
+        d[Size(i)] -= h;
+    const double shift = h;
+
+    p = d[Size(m)];
+    double c = 1.0, c2 = c, c3 = c;
+    const double el1 = e[Size(l + 1)];
+    double s = 0.0, s2 = 0.0;
+    sweeps.push_back({l, m, cs.size() / 2});
+    for (int i = m - 1; i >= l; --i) {
+        c3 = c2;
+        c2 = c;
+        s2 = s;
+        g = c * e[Size(i)];
+        h = c * p;
+        r = std::hypot(p, e[Size(i)]);
+        e[Size(i + 1)] = s * r;
+        s = e[Size(i)] / r;
+        c = p / r;
+        p = c * d[Size(i)] - s * g;
+        d[Size(i + 1)] = h + s * (c * g + s * d[Size(i)]);
+        cs.push_back(c);
+        cs.push_back(s);
+    }
+    p = -s * s2 * c3 * el1 * e[Size(l)] / dl1;
+    e[Size(l)] = s * p;
+    d[Size(l)] = c * p;
+    return shift;
+}
+
+// Eigenvalues in ascending order, their vectors (the rows of w) with them.
+void sortAscending(std::vector<double> &d, int n, std::vector<double> &w)
+{
+    for (int i = 0; i < n - 1; ++i) {
+        int k = i;
+        double p = d[Size(i)];
+        for (int j = i + 1; j < n; ++j) {
+            if (d[Size(j)] < p) {
+                k = j;
+                p = d[Size(j)];
+            }
+        }
+        if (k != i) {
+            d[Size(k)] = d[Size(i)];
+            d[Size(i)] = p;
+            std::swap_ranges(w.begin() + std::ptrdiff_t(Size(i) * Size(n)), w.begin() + std::ptrdiff_t(Size(i + 1) * Size(n)),
+                             w.begin() + std::ptrdiff_t(Size(k) * Size(n)));
+        }
+    }
+}
+
 // tql2 on d and e, its rotations applied to the rows of w (the transposed V).
 void diagonalise(std::vector<double> &d, std::vector<double> &e, int n, std::vector<double> &w)
 {
@@ -110,42 +175,7 @@ void diagonalise(std::vector<double> &d, std::vector<double> &e, int n, std::vec
         }
         if (m > l) {
             do {
-                double g = d[Size(l)];
-                double p = (d[Size(l + 1)] - g) / (2.0 * e[Size(l)]);
-                double r = std::hypot(p, 1.0);
-                if (p < 0)
-                    r = -r;
-                d[Size(l)] = e[Size(l)] / (p + r);
-                d[Size(l + 1)] = e[Size(l)] * (p + r);
-                const double dl1 = d[Size(l + 1)];
-                double h = g - d[Size(l)];
-                for (int i = l + 2; i < n; ++i)
-                    d[Size(i)] -= h;
-                f = f + h;
-
-                p = d[Size(m)];
-                double c = 1.0, c2 = c, c3 = c;
-                const double el1 = e[Size(l + 1)];
-                double s = 0.0, s2 = 0.0;
-                sweeps.push_back({l, m, cs.size() / 2});
-                for (int i = m - 1; i >= l; --i) {
-                    c3 = c2;
-                    c2 = c;
-                    s2 = s;
-                    g = c * e[Size(i)];
-                    h = c * p;
-                    r = std::hypot(p, e[Size(i)]);
-                    e[Size(i + 1)] = s * r;
-                    s = e[Size(i)] / r;
-                    c = p / r;
-                    p = c * d[Size(i)] - s * g;
-                    d[Size(i + 1)] = h + s * (c * g + s * d[Size(i)]);
-                    cs.push_back(c);
-                    cs.push_back(s);
-                }
-                p = -s * s2 * c3 * el1 * e[Size(l)] / dl1;
-                e[Size(l)] = s * p;
-                d[Size(l)] = c * p;
+                f = f + qlStep(d, e, l, m, n, sweeps, cs);
                 if (cs.size() >= recordLimit)
                     applySweeps(w, n, sweeps, cs);
             } while (magnitude(e[Size(l)]) > eps * tst1);
@@ -154,24 +184,7 @@ void diagonalise(std::vector<double> &d, std::vector<double> &e, int n, std::vec
         e[Size(l)] = 0.0;
     }
     applySweeps(w, n, sweeps, cs);
-
-    // Eigenvalues in ascending order, their vectors with them.
-    for (int i = 0; i < n - 1; ++i) {
-        int k = i;
-        double p = d[Size(i)];
-        for (int j = i + 1; j < n; ++j) {
-            if (d[Size(j)] < p) {
-                k = j;
-                p = d[Size(j)];
-            }
-        }
-        if (k != i) {
-            d[Size(k)] = d[Size(i)];
-            d[Size(i)] = p;
-            std::swap_ranges(w.begin() + std::ptrdiff_t(Size(i) * Size(n)), w.begin() + std::ptrdiff_t(Size(i + 1) * Size(n)),
-                             w.begin() + std::ptrdiff_t(Size(k) * Size(n)));
-        }
-    }
+    sortAscending(d, n, w);
 }
 
 // Whether every value is finite and equal to its mirror, compared in tiles that

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linalg/matrix.h"
+#include "model/model_writer.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,17 +9,9 @@
 
 namespace sorvik {
 
-// Class labels of the training samples; label i belongs to projection row i.
-using LabelList = QStringList;
-
 // The text model: a label line, the component rows, an empty line, the projection
-// rows; every item followed by ";", every number as model_number.h writes it.
-
-// Writes the model to `fileName`; an existing file is replaced only by a complete
-// new one. False, with the reason ("No space left on device"), when the file
-// cannot be written whole; an existing file then stays as it was.
-bool writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
-                    QString *reason = nullptr);
+// rows; every item followed by ";", every number as model_number.h writes it. Its
+// writer is model_writer.h.
 
 // What the reader noticed about a file, for refusing a model that cannot serve.
 struct ModelFileReport {
@@ -43,10 +36,8 @@ bool readModelFile(const QString &fileName, LabelList &labels, Matrix &component
 // first line"), or an empty string when it can.
 QString modelProblem(const Matrix &components, const Matrix &projections, const ModelFileReport &report);
 
-// The same writer and reader going value by value through QTextStream and
-// QString::toFloat, the reference that the fast ones are tested against.
-bool writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
-                             QString *reason = nullptr);
+// The reader going line by line through QTextStream and QString::toFloat, the
+// reference that the fast one is tested against.
 bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);
 
 } // namespace sorvik

@@ -84,49 +84,30 @@ constexpr char twoDigits[] = "00010203040506070809101112131415161718192021222324
                              "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
                              "81828384858687888990919293949596979899";
 
-// 10^e for 0 <= e <= 22, where every power of ten is an exact double.
-double exactPowerOfTen(int e)
-{
-    static constexpr double table[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    return table[e];
-}
-
 } // namespace
 
-int formatModelNumber(float value, char *out)
-{
-    const auto slowRoad = [&] {
-        const QByteArray text = formatModelNumberReference(value);
-        std::memcpy(out, text.constData(), std::size_t(text.size()));
-        return text.size();
-    };
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    const std::uint32_t field = (bits >> 23) & 0xff;
-    const std::uint32_t fraction = bits & 0x7fffff;
-    if (value == 0) {  // both zeros print as 0
-        out[0] = '0';
-        return 1;
-    }
-    if (field == 0xff || field == 0)  // infinities, NaNs and subnormals are rare
-        return slowRoad();
-    const std::uint32_t mantissa = fraction | 0x800000;
-    const int binaryExponent = int(field) - 150;
+namespace {
 
-    // The decimal exponent e with 10^e <= |value| < 10^(e + 1). A float is never
-    // within a double's rounding of a power of ten unless it is one, so comparing
-    // with the double powers of ten decides exactly.
-    const double magnitude = std::fabs(double(value));
+// The decimal exponent e with 10^e <= magnitude < 10^(e + 1). A float is never
+// within a double's rounding of a power of ten unless it is one, so comparing
+// with the double powers of ten decides exactly.
+int decimalExponent(double magnitude, std::uint32_t field)
+{
     int exponent = ((int(field) - 127) * 1233) >> 12;  // about log10(2^(field - 127)), rounded down
     while (magnitude >= powerOfTen(exponent + 1))
         ++exponent;
     while (magnitude < powerOfTen(exponent))
         --exponent;
+    return exponent;
+}
 
-    // The six digits: in double arithmetic, off by less than 10^-9, unless the
-    // scaled magnitude is that close to a half (a possible tie) or to the ends of
-    // the range; then exactly, in 128-bit integers.
+// The six significant digits of a normal float, rounded with halves away from
+// zero (999999.5 and up carries into the next power of ten, raising `exponent`):
+// in double arithmetic, off by less than 10^-9, unless the scaled magnitude is that
+// close to a half (a possible tie) or to the ends of the range; then exactly, in
+// 128-bit integers. False where neither decides.
+bool sixDigits(double magnitude, std::uint32_t mantissa, int binaryExponent, int &exponent, std::uint32_t &digits)
+{
     std::uint64_t whole;
     bool roundUp;
     const double scaled = exponent <= 5 ? magnitude * powerOfTen(5 - exponent) : magnitude / powerOfTen(exponent - 5);
@@ -136,18 +117,22 @@ int formatModelNumber(float value, char *out)
         whole = truncated;
         roundUp = rest > 0.5;
     } else if (!scaledDigits(mantissa, binaryExponent, exponent, whole, roundUp) || whole < 100000 || whole >= 1000000) {
-        return slowRoad();
+        return false;
     }
-    // Halves round away from zero; 999999.5 and up carries into the next power of ten.
-    std::uint32_t digits = std::uint32_t(whole) + (roundUp ? 1 : 0);
+    digits = std::uint32_t(whole) + (roundUp ? 1 : 0);
     if (digits == 1000000) {
         digits = 100000;
         ++exponent;
     }
+    return true;
+}
 
-    // The six digits as characters in one 64-bit word, the first in the lowest
-    // byte; trailing zeros are dropped by writing fewer of them. Whole words are
-    // stored and the pointer advanced by the characters that count.
+// Writes the text of six digits at a decimal exponent, as %g does. The digits
+// stand as characters in one 64-bit word, the first in the lowest byte; trailing
+// zeros are dropped by writing fewer of them. Whole words are stored and the
+// pointer advanced by the characters that count.
+int writeNumberText(char *out, bool negative, std::uint32_t digits, int exponent)
+{
     int significant = 6;
     for (std::uint32_t rest = digits; rest % 10 == 0 && significant > 1; rest /= 10)
         --significant;
@@ -160,7 +145,7 @@ int formatModelNumber(float value, char *out)
     const auto put = [](char *at, std::uint64_t word) { std::memcpy(at, &word, sizeof word); };
 
     char *p = out;
-    if (bits >> 31)
+    if (negative)
         *p++ = '-';
     if (exponent < -4 || exponent >= 6) {
         put(p, text);
@@ -195,120 +180,28 @@ int formatModelNumber(float value, char *out)
     return int(p - out);
 }
 
-namespace {
-
-// The value of eight digit characters, the first in the lowest byte; zero bytes
-// count as leading zeros.
-inline std::uint32_t eightDigits(std::uint64_t word)
-{
-    word = (word & 0x0f0f0f0f0f0f0f0f) * 2561 >> 8;
-    word = (word & 0x00ff00ff00ff00ff) * 6553601 >> 16;
-    return std::uint32_t((word & 0x0000ffff0000ffff) * 42949672960001 >> 32);
-}
-
-// The value of the first `count` (1 to 8) digit characters of `text`.
-inline std::uint32_t leadingValue(const char *text, int count)
-{
-    std::uint64_t word;
-    std::memcpy(&word, text, sizeof word);
-    return eightDigits(word << (64 - 8 * count));
-}
-
-// The writer's usual form, -?d{1,7}.d{1,7}, filling the piece [piece, pieceEnd)
-// exactly (`piece` has 24 bytes after it): the same digits, power of ten and
-// division as the general path below. Its point is found among sixteen characters
-// at once, so that where a number ends is not needed before the next is begun.
-bool parseShortPiece(const char *piece, const char *pieceEnd, float &value)
-{
-    const int length = int(pieceEnd - piece);
-    if (length < 3 || length > 16)
-        return false;
-    const __m128i chars = _mm_loadu_si128(reinterpret_cast<const __m128i *>(piece));
-    const __m128i digitValues = _mm_sub_epi8(chars, _mm_set1_epi8('0'));
-    const unsigned inPiece = (1u << length) - 1;
-    const unsigned points = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(chars, _mm_set1_epi8('.')))) & inPiece;
-    const unsigned digitLanes = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(digitValues, _mm_set1_epi8(9)), digitValues))) & inPiece;
-    const bool negative = *piece == '-';
-    const int point = __builtin_ctz(points | 0x10000);
-    const int wholeDigits = point - negative, fractionDigits = length - point - 1;
-    if (points != 1u << point || digitLanes != (inPiece & ~points & ~unsigned(negative)) || wholeDigits < 1 || wholeDigits > 7 || fractionDigits < 1
-        || fractionDigits > 7)
-        return false;  // no point or more than one, another character, or too many digits
-    const double power = exactPowerOfTen(fractionDigits);
-    const std::uint64_t digits = std::uint64_t(leadingValue(piece + negative, wholeDigits)) * std::uint64_t(power)
-                                 + leadingValue(piece + point + 1, fractionDigits);
-    const double number = double(digits) / power;  // at most 14 digits: within the normal float range
-    value = float(negative ? -number : number);
-    return true;
-}
-
 } // namespace
 
-bool parsePlainNumber(const char *&p, const char *end, float &value)
+int formatModelNumber(float value, char *out)
 {
-    const bool negative = p < end && *p == '-';
-    p += negative;
-    std::uint64_t digits = 0;
-    int digitCount = 0, scale = 0;
-    const char *start = p;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digitCount)
-        digits = digits * 10 + std::uint64_t(*p - '0');
-    if (p == start)
-        return false;
-    if (p < end && *p == '.') {
-        const char *fraction = ++p;
-        for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digitCount, --scale)
-            digits = digits * 10 + std::uint64_t(*p - '0');
-        if (p == fraction)
-            return false;
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const std::uint32_t field = (bits >> 23) & 0xff;
+    if (value == 0) {  // both zeros print as 0
+        out[0] = '0';
+        return 1;
     }
-    if (p < end && *p == 'e') {
-        ++p;
-        const bool negativeExponent = p < end && *p == '-';
-        p += (p < end && (*p == '+' || *p == '-'));
-        int exponent = 0;
-        const char *exponentStart = p;
-        for (; p < end && *p >= '0' && *p <= '9' && exponent < 10000; ++p)
-            exponent = exponent * 10 + (*p - '0');
-        if (p == exponentStart)
-            return false;
-        scale += negativeExponent ? -exponent : exponent;
+    // Infinities, NaNs and subnormals are rare, and so are the digits that double
+    // arithmetic cannot decide: the text stream's own road for them.
+    const double magnitude = std::fabs(double(value));
+    int exponent = field == 0xff || field == 0 ? 0 : decimalExponent(magnitude, field);
+    std::uint32_t digits = 0;
+    if (field == 0xff || field == 0 || !sixDigits(magnitude, (bits & 0x7fffff) | 0x800000, int(field) - 150, exponent, digits)) {
+        const QByteArray text = formatModelNumberReference(value);
+        std::memcpy(out, text.constData(), std::size_t(text.size()));
+        return text.size();
     }
-    double number;
-    // Few digits and a small power of ten: both are exact doubles, so one
-    // multiplication or division rounds correctly.
-    if (digitCount <= 15 && scale >= -22 && scale <= 22)
-        number = scale >= 0 ? double(digits) * exactPowerOfTen(scale) : double(digits) / exactPowerOfTen(-scale);
-    else if (std::from_chars(start, p, number).ec != std::errc())
-        return false;
-    const double magnitude = std::fabs(number);
-    if (number != 0 && !(magnitude >= std::numeric_limits<float>::min() && magnitude <= std::numeric_limits<float>::max()))
-        return false;
-    value = float(negative ? -number : number);
-    return true;
-}
-
-float parseModelPiece(const char *piece, const char *pieceEnd, const char *end)
-{
-    float value;
-    if (end - piece >= 24 && parseShortPiece(piece, pieceEnd, value))
-        return value;
-    const char *p = piece;
-    if (parsePlainNumber(p, end, value) && p == pieceEnd)
-        return value;
-    return parseModelNumber(piece, int(pieceEnd - piece));
-}
-
-float parseModelNumber(const char *text, int length)
-{
-    // Anything but the writer's own forms, and anything beyond the normal float
-    // range, goes through QString::toFloat itself.
-    const char *end = text + length;
-    const char *p = text;
-    float value;
-    if (parsePlainNumber(p, end, value) && p == end)
-        return value;
-    return QString::fromLatin1(text, length).toFloat();
+    return writeNumberText(out, bits >> 31, digits, exponent);
 }
 
 } // namespace sorvik

@@ -84,15 +84,13 @@ double dot(const Matrix &a, int columnA, const Matrix &b, int columnB)
 TEST(Eigen, EqualsJamaBitForBitOnRandomSymmetricMatrices)
 {
     std::mt19937_64 random(7);
-    int tried = 0;
     for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 16, 31, 32, 33, 63, 64, 65, 100, 127, 200, 300}) {
         for (int kind = 0; kind < 6; ++kind)
-            for (int repeat = 0; repeat < (n <= 65 ? 2 : 1); ++repeat, ++tried)
+            for (int repeat = 0; repeat < (n <= 65 ? 2 : 1); ++repeat)
                 expectSameBits(randomSymmetric(n, kind, random), n, "n " + std::to_string(n) + " kind " + std::to_string(kind));
     }
     std::vector<double> zero(25, 0.0);
     expectSameBits(zero, 5, "zero matrix");
-    EXPECT_GE(tried + 1, 200);
 }
 
 

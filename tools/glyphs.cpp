@@ -28,6 +28,29 @@ QStringList sampleFonts()
     return families;
 }
 
+// One character in white on black, in a font of the list picked at random, with a
+// random shift, rotation, scale and weight (drawn in that order, the same for the
+// same seed).
+QImage renderGlyph(QChar c, int size, const QStringList &fonts, std::mt19937 &random)
+{
+    std::uniform_real_distribution<double> shift(-0.06, 0.06), angle(-12, 12), scale(0.55, 0.8);
+    QImage image(size, size, QImage::Format_Grayscale8);
+    image.fill(0);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    QFont font(fonts[int(random() % unsigned(fonts.size()))]);
+    font.setPixelSize(std::max(8, int(std::lround(size * scale(random)))));
+    font.setBold(random() % 4 == 0);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.translate(size * (0.5 + shift(random)), size * (0.5 + shift(random)));
+    painter.rotate(angle(random));
+    painter.drawText(QRectF(-size / 2.0, -size / 2.0, size, size), Qt::AlignCenter, QString(c));
+    painter.end();
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -62,25 +85,11 @@ int main(int argc, char *argv[])
         }
 
     std::mt19937 random(seed);
-    std::uniform_real_distribution<double> shift(-0.06, 0.06), angle(-12, 12), scale(0.55, 0.8);
     const QString classes = QStringLiteral("0123456789abcdefghijklmnopqrstuvwxyz");
     int written = 0;
     for (const QChar c : classes) {
         for (int i = 0; i < perClass; ++i) {
-            QImage image(size, size, QImage::Format_Grayscale8);
-            image.fill(0);
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setRenderHint(QPainter::TextAntialiasing);
-            QFont font(fonts[int(random() % unsigned(fonts.size()))]);
-            font.setPixelSize(std::max(8, int(std::lround(size * scale(random)))));
-            font.setBold(random() % 4 == 0);
-            painter.setFont(font);
-            painter.setPen(Qt::white);
-            painter.translate(size * (0.5 + shift(random)), size * (0.5 + shift(random)));
-            painter.rotate(angle(random));
-            painter.drawText(QRectF(-size / 2.0, -size / 2.0, size, size), Qt::AlignCenter, QString(c));
-            painter.end();
+            const QImage image = renderGlyph(c, size, fonts, random);
             const QString directory = directories[i % 5 == 4 ? 1 : 0];
             if (!image.save(directory + QStringLiteral("/%1-%2.png").arg(c).arg(i, 5, 10, QLatin1Char('0')), "PNG")) {
                 std::cout << "sorvik-glyphs: cannot write into " << directory.toStdString() << "\n";

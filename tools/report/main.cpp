@@ -146,92 +146,88 @@ QImage picture(const QString &path)
     return loadSampleImage(path, failure);
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    QGuiApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("sorvik-report"));
-    QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("test images named c-xxx.yyy; images without a class are predicted only"));
-    parser.addPositionalArgument(QStringLiteral("MODEL"), QStringLiteral("a model file written by sorvik train"));
-    parser.addOption({QStringLiteral("train"), QStringLiteral("the model's training directory: names the nearest training image of each test image"),
-                      QStringLiteral("TRAIN_DIR")});
-    parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report (default: report)"), QStringLiteral("DIR"), QStringLiteral("report")});
-    parser.addOption({QStringLiteral("gallery"), QStringLiteral("misread images shown on the page (default: 100)"), QStringLiteral("N"), QStringLiteral("100")});
-    const QStringList arguments = parseCommandLine(
-        parser, QStringLiteral("Classifies TEST_DIR with MODEL as sorvik class does and writes the answer for every image, "
-                               "the figures of every class and a page with pictures into one folder."), 2);
-    const int galleryLimit = integerOption(parser, QStringLiteral("gallery"), 0);
-    const QString testDirectory = arguments.at(0), modelFile = arguments.at(1), out = parser.value(QStringLiteral("out"));
-
+// The test directory classified as sorvik class classifies it, with the answer
+// for every image; false, after one line that says why, when it cannot be.
+struct Classified {
     QList<Raster> samples;
     DirectoryReport report;
-    readSampleDirectory(testDirectory, samples, &report);
-    for (const SkippedFile &file : report.skipped)
-        std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
     Model model;
+    std::vector<Answer> answers;
+    QStringList actual, predicted;  // of the images that carry a class
+};
+
+bool classify(const QString &testDirectory, const QString &modelFile, Classified &c)
+{
+    readSampleDirectory(testDirectory, c.samples, &c.report);
+    for (const SkippedFile &file : c.report.skipped)
+        std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
     ModelFileReport modelReport;
-    if (!samples.isEmpty() && !readModel(modelFile, model, modelReport)) {
+    if (!c.samples.isEmpty() && !readModel(modelFile, c.model, modelReport)) {
         std::cout << "cannot classify: model " << printableName(modelFile).toStdString() << " cannot be opened\n";
-        return 1;
+        return false;
     }
-    const QString problem = classificationProblem(testDirectory, modelFile, samples, report, model, modelReport);
+    const QString problem = classificationProblem(testDirectory, modelFile, c.samples, c.report, c.model, modelReport);
     if (!problem.isEmpty()) {
         std::cout << problem.toStdString() << "\n";
-        return 1;
+        return false;
     }
-
-    const Matrix projected = projectSamples(model, samples);
-    const std::vector<int> nearest = nearestTrainingRows(model, projected);
-    std::vector<Answer> answers;
-    QStringList actual, predicted;
-    for (int i = 0; i < samples.size(); ++i) {
+    const Matrix projected = projectSamples(c.model, c.samples);
+    const std::vector<int> nearest = nearestTrainingRows(c.model, projected);
+    for (int i = 0; i < c.samples.size(); ++i) {
         const int row = nearest[std::size_t(i)];
-        const QString &name = report.names.at(i);
-        const Answer answer{name, QFileInfo(name).baseName().contains(QLatin1Char('-')), samples.at(i).label, model.labels.at(row),
-                            squaredDistance(model.projections.row(row), projected.row(i), projected.columns), row};
+        const QString &name = c.report.names.at(i);
+        const Answer answer{name, QFileInfo(name).baseName().contains(QLatin1Char('-')), c.samples.at(i).label, c.model.labels.at(row),
+                            squaredDistance(c.model.projections.row(row), projected.row(i), projected.columns), row};
         if (answer.hasClass) {
-            actual << answer.label;
-            predicted << answer.predicted;
+            c.actual << answer.label;
+            c.predicted << answer.predicted;
         }
-        answers.push_back(answer);
+        c.answers.push_back(answer);
     }
-    QString trainingNote;
-    const QString trainingDirectory = parser.value(QStringLiteral("train"));
-    const QStringList training = trainingDirectory.isEmpty() ? QStringList() : trainingFiles(trainingDirectory, model, trainingNote);
+    return true;
+}
 
-    PageContent page{testDirectory, modelFile, classificationFigures(actual, predicted), int(samples.size() - actual.size()), false, {}, 0};
-    const Figures &figures = page.figures;
-    if (!QDir().mkpath(out)) {
-        std::cout << "cannot write the report: cannot create the folder " << printableName(out).toStdString() << "\n";
-        return 1;
+// Where the report comes from and goes to.
+struct Places {
+    QString testDirectory, modelFile, trainingDirectory, out;
+    int galleryLimit;
+};
+
+// Writes every file of the report, the page last; false after one line that says
+// why one cannot be written.
+bool writeReport(const Places &places, const Classified &c, const QStringList &training, PageContent &page)
+{
+    if (!QDir().mkpath(places.out)) {
+        std::cout << "cannot write the report: cannot create the folder " << printableName(places.out).toStdString() << "\n";
+        return false;
     }
-    ReportFiles files{QDir(out)};
-    files.add(QStringLiteral("predictions.csv"), predictionsCsv(answers, training))
+    const Figures &figures = page.figures;
+    ReportFiles files{QDir(places.out)};
+    files.add(QStringLiteral("predictions.csv"), predictionsCsv(c.answers, training))
         && files.add(QStringLiteral("summary.txt"), figuresText(figures))
         && files.add(QStringLiteral("summary.json"), figuresJson(figures))
         && files.addPicture(QStringLiteral("confusion.png"), confusionPicture(figures))
         && files.addPicture(QStringLiteral("recall.png"), recallPicture(figures));
-    const QImage components = componentsPicture(model.components, samples.first().width, samples.first().height, 16);
+    const QImage components = componentsPicture(c.model.components, c.samples.first().width, c.samples.first().height, 16);
     page.hasComponents = !components.isNull();
     if (page.hasComponents)
         files.addPicture(QStringLiteral("components.png"), components);
-    for (const Answer &a : answers) {
-        if (!a.hasClass || a.label == a.predicted || ++page.misread > galleryLimit)
+    for (const Answer &a : c.answers) {
+        if (!a.hasClass || a.label == a.predicted || ++page.misread > places.galleryLimit)
             continue;
         const QString nearestFile = training.isEmpty() ? QString() : training.at(a.nearestRow);
-        const QImage nearestImage = nearestFile.isEmpty() ? QImage() : picture(samplePath(trainingDirectory, nearestFile));
+        const QImage nearestImage = nearestFile.isEmpty() ? QImage() : picture(samplePath(places.trainingDirectory, nearestFile));
         const QString name = QStringLiteral("misread-%1.png").arg(page.gallery.size() + 1, 4, 10, QLatin1Char('0'));
-        if (!files.addPicture(name, pairPicture(picture(samplePath(testDirectory, a.file)), nearestImage)))
-            return 1;
+        if (!files.addPicture(name, pairPicture(picture(samplePath(places.testDirectory, a.file)), nearestImage)))
+            return false;
         page.gallery.push_back({name, printableName(a.file), a.label, a.predicted, printableName(nearestFile)});
     }
-    if (!files.add(QStringLiteral("index.html"), indexPage(page)) || !files.commit())
-        return 1;
+    return files.add(QStringLiteral("index.html"), indexPage(page)) && files.commit();
+}
 
+void printSummary(const PageContent &page, const QString &trainingNote, const QString &out)
+{
+    const Figures &figures = page.figures;
     if (figures.images > 0)
         std::cout << "accuracy: " << QByteArray::number(accuracyPercent(figures), 'f', 6).constData() << "% (" << figures.correct << " of "
                   << figures.images << " images)\n";
@@ -242,5 +238,42 @@ int main(int argc, char *argv[])
     if (!trainingNote.isEmpty())
         std::cout << trainingNote.toStdString() << "\n";
     std::cout << "report written to " << printableName(out).toStdString() << "/: index.html, predictions.csv, summary.txt, summary.json\n";
+}
+
+Places parsePlaces(QCommandLineParser &parser)
+{
+    parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("test images named c-xxx.yyy; images without a class are predicted only"));
+    parser.addPositionalArgument(QStringLiteral("MODEL"), QStringLiteral("a model file written by sorvik train"));
+    parser.addOption({QStringLiteral("train"), QStringLiteral("the model's training directory: names the nearest training image of each test image"),
+                      QStringLiteral("TRAIN_DIR")});
+    parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report (default: report)"), QStringLiteral("DIR"), QStringLiteral("report")});
+    parser.addOption({QStringLiteral("gallery"), QStringLiteral("misread images shown on the page (default: 100)"), QStringLiteral("N"), QStringLiteral("100")});
+    const QStringList arguments = parseCommandLine(
+        parser, QStringLiteral("Classifies TEST_DIR with MODEL as sorvik class does and writes the answer for every image, "
+                               "the figures of every class and a page with pictures into one folder."), 2);
+    return {arguments.at(0), arguments.at(1), parser.value(QStringLiteral("train")), parser.value(QStringLiteral("out")),
+            integerOption(parser, QStringLiteral("gallery"), 0)};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sorvik-report"));
+    QCommandLineParser parser;
+    const Places places = parsePlaces(parser);
+    Classified c;
+    if (!classify(places.testDirectory, places.modelFile, c))
+        return 1;
+    QString trainingNote;
+    const QStringList training = places.trainingDirectory.isEmpty() ? QStringList() : trainingFiles(places.trainingDirectory, c.model, trainingNote);
+    PageContent page{places.testDirectory, places.modelFile, classificationFigures(c.actual, c.predicted),
+                     int(c.samples.size() - c.actual.size()), false, {}, 0};
+    if (!writeReport(places, c, training, page))
+        return 1;
+    printSummary(page, trainingNote, places.out);
     return 0;
 }

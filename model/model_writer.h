@@ -1,0 +1,26 @@
+#pragma once
+
+#include "linalg/matrix.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace sorvik {
+
+// Class labels of the training samples; label i belongs to projection row i.
+using LabelList = QStringList;
+
+// Writes the model to `fileName`: the label line, the component rows, an empty
+// line, the projection rows, every item followed by ";". An existing file is
+// replaced only by a complete new one. False, with the reason ("No space left on
+// device"), when the file cannot be written whole; an existing file then stays
+// as it was.
+bool writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
+                    QString *reason = nullptr);
+
+// The same writer going value by value through QTextStream, the reference that the
+// fast one is tested against.
+bool writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
+                             QString *reason = nullptr);
+
+} // namespace sorvik
