@@ -6,6 +6,7 @@
 #include "decode/image_loader.h"
 #include "samples/sample_reader.h"
 
+#include "base/heap_tuning.h"
 #include "base/parallel.h"
 
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s PATH...\n", argv[0]);
         return 2;
     }
+    tuneHeap();  // as the program does
     QElapsedTimer timer;
     timer.start();
     std::atomic<qint64> files{0}, bytes{0};
