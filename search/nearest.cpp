@@ -9,23 +9,13 @@
 
 namespace sorvik {
 
-float squaredDistance(const float *row, const float *query, int width)
-{
-    float distance = 0;
-    for (int j = 0; j < width; ++j) {
-        const double difference = double(row[j]) - double(query[j]);
-        distance = float(distance + difference * difference);
-    }
-    return distance;
-}
-
 int nearestRowReference(const Matrix &stored, const float *query)
 {
     int best = 0;
-    float bestDistance = 9e30f;
+    float bestDistance = startDistance;
     for (int r = 0; r < stored.rows; ++r) {
         const float distance = squaredDistance(stored.row(r), query, stored.columns);
-        if (distance < bestDistance) {
+        if (beats(distance, r, bestDistance, best)) {
             bestDistance = distance;
             best = r;
         }
@@ -64,7 +54,7 @@ int nearestRow(const NearestIndex &index, const float *query)
     bounds.resize(std::size_t(groupCount) * NearestIndex::lanes);
     const int nearest = boxBounds(index.boxes.data(), groupCount, index.width, query, bounds.data());
 
-    const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, 1 - (2 * index.width + 16) * std::ldexp(1.0, -24)};
+    const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, roundingShrink(index.width)};
     Best best;
     float limit = threshold(best, q.shrink);
     const auto search = [&](int leaf) {

@@ -1,21 +1,17 @@
 #pragma once
 
 #include "linalg/matrix.h"
+#include "search/distance.h"
 #include "search/nearest_index.h"
 
 #include <vector>
 
 namespace sorvik {
 
-// Nearest stored row by squared Euclidean distance. Each term (p - q)^2 is formed
-// in double from the two floats and added to a float running sum, rounded to float
-// after every addition. The search starts from 9e30 at row 0 and takes a row only
-// when it is strictly nearer, so the earliest of equal rows wins and a distance
-// that is not a number never does.
+// The nearest stored row by squared distance (distance.h), the scan in row order:
+// the earliest of equal rows wins, and a distance that is not a number never does.
 int nearestRowReference(const Matrix &stored, const float *query);
 
-// The squared distance of two rows of `width` values, summed as above.
-float squaredDistance(const float *row, const float *query, int width);
 
 int nearestRow(const NearestIndex &index, const float *query);
 

@@ -11,8 +11,7 @@ namespace leafSearch {
 
 float threshold(const Best &best, double shrink)
 {
-    // The margin 2^-20 covers the rounding of the quotient to float.
-    return float(std::max(double(best.distance), 1e-30) / shrink * (1 + 0x1p-20));
+    return pruningThreshold(best.distance, shrink);
 }
 
 namespace {
@@ -22,14 +21,10 @@ float exactDistance(const float *head, const float *tail, const Query &query)
 {
     constexpr int lanes = NearestIndex::lanes, headWidth = NearestIndex::headWidth;
     float distance = 0;
-    for (int j = 0; j < std::min(query.width, headWidth); ++j) {
-        const double difference = double(head[j * lanes]) - query.wide[j];
-        distance = float(distance + difference * difference);
-    }
-    for (int j = 0; j < query.tailWidth; ++j) {
-        const double difference = double(tail[std::size_t(j) * lanes]) - query.wide[headWidth + j];
-        distance = float(distance + difference * difference);
-    }
+    for (int j = 0; j < std::min(query.width, headWidth); ++j)
+        distance = addSquaredTerm(distance, head[j * lanes], query.wide[j]);
+    for (int j = 0; j < query.tailWidth; ++j)
+        distance = addSquaredTerm(distance, tail[std::size_t(j) * lanes], query.wide[headWidth + j]);
     return distance;
 }
 
@@ -43,7 +38,7 @@ float takeOpenRows(unsigned open, const Floats &estimate, const float *head, con
         if (estimate[l] > limit)
             continue;  // ruled out by a row taken before it
         const float distance = exactDistance(head + l, tail + l, query);
-        if (distance < best.distance || (distance == best.distance && rows[l] < best.row)) {
+        if (beats(distance, rows[l], best.distance, best.row)) {
             best = {distance, rows[l]};
             limit = threshold(best, query.shrink);
         }
@@ -105,11 +100,9 @@ __attribute__((target("avx512f"))) inline __m512 squareDifference(const float *v
 // The rows of a leaf, block by block, but for the blocks whose box over the head
 // values already lies beyond the threshold (their rows are never read): first
 // an estimate of every distance in float arithmetic, sixteen rows to a vector,
-// then the exact distance of each row that the estimate does not rule out. An
-// estimate E of a distance D (both over the first j values, summed in any order)
-// from k values is never above D / (1 - (2k + 16) 2^-24) while the numbers stay
-// above the subnormal range, so a row whose E passes the threshold of the best
-// distance cannot win. The estimates over the head values are formed for all
+// then the exact distance of each row that the estimate does not rule out. By the
+// rounding bound of distance.h, a row whose estimate passes the threshold of the
+// best distance cannot win. The estimates over the head values are formed for all
 // near blocks first (in two chains side by side), against the threshold as the
 // leaf began; then the tails are added to the blocks with a row still open, and
 // these are tested once. Few of the branches depend on the data, so that the
@@ -220,10 +213,9 @@ unsigned leavesWithinWide(const float *bounds, float limit)
 }
 
 // The squared distance from the query to the box of every leaf, in float, the
-// leaves of a group side by side; returns the leaf of the smallest. A box bound
-// B of a row's distance D is formed with at most width + 2 roundings on the way
-// up, and D with width on the way down, so B (1 - (2 width + 16) 2^-24) never
-// passes D above the subnormal range. Padding leaves are infinitely far.
+// leaves of a group side by side; returns the leaf of the smallest. By the
+// rounding bound of distance.h it never passes a row's distance by more than the
+// search allows for. Padding leaves are infinitely far.
 __attribute__((target_clones("avx512f", "avx2", "default")))
 int boxBounds(const float *boxes, int groupCount, int width, const float *query, float *bounds)
 {

@@ -13,7 +13,7 @@ using Floats = float __attribute__((vector_size(NearestIndex::lanes * sizeof(flo
 using Ints = int __attribute__((vector_size(NearestIndex::lanes * sizeof(int))));
 
 struct Best {
-    float distance = 9e30f;
+    float distance = startDistance;
     int row = 0;
 };
 
