@@ -144,7 +144,7 @@ public:
                 lineEnd = end;
             values.clear();
             forEachSemicolon(p, lineEnd, end, [&](const char *semicolon) {
-                values.push_back(parseModelPiece(p, semicolon, end));
+                values.push_back(parseModelNumber(p, int(semicolon - p)));
                 p = semicolon + 1;
             });
             p = lineEnd + (lineEnd < end);
