@@ -146,20 +146,20 @@ bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &
     return true;
 }
 
-ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report)
+LinesRead readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report)
 {
     struct stat info;
     const int fd = openModel(fileName, info);
     if (fd < 0)
-        return ModelLines::NotOpened;
+        return LinesRead::NotOpened;
     if (!S_ISREG(info.st_mode) || info.st_size == 0) {
         ::close(fd);
-        return ModelLines::NotRegular;
+        return LinesRead::NotRegular;
     }
     if (info.st_size > maxModelBytes) {
         ::close(fd);
         report.tooLarge = true;
-        return ModelLines::Read;
+        return LinesRead::Read;
     }
     // The line that a piece leaves unfinished waits in `pending` for the rest of it.
     QByteArray pending;
@@ -194,7 +194,7 @@ ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelF
             report.changedWhileRead = true;
     }
     ::close(fd);
-    return taken ? ModelLines::Read : ModelLines::Refused;
+    return taken ? LinesRead::Read : LinesRead::Refused;
 }
 
 } // namespace sorvik

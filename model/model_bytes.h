@@ -28,7 +28,7 @@ constexpr int modelWaitMilliseconds = 60000;
 bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &report);
 
 // How reading a model file line by line ended.
-enum class ModelLines {
+enum class LinesRead {
     Read,        // every line handed over, or the report says why none could serve
     NotOpened,   // no such file, or a directory
     NotRegular,  // a pipe, a device or a file of size 0: read it whole instead
@@ -44,6 +44,6 @@ using LineTaker = std::function<bool(const char *p, const char *end, qint64 byte
 // order, with the checks of readModelBytes: a file too large is not read, and
 // one that changed while it was read or holds a line longer than any model
 // holds is reported so, and whatever was handed over must then be dropped.
-ModelLines readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report);
+LinesRead readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report);
 
 } // namespace sorvik

@@ -6,11 +6,13 @@
 #include "base/kernels.h"
 
 #include <QFile>
+#include <QTextCodec>
 #include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <emmintrin.h>
 
 namespace sorvik {
@@ -118,22 +120,71 @@ void forEachSemicolon(const char *p, const char *lineEnd, const char *end, const
     }
 }
 
-// The same rules over plain ASCII bytes, converting numbers without a QString,
-// applied to whole lines as they come: the first line is kept for the labels,
-// every other line is a row of its block.
-class PlainLines {
+// Whether a text begins with the byte-order mark of UTF-16 or UTF-32, which the
+// text stream decodes as such: a model in those the writer never makes.
+bool wideText(const char *p, const char *end)
+{
+    return end - p >= 2 && ((p[0] == '\xfe' && p[1] == '\xff') || (p[0] == '\xff' && p[1] == '\xfe') || (end - p >= 4 && std::memcmp(p, "\0\0\xfe\xff", 4) == 0));
+}
+
+// The reading rules over the bytes of the text, applied to whole lines as they
+// come, without carriage returns: the first line is kept for the labels, every
+// other line is a row of its block, each piece before a ";" a number. Text is
+// decoded as the text stream decodes it: in the locale's encoding, or in UTF-8
+// behind a UTF-8 byte-order mark, which is dropped.
+class ModelLines {
 public:
-    explicit PlainLines(ModelFileReport &report) : report(report) {}
+    explicit ModelLines(ModelFileReport &report) : report(report) {}
 
     // Parses the lines of [p, end), each ending with a line end but perhaps the
-    // last of the text, which goes on for `bytesAfter` more bytes.
-    void parse(const char *p, const char *end, qint64 bytesAfter)
+    // last of the text, which goes on for `bytesAfter` more bytes; false, having
+    // parsed nothing, for a text in UTF-16 or UTF-32, which is the text stream's.
+    bool parse(const char *p, const char *end, qint64 bytesAfter)
+    {
+        if (std::memchr(p, '\r', std::size_t(end - p))) {
+            withoutReturns.assign(p, end);
+            withoutReturns.erase(std::remove(withoutReturns.begin(), withoutReturns.end(), '\r'), withoutReturns.end());
+            p = withoutReturns.data();
+            end = p + withoutReturns.size();
+        }
+        if (line == 1 && wideText(p, end))
+            return false;
+        parseLines(p, end, bytesAfter);
+        return true;
+    }
+
+    // The labels and the two blocks of all lines parsed.
+    void finish(LabelList &labels, Matrix &components, Matrix &projections)
+    {
+        components = std::move(blocks[0].matrix);
+        projections = std::move(blocks[1].matrix);
+        labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
+    }
+
+private:
+    // The text of [p, stop), decoded as the text stream decodes it within the whole
+    // text: with the byte that ends it (";" or a line end, at `stop` unless it is
+    // `end`), which ends a sequence left unfinished, and with a byte-order mark as
+    // a character of it.
+    QString decoded(const char *p, const char *stop, const char *end) const
+    {
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        const QTextCodec *codec = utf8 ? QTextCodec::codecForName("UTF-8") : QTextCodec::codecForLocale();
+        QString text = codec->toUnicode(p, int(stop - p) + (stop < end), &state);
+        if (stop < end)
+            text.chop(1);
+        return text;
+    }
+
+    void parseLines(const char *p, const char *end, qint64 bytesAfter)
     {
         if (line == 1 && p < end) {
+            utf8 = end - p >= 3 && std::memcmp(p, "\xef\xbb\xbf", 3) == 0;
+            p += utf8 ? 3 : 0;
             const char *labelEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
             if (!labelEnd)
                 labelEnd = end;
-            labelLine = QString::fromLatin1(p, int(labelEnd - p));
+            labelLine = decoded(p, labelEnd, end);
             p = labelEnd == end ? end : labelEnd + 1;
             line = 2;
         }
@@ -144,7 +195,8 @@ public:
                 lineEnd = end;
             values.clear();
             forEachSemicolon(p, lineEnd, end, [&](const char *semicolon) {
-                values.push_back(parseModelNumber(p, int(semicolon - p)));
+                float value;
+                values.push_back(readModelNumber(p, int(semicolon - p), value) ? value : decoded(p, semicolon, end).toFloat());
                 p = semicolon + 1;
             });
             p = lineEnd + (lineEnd < end);
@@ -158,50 +210,28 @@ public:
         }
     }
 
-    // The labels and the two blocks of all lines parsed.
-    void finish(LabelList &labels, Matrix &components, Matrix &projections)
-    {
-        components = std::move(blocks[0].matrix);
-        projections = std::move(blocks[1].matrix);
-        labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
-    }
-
-private:
     ModelFileReport &report;
     RowCollector blocks[2] = {{Matrix(), report}, {Matrix(), report}};
     int block = 0;
     int line = 1;  // the next line to parse (1-based)
     QString labelLine;
+    bool utf8 = false;
     std::vector<float> values;
+    std::string withoutReturns;
 };
 
-// Plain ASCII without carriage returns.
-bool isPlainText(const char *p, const char *end)
-{
-    const std::size_t size = std::size_t(end - p);
-    unsigned char any = 0;  // every byte or'ed together: a loop without exits, in vectors
-    for (std::size_t i = 0; i < size; ++i)
-        any |= static_cast<unsigned char>(p[i]);
-    return any < 0x80 && !std::memchr(p, '\r', size);
-}
-
-// A regular file of plain ASCII without carriage returns is parsed piece by piece
-// as it is read; any other file is left to be read whole (NotRegular, Refused).
-ModelLines readPlainLines(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport &report)
+// A regular file is parsed piece by piece as it is read; any other file is left
+// to be read whole (NotRegular), and so is a file in UTF-16 or UTF-32 (Refused).
+LinesRead readLineByLine(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport &report)
 {
     ModelFileReport parsed = report;
-    PlainLines lines(parsed);
-    const auto take = [&](const char *p, const char *end, qint64 bytesAfter) {
-        if (!isPlainText(p, end))
-            return false;
-        lines.parse(p, end, bytesAfter);
-        return true;
-    };
-    const ModelLines read = readModelLines(fileName, take, report);
-    if (read != ModelLines::Read)
+    ModelLines lines(parsed);
+    const auto take = [&](const char *p, const char *end, qint64 bytesAfter) { return lines.parse(p, end, bytesAfter); };
+    const LinesRead read = readModelLines(fileName, take, report);
+    if (read != LinesRead::Read)
         return read;
     if (report.tooLarge || report.changedWhileRead || report.longLine != 0) {
-        PlainLines(report).finish(labels, components, projections);  // as for an empty text
+        ModelLines(report).finish(labels, components, projections);  // as for an empty text
     } else {
         lines.finish(labels, components, projections);
         report = parsed;
@@ -209,21 +239,20 @@ ModelLines readPlainLines(const QString &fileName, LabelList &labels, Matrix &co
     return read;
 }
 
-// Reads the file, then parses plain ASCII directly where `fast`; anything else (a
-// byte-order mark, labels in another script) is decoded by the text stream.
+// Reads the file, then parses its bytes where `fast`; the plain build, and a text
+// in UTF-16 or UTF-32, go through the text stream.
 bool readModelText(const QString &fileName, bool fast, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report)
 {
     ModelFileReport local;
     ModelFileReport &r = report ? *report : local;
-    const ModelLines read = fast ? readPlainLines(fileName, labels, components, projections, r) : ModelLines::NotRegular;
-    if (read == ModelLines::Read || read == ModelLines::NotOpened)
-        return read == ModelLines::Read;
+    const LinesRead read = fast ? readLineByLine(fileName, labels, components, projections, r) : LinesRead::NotRegular;
+    if (read == LinesRead::Read || read == LinesRead::NotOpened)
+        return read == LinesRead::Read;
     QByteArray text;
     if (!readModelBytes(fileName, text, r))
         return false;
-    if (fast && isPlainText(text.constData(), text.constData() + text.size())) {
-        PlainLines lines(r);
-        lines.parse(text.constData(), text.constData() + text.size(), 0);
+    ModelLines lines(r);
+    if (fast && lines.parse(text.constData(), text.constData() + text.size(), 0)) {
         lines.finish(labels, components, projections);
     } else {
         parseModelTextReference(text, labels, components, projections, r);

@@ -234,3 +234,30 @@ TEST(ModelFile, ReaderFollowsItsRulesOnHandWrittenFiles)
     Matrix e, p;
     EXPECT_FALSE(readModelFile(dir.path() + "/missing", labels, e, p));
 }
+
+TEST(ModelFile, TextBeyondAsciiReadsAsTheTextStreamReadsIt)
+{
+    // Labels in another script, a byte-order mark at the start and within, carriage
+    // returns, a space that QString::toFloat trims, sequences left unfinished before
+    // a ";" and a line end, and the same model in UTF-16: the reader gives the text
+    // stream's labels and values.
+    QTemporaryDir dir;
+    const QByteArray texts[] = {
+        "\xce\xb1;\xce\xb2;\n0.5;\n\n1;\n2;\n",
+        "\xef\xbb\xbf" "A;B;\r\n\xef\xbb\xbf" "0.5;\r\n\r\n1\xc2\xa0;\n2\xd8;\n",
+        "A;\xe2\x82\nB;\n0.25;\n\n\xe2\x82;3;\n",
+        QByteArray("\xff\xfe", 2) + QByteArray(reinterpret_cast<const char *>(u"A;B;\n0.5;\n\n1;\n2;\n"), 2 * 18),
+    };
+    for (const QByteArray &text : texts) {
+        SCOPED_TRACE(text.toHex().toStdString());
+        writeFile(dir.path() + "/m", text);
+        LabelList labels, expectedLabels;
+        Matrix e, p, expectedE, expectedP;
+        ASSERT_TRUE(readModelFile(dir.path() + "/m", labels, e, p));
+        ASSERT_TRUE(readModelFileReference(dir.path() + "/m", expectedLabels, expectedE, expectedP));
+        EXPECT_EQ(expectedLabels, labels);
+        EXPECT_EQ(expectedE.values, e.values);
+        EXPECT_EQ(expectedP.values, p.values);
+        EXPECT_EQ(expectedP.rows, p.rows);
+    }
+}
