@@ -2,6 +2,7 @@
 
 #include "base/kernels.h"
 #include "base/parallel.h"
+#include "search/index_layout.h"
 #include "search/nearest_kernels.h"
 
 #include <algorithm>
@@ -36,22 +37,25 @@ int nearestRowReference(const Matrix &stored, const float *query)
 
 using namespace leafSearch;
 
-int nearestRow(const NearestIndex &index, const float *query)
+int nearestRow(const NearestIndex &arranged, const float *query)
 {
+    if (!arranged.layout())
+        return 0;
+    const IndexLayout &index = *arranged.layout();
     const int leafCount = index.leafCount();
     if (leafCount == 0)
         return 0;
     thread_local std::vector<double> queryWide;
     thread_local std::vector<float> values, bounds;
     queryWide.resize(std::size_t(index.width));
-    values.assign(std::size_t(std::max(index.width, NearestIndex::headWidth)), 0.0f);
+    values.assign(std::size_t(std::max(index.width, IndexLayout::headWidth)), 0.0f);
     for (int j = 0; j < index.width; ++j) {
         if (!std::isfinite(query[j]))
             return 0;  // every distance is infinite or not a number
         queryWide[j] = values[j] = query[j];
     }
-    const int groupCount = (leafCount + NearestIndex::lanes - 1) / NearestIndex::lanes;
-    bounds.resize(std::size_t(groupCount) * NearestIndex::lanes);
+    const int groupCount = (leafCount + IndexLayout::lanes - 1) / IndexLayout::lanes;
+    bounds.resize(std::size_t(groupCount) * IndexLayout::lanes);
     const int nearest = boxBounds(index.boxes.data(), groupCount, index.width, query, bounds.data());
 
     const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, roundingShrink(index.width)};
@@ -59,10 +63,10 @@ int nearestRow(const NearestIndex &index, const float *query)
     float limit = threshold(best, q.shrink);
     const auto search = [&](int leaf) {
         const std::size_t first = std::size_t(index.leafBlocks[leaf]);
-        const Leaf blocks{index.heads() + first * NearestIndex::headWidth * NearestIndex::lanes,
-                          index.tails() + first * index.tailWidth * NearestIndex::lanes,
-                          index.rows.data() + first * NearestIndex::lanes,
-                          index.blockBoxes.data() + std::size_t(leaf) * NearestIndex::headWidth * 2 * NearestIndex::blocksPerLeaf};
+        const Leaf blocks{index.heads() + first * IndexLayout::headWidth * IndexLayout::lanes,
+                          index.tails() + first * index.tailWidth * IndexLayout::lanes,
+                          index.rows.data() + first * IndexLayout::lanes,
+                          index.blockBoxes.data() + std::size_t(leaf) * IndexLayout::headWidth * 2 * IndexLayout::blocksPerLeaf};
         (index.wideVectors ? searchLeafWide : searchLeaf)(blocks, q, best, limit);
     };
     search(nearest);
@@ -78,8 +82,8 @@ int nearestRow(const NearestIndex &index, const float *query)
     const auto within = index.wideVectors ? leavesWithinWide : leavesWithin;
     const auto searchLeavesWithin = [&](float cutoff) {
         for (int g = 0; g < groupCount; ++g)
-            for (unsigned picked = within(&bounds[std::size_t(g) * NearestIndex::lanes], std::min(cutoff, limit)); picked != 0; picked &= picked - 1) {
-                const int leaf = g * NearestIndex::lanes + __builtin_ctz(picked);
+            for (unsigned picked = within(&bounds[std::size_t(g) * IndexLayout::lanes], std::min(cutoff, limit)); picked != 0; picked &= picked - 1) {
+                const int leaf = g * IndexLayout::lanes + __builtin_ctz(picked);
                 if (bounds[leaf] <= limit) {
                     search(leaf);
                     bounds[leaf] = INFINITY;

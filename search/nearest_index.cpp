@@ -1,5 +1,7 @@
 #include "search/nearest_index.h"
 
+#include "search/index_layout.h"
+
 #include "base/parallel.h"
 
 #include <algorithm>
@@ -55,7 +57,7 @@ void selectNth(std::uint64_t *keys, std::size_t count, std::size_t k, std::uint6
 
 struct Builder {
     const Matrix &stored;
-    NearestIndex &index;
+    IndexLayout &index;
     std::vector<int> &order;
     std::vector<float> low, high;
     std::vector<double> sum, squares;
@@ -78,25 +80,25 @@ struct Builder {
     // Leaves start at multiples of the leaf size (see split), which numbers them.
     void addLeaf(int first, int last)
     {
-        constexpr int lanes = NearestIndex::lanes;
-        const int width = index.width, head = std::min(width, NearestIndex::headWidth), tail = index.tailWidth;
-        const int leaf = first / NearestIndex::leafRows;
+        constexpr int lanes = IndexLayout::lanes;
+        const int width = index.width, head = std::min(width, IndexLayout::headWidth), tail = index.tailWidth;
+        const int leaf = first / IndexLayout::leafRows;
         float *box = index.boxes.data() + std::size_t(leaf / lanes) * 2 * width * lanes + leaf % lanes;
         for (int j = 0; j < width; ++j) {
             box[std::size_t(j) * lanes] = low[j];
             box[std::size_t(width + j) * lanes] = high[j];
         }
         float *heads = index.heads(), *tails = index.tails();
-        float *blockBox = index.blockBoxes.data() + std::size_t(leaf) * NearestIndex::headWidth * 2 * NearestIndex::blocksPerLeaf;
+        float *blockBox = index.blockBoxes.data() + std::size_t(leaf) * IndexLayout::headWidth * 2 * IndexLayout::blocksPerLeaf;
         for (int i = first; i < last; ++i) {
             const std::size_t block = std::size_t(i / lanes), lane = std::size_t(i % lanes);
-            const int b = int(block) % NearestIndex::blocksPerLeaf;
+            const int b = int(block) % IndexLayout::blocksPerLeaf;
             const float *row = stored.row(order[i]);
             index.rows[i] = order[i];
-            for (int j = 0; j < NearestIndex::headWidth; ++j) {
+            for (int j = 0; j < IndexLayout::headWidth; ++j) {
                 const float value = j < head ? row[j] : 0.0f;
-                heads[(block * NearestIndex::headWidth + j) * lanes + lane] = value;
-                float &lowest = blockBox[2 * j * NearestIndex::blocksPerLeaf + b], &highest = blockBox[(2 * j + 1) * NearestIndex::blocksPerLeaf + b];
+                heads[(block * IndexLayout::headWidth + j) * lanes + lane] = value;
+                float &lowest = blockBox[2 * j * IndexLayout::blocksPerLeaf + b], &highest = blockBox[(2 * j + 1) * IndexLayout::blocksPerLeaf + b];
                 lowest = std::min(lowest, value);
                 highest = std::max(highest, value);
             }
@@ -152,35 +154,33 @@ struct Builder {
     // the head values, over which the blocks are boxed.
     void orderBlocks(int first, int last)
     {
-        if (last - first <= NearestIndex::lanes)
+        if (last - first <= IndexLayout::lanes)
             return;
-        const int middle = split(first, last, NearestIndex::lanes, std::min(index.width, NearestIndex::headWidth));
+        const int middle = split(first, last, IndexLayout::lanes, std::min(index.width, IndexLayout::headWidth));
         orderBlocks(first, middle);
         orderBlocks(middle, last);
     }
 
     void build(int first, int last)
     {
-        if (last - first <= NearestIndex::leafRows) {
+        if (last - first <= IndexLayout::leafRows) {
             orderBlocks(first, last);
             measure(first, last);
             return addLeaf(first, last);
         }
-        const int middle = split(first, last, NearestIndex::leafRows, index.width);
+        const int middle = split(first, last, IndexLayout::leafRows, index.width);
         build(first, middle);
         build(middle, last);
     }
 };
 
-} // namespace
-
-NearestIndex nearestIndex(const Matrix &stored)
+// The rows that can win, split into leaves and blocks, laid out for the search.
+IndexLayout layoutOf(const Matrix &stored)
 {
-    constexpr int lanes = NearestIndex::lanes;
-    NearestIndex index;
+    constexpr int lanes = IndexLayout::lanes;
+    IndexLayout index;
     index.width = stored.columns;
-    index.tailWidth = std::max(stored.columns - NearestIndex::headWidth, 0);
-    index.wideVectors = __builtin_cpu_supports("avx512f");
+    index.tailWidth = std::max(stored.columns - IndexLayout::headWidth, 0);
     std::vector<int> order;
     for (int r = 0; r < stored.rows; ++r) {
         const float *row = stored.row(r);
@@ -190,19 +190,19 @@ NearestIndex nearestIndex(const Matrix &stored)
     if (order.empty() || stored.columns == 0)
         return index;
     const std::size_t blockCount = (order.size() + lanes - 1) / lanes;
-    const std::size_t leafCount = (order.size() + NearestIndex::leafRows - 1) / NearestIndex::leafRows;
+    const std::size_t leafCount = (order.size() + IndexLayout::leafRows - 1) / IndexLayout::leafRows;
     // Padding lanes lie infinitely far away; padding values add nothing.
     index.rows.assign(blockCount * lanes, INT_MAX);
-    index.blocks.assign(blockCount * lanes * (NearestIndex::headWidth + std::size_t(index.tailWidth)), INFINITY);
-    std::fill_n(index.heads(), blockCount * lanes * NearestIndex::headWidth, 0.0f);
+    index.blocks.assign(blockCount * lanes * (IndexLayout::headWidth + std::size_t(index.tailWidth)), INFINITY);
+    std::fill_n(index.heads(), blockCount * lanes * IndexLayout::headWidth, 0.0f);
     for (std::size_t lane = order.size(); lane < blockCount * lanes; ++lane)
-        index.heads()[(lane / lanes * NearestIndex::headWidth) * lanes + lane % lanes] = INFINITY;
+        index.heads()[(lane / lanes * IndexLayout::headWidth) * lanes + lane % lanes] = INFINITY;
     index.boxes.assign((leafCount + lanes - 1) / lanes * 2 * std::size_t(stored.columns) * lanes, INFINITY);
-    index.blockBoxes.resize(leafCount * NearestIndex::headWidth * 2 * NearestIndex::blocksPerLeaf);
+    index.blockBoxes.resize(leafCount * IndexLayout::headWidth * 2 * IndexLayout::blocksPerLeaf);
     for (std::size_t i = 0; i < index.blockBoxes.size(); ++i)  // every box empty: lowest +inf, highest -inf
-        index.blockBoxes[i] = i / NearestIndex::blocksPerLeaf % 2 == 0 ? INFINITY : -INFINITY;
+        index.blockBoxes[i] = i / IndexLayout::blocksPerLeaf % 2 == 0 ? INFINITY : -INFINITY;
     for (std::size_t leaf = 0; leaf < leafCount; ++leaf)
-        index.leafBlocks.push_back(int(leaf * NearestIndex::leafRows / lanes));
+        index.leafBlocks.push_back(int(leaf * IndexLayout::leafRows / lanes));
     index.leafBlocks.push_back(int(blockCount));
     // The first three levels are split here, the eight subtrees below them built
     // side by side.
@@ -212,11 +212,11 @@ NearestIndex nearestIndex(const Matrix &stored)
     for (int level = 0; level < 3; ++level) {
         std::vector<std::pair<int, int>> next;
         for (const auto &[first, last] : subtrees) {
-            if (last - first <= NearestIndex::leafRows) {
+            if (last - first <= IndexLayout::leafRows) {
                 next.emplace_back(first, last);
                 continue;
             }
-            const int middle = top.split(first, last, NearestIndex::leafRows, stored.columns);
+            const int middle = top.split(first, last, IndexLayout::leafRows, stored.columns);
             next.emplace_back(first, middle);
             next.emplace_back(middle, last);
         }
@@ -224,6 +224,15 @@ NearestIndex nearestIndex(const Matrix &stored)
     }
     forEachIndex(int(subtrees.size()), [&](int i) { Builder{stored, index, order, {}, {}, {}, {}, keys.data(), spare.data()}.build(subtrees[i].first, subtrees[i].second); }, 1);
     return index;
+}
+
+} // namespace
+
+NearestIndex nearestIndex(const Matrix &stored, Vectors vectors)
+{
+    auto laidOut = std::make_shared<IndexLayout>(layoutOf(stored));
+    laidOut->wideVectors = vectors == Vectors::Widest && __builtin_cpu_supports("avx512f");
+    return NearestIndex(std::move(laidOut));
 }
 
 } // namespace sorvik

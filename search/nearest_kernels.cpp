@@ -19,7 +19,7 @@ namespace {
 // The distance of one packed row as the plain scan forms it.
 float exactDistance(const float *head, const float *tail, const Query &query)
 {
-    constexpr int lanes = NearestIndex::lanes, headWidth = NearestIndex::headWidth;
+    constexpr int lanes = IndexLayout::lanes, headWidth = IndexLayout::headWidth;
     float distance = 0;
     for (int j = 0; j < std::min(query.width, headWidth); ++j)
         distance = addSquaredTerm(distance, head[j * lanes], query.wide[j]);
@@ -50,7 +50,7 @@ inline void addSquares(Floats &sums, const float *values, int count, const float
 {
     for (int j = 0; j < count; ++j) {
         Floats v;
-        __builtin_memcpy(&v, values + std::size_t(j) * NearestIndex::lanes, sizeof v);
+        __builtin_memcpy(&v, values + std::size_t(j) * IndexLayout::lanes, sizeof v);
         const Floats difference = v - query[j];
         sums += difference * difference;
     }
@@ -72,30 +72,47 @@ inline void addSquaredGaps(Floats &sums, const float *low, const float *high, fl
 inline unsigned laneMask(const Ints &lanes)
 {
     unsigned mask = 0;
-    for (int l = 0; l < NearestIndex::lanes; ++l)
+    for (int l = 0; l < IndexLayout::lanes; ++l)
         mask |= unsigned(lanes[l] & 1) << l;
     return mask;
 }
 
-// A bit for each lane whose estimate does not rule its row out; a lane that is
-// not a number stays open.
-inline unsigned openLanes(const Floats &estimate, float limit)
-{
-    return laneMask((estimate <= limit) | (estimate != estimate));
-}
+// The thin layer of vectors that the search is written over: both backends hold
+// sixteen floats as the compiler's portable vectors, with the same arithmetic
+// lane by lane, and differ in how a comparison becomes a bit for each lane. The
+// portable one is built for the widest vectors the processor has; the 512-bit
+// one compares into a mask of lanes at once.
+struct PortableLanes {
+    // Lanes at most `limit`.
+    static unsigned atMost(const Floats &values, float limit) { return laneMask(values <= limit); }
+    // Lanes not above `limit`: a lane that is not a number stays in.
+    static unsigned notAbove(const Floats &values, float limit) { return laneMask((values <= limit) | (values != values)); }
+};
 
-__attribute__((target("avx512f"))) inline __mmask16 openLanesWide(__m512 estimate, float limit)
-{
-    return _mm512_cmp_ps_mask(estimate, _mm512_set1_ps(limit), _CMP_NGT_UQ);
-}
+struct WideLanes {
+    __attribute__((target("avx512f"))) static unsigned atMost(const Floats &values, float limit)
+    {
+        return _mm512_cmp_ps_mask(__m512(values), _mm512_set1_ps(limit), _CMP_LE_OQ);
+    }
+    __attribute__((target("avx512f"))) static unsigned notAbove(const Floats &values, float limit)
+    {
+        return _mm512_cmp_ps_mask(__m512(values), _mm512_set1_ps(limit), _CMP_NGT_UQ);
+    }
+};
 
-__attribute__((target("avx512f"))) inline __m512 squareDifference(const float *values, float query)
+// The blocks of a leaf whose box over the head values lies within `limit` of the
+// query, formed as the bounds of the leaves' boxes are (see boxBounds); its blocks
+// lie side by side, as many as a vector holds.
+template <class Lanes>
+unsigned blocksWithinWith(const float *boxes, const float *query, float limit)
 {
-    const __m512 difference = _mm512_sub_ps(_mm512_loadu_ps(values), _mm512_set1_ps(query));
-    return _mm512_mul_ps(difference, difference);
+    constexpr int blocks = IndexLayout::blocksPerLeaf;
+    static_assert(blocks == IndexLayout::lanes, "a leaf's blocks fill one vector");
+    Floats sums = {};
+    for (int j = 0; j < IndexLayout::headWidth; ++j)
+        addSquaredGaps(sums, boxes + std::size_t(2 * j) * blocks, boxes + std::size_t(2 * j + 1) * blocks, query[j]);
+    return Lanes::atMost(sums, limit);
 }
-
-} // namespace
 
 // The rows of a leaf, block by block, but for the blocks whose box over the head
 // values already lies beyond the threshold (their rows are never read): first
@@ -106,110 +123,62 @@ __attribute__((target("avx512f"))) inline __m512 squareDifference(const float *v
 // near blocks first (in two chains side by side), against the threshold as the
 // leaf began; then the tails are added to the blocks with a row still open, and
 // these are tested once. Few of the branches depend on the data, so that the
-// processor overlaps the blocks. Portable vectors, built for the widest that the
-// processor has; none of them changes an exact distance.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
+// processor overlaps the blocks. None of it changes an exact distance.
+template <class Lanes>
+void searchLeafWith(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
-    constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
+    constexpr int lanes = IndexLayout::lanes, head = IndexLayout::headWidth;
     const int tail = query.tailWidth;
     const float *values = query.values;
-    Floats estimates[NearestIndex::blocksPerLeaf];
+    Floats estimates[IndexLayout::blocksPerLeaf];
     unsigned openBlocks = 0;
-    for (unsigned near = blocksWithin(leaf.blockBoxes, values, limit); near != 0; near &= near - 1) {
+    for (unsigned near = blocksWithinWith<Lanes>(leaf.blockBoxes, values, limit); near != 0; near &= near - 1) {
         const int b = __builtin_ctz(near);
         const float *heads = leaf.heads + std::size_t(b) * head * lanes;
         Floats even = {}, odd = {};
         addSquares(even, heads, head / 2, values);
         addSquares(odd, heads + head / 2 * lanes, head / 2, values + head / 2);
         estimates[b] = even + odd;
-        openBlocks |= unsigned(openLanes(estimates[b], limit) != 0) << b;
+        openBlocks |= unsigned(Lanes::notAbove(estimates[b], limit) != 0) << b;
     }
     for (; openBlocks != 0; openBlocks &= openBlocks - 1) {
         const int b = __builtin_ctz(openBlocks);
         const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
         addSquares(estimates[b], tails, tail, values + head);
-        limit = takeOpenRows(openLanes(estimates[b], limit), estimates[b], heads, tails, leaf.rows + b * lanes, query, best, limit);
+        if (const unsigned open = Lanes::notAbove(estimates[b], limit))
+            limit = takeOpenRows(open, estimates[b], heads, tails, leaf.rows + b * lanes, query, best, limit);
     }
 }
 
-// The squared distance from the query to the box of each block of a leaf over
-// the head values, formed as the bounds of the leaves' boxes are (see
-// boxBounds); its blocks lie side by side, as many as a vector holds.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-unsigned blocksWithin(const float *boxes, const float *query, float limit)
+} // namespace
+
+// Each entry point is the one search over a backend, built whole for its vectors.
+__attribute__((target_clones("avx512f", "avx2", "default"), flatten))
+void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
-    constexpr int blocks = NearestIndex::blocksPerLeaf;
-    static_assert(blocks == NearestIndex::lanes, "a leaf's blocks fill one vector");
-    Floats sums = {};
-    for (int j = 0; j < NearestIndex::headWidth; ++j)
-        addSquaredGaps(sums, boxes + std::size_t(2 * j) * blocks, boxes + std::size_t(2 * j + 1) * blocks, query[j]);
-    return laneMask(sums <= limit);
+    searchLeafWith<PortableLanes>(leaf, query, best, limit);
 }
 
-// The same with 512-bit vectors written out, the sums in two chains.
-__attribute__((target("avx512f"))) inline unsigned blocksWithinWide(const float *boxes, const float *query, float limit)
-{
-    constexpr int blocks = NearestIndex::blocksPerLeaf;
-    const __m512 zero = _mm512_setzero_ps();
-    __m512 sums[2] = {zero, zero};
-    for (int j = 0; j < NearestIndex::headWidth; ++j) {
-        const __m512 value = _mm512_set1_ps(query[j]);
-        const __m512 below = _mm512_sub_ps(_mm512_loadu_ps(boxes + 2 * j * blocks), value);
-        const __m512 above = _mm512_sub_ps(value, _mm512_loadu_ps(boxes + (2 * j + 1) * blocks));
-        const __m512 gap = _mm512_add_ps(_mm512_maskz_max_ps(0xffff, below, zero), _mm512_maskz_max_ps(0xffff, above, zero));
-        sums[j % 2] = _mm512_add_ps(sums[j % 2], _mm512_mul_ps(gap, gap));
-    }
-    return _mm512_cmp_ps_mask(_mm512_add_ps(sums[0], sums[1]), _mm512_set1_ps(limit), _CMP_LE_OQ);
-}
-
-// The same search with 512-bit vectors written out, whose comparisons give a
-// mask of lanes at once.
-__attribute__((target("avx512f")))
+__attribute__((target("avx512f"), flatten))
 void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
-    constexpr int lanes = NearestIndex::lanes, head = NearestIndex::headWidth;
-    const int tail = query.tailWidth;
-    const float *values = query.values;
-    __m512 estimates[NearestIndex::blocksPerLeaf];
-    unsigned openBlocks = 0;
-    for (unsigned near = blocksWithinWide(leaf.blockBoxes, values, limit); near != 0; near &= near - 1) {
-        const int b = __builtin_ctz(near);
-        const float *heads = leaf.heads + std::size_t(b) * head * lanes;
-        __m512 even = _mm512_setzero_ps(), odd = _mm512_setzero_ps();
-        for (int j = 0; j < head / 2; ++j) {
-            even = _mm512_add_ps(even, squareDifference(heads + j * lanes, values[j]));
-            odd = _mm512_add_ps(odd, squareDifference(heads + (head / 2 + j) * lanes, values[head / 2 + j]));
-        }
-        estimates[b] = _mm512_add_ps(even, odd);
-        openBlocks |= unsigned(openLanesWide(estimates[b], limit) != 0) << b;
-    }
-    for (; openBlocks != 0; openBlocks &= openBlocks - 1) {
-        const int b = __builtin_ctz(openBlocks);
-        const float *heads = leaf.heads + std::size_t(b) * head * lanes, *tails = leaf.tails + std::size_t(b) * tail * lanes;
-        __m512 estimate = estimates[b];
-        for (int k = 0; k < tail; ++k)
-            estimate = _mm512_add_ps(estimate, squareDifference(tails + k * lanes, values[head + k]));
-        if (const __mmask16 open = openLanesWide(estimate, limit)) {
-            Floats sums;
-            __builtin_memcpy(&sums, &estimate, sizeof sums);
-            limit = takeOpenRows(open, sums, heads, tails, leaf.rows + b * lanes, query, best, limit);
-        }
-    }
+    searchLeafWith<WideLanes>(leaf, query, best, limit);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+__attribute__((target_clones("avx512f", "avx2", "default"), flatten))
 unsigned leavesWithin(const float *bounds, float limit)
 {
     Floats values;
     __builtin_memcpy(&values, bounds, sizeof values);
-    return laneMask(values <= limit);
+    return PortableLanes::atMost(values, limit);
 }
 
-__attribute__((target("avx512f")))
+__attribute__((target("avx512f"), flatten))
 unsigned leavesWithinWide(const float *bounds, float limit)
 {
-    return _mm512_cmp_ps_mask(_mm512_loadu_ps(bounds), _mm512_set1_ps(limit), _CMP_LE_OQ);
+    Floats values;
+    __builtin_memcpy(&values, bounds, sizeof values);
+    return WideLanes::atMost(values, limit);
 }
 
 // The squared distance from the query to the box of every leaf, in float, the
@@ -219,7 +188,7 @@ unsigned leavesWithinWide(const float *bounds, float limit)
 __attribute__((target_clones("avx512f", "avx2", "default")))
 int boxBounds(const float *boxes, int groupCount, int width, const float *query, float *bounds)
 {
-    constexpr int lanes = NearestIndex::lanes;
+    constexpr int lanes = IndexLayout::lanes;
     Floats lowest = {};
     lowest += INFINITY;
     Ints lowestGroup = {};

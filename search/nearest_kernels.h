@@ -3,14 +3,15 @@
 // The inner loops of the fast nearest-row search: bounds of the leaves' boxes
 // and the search of one leaf, each built for the widest vectors the processor has.
 
-#include "search/nearest.h"
+#include "search/index_layout.h"
+#include "search/distance.h"
 
 namespace sorvik {
 
 namespace leafSearch {
 
-using Floats = float __attribute__((vector_size(NearestIndex::lanes * sizeof(float))));
-using Ints = int __attribute__((vector_size(NearestIndex::lanes * sizeof(int))));
+using Floats = float __attribute__((vector_size(IndexLayout::lanes * sizeof(float))));
+using Ints = int __attribute__((vector_size(IndexLayout::lanes * sizeof(int))));
 
 struct Best {
     float distance = startDistance;
@@ -35,14 +36,10 @@ struct Query {
 float threshold(const Best &best, double shrink);
 
 // Searches the rows of a leaf, improving `best` and keeping `limit` its threshold:
-// with portable vectors, or with 512-bit vectors where the processor has them.
-// Both give the same best.
+// one search, built over portable vectors or over 512-bit ones where the
+// processor has them. Both give the same best.
 void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit);
 void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &limit);
-
-// The blocks of a leaf whose box over the head values lies within `limit` of the
-// query, a bit each.
-unsigned blocksWithin(const float *boxes, const float *query, float limit);
 
 // The leaves among `lanes` whose bound is at most `limit`, a bit each: with
 // portable vectors, or with 512-bit vectors where the processor has them.

@@ -72,9 +72,8 @@ TEST(NearestRow, FastSearchEqualsThePlainScan)
                 for (int r = 0; r < stored.rows; ++r)
                     for (int c = 0; c < stored.columns; ++c)
                         stored(r, c) = r % 3 == 0 ? stored(0, c) : (r % 17 == 5 ? NAN : (r % 19 == 7 ? -INFINITY : stored(r, c)));
-            NearestIndex index = nearestIndex(stored);
-            NearestIndex portable = index;  // the portable kernel as well, where the wide one runs
-            portable.wideVectors = false;
+            const NearestIndex index = nearestIndex(stored);
+            const NearestIndex portable = nearestIndex(stored, Vectors::Portable);  // where the widest are not portable
             for (int q = 0; q < 50; ++q) {
                 const float *source = stored.row(int(random() % stored.rows));
                 std::vector<float> query(source, source + stored.columns);
