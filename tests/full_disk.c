@@ -7,7 +7,6 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 static long long room = -1;  // bytes the disk still takes; -1 until known
@@ -45,19 +44,4 @@ ssize_t write(int fd, const void *buffer, size_t count)
     if (count > 0 && taken == 0)
         return -1;
     return next(fd, buffer, taken);
-}
-
-ssize_t writev(int fd, const struct iovec *parts, int count)
-{
-    // Rare in this program; written part by part through write() above.
-    ssize_t total = 0;
-    for (int i = 0; i < count; ++i) {
-        const ssize_t done = write(fd, parts[i].iov_base, parts[i].iov_len);
-        if (done < 0)
-            return total > 0 ? total : -1;
-        total += done;
-        if ((size_t)done < parts[i].iov_len)
-            break;
-    }
-    return total;
 }
