@@ -1,6 +1,7 @@
 #include "app/pipeline.h"
 
 #include "base/kernels.h"
+#include "model/model_problem.h"
 #include "linalg/pca.h"
 
 #include <QFileInfo>

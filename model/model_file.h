@@ -32,10 +32,6 @@ struct ModelFileReport {
 // filled with zeros to that length, and noted in the report.
 bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);
 
-// Why a model as read cannot serve for classification ("has no labels on its
-// first line"), or an empty string when it can.
-QString modelProblem(const Matrix &components, const Matrix &projections, const ModelFileReport &report);
-
 // The reader going line by line through QTextStream and QString::toFloat, the
 // reference that the fast one is tested against.
 bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);

@@ -4,6 +4,7 @@
 
 #include "search/nearest.h"
 #include "model/model_file.h"
+#include "model/model_problem.h"
 
 #include <QDir>
 #include <QFile>
