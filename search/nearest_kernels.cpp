@@ -104,7 +104,7 @@ struct WideLanes {
 // query, formed as the bounds of the leaves' boxes are (see boxBounds); its blocks
 // lie side by side, as many as a vector holds.
 template <class Lanes>
-unsigned blocksWithinWith(const float *boxes, const float *query, float limit)
+__attribute__((always_inline)) inline unsigned blocksWithinWith(const float *boxes, const float *query, float limit)
 {
     constexpr int blocks = IndexLayout::blocksPerLeaf;
     static_assert(blocks == IndexLayout::lanes, "a leaf's blocks fill one vector");
@@ -125,7 +125,7 @@ unsigned blocksWithinWith(const float *boxes, const float *query, float limit)
 // these are tested once. Few of the branches depend on the data, so that the
 // processor overlaps the blocks. None of it changes an exact distance.
 template <class Lanes>
-void searchLeafWith(const Leaf &leaf, const Query &query, Best &best, float &limit)
+__attribute__((always_inline)) inline void searchLeafWith(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     constexpr int lanes = IndexLayout::lanes, head = IndexLayout::headWidth;
     const int tail = query.tailWidth;
@@ -152,8 +152,9 @@ void searchLeafWith(const Leaf &leaf, const Query &query, Best &best, float &lim
 
 } // namespace
 
-// Each entry point is the one search over a backend, built whole for its vectors.
-__attribute__((target_clones("avx512f", "avx2", "default"), flatten))
+// Each entry point is the one search over a backend, built whole for its vectors
+// (the 512-bit one with every call inlined, the comparisons included).
+__attribute__((target_clones("avx512f", "avx2", "default")))
 void searchLeaf(const Leaf &leaf, const Query &query, Best &best, float &limit)
 {
     searchLeafWith<PortableLanes>(leaf, query, best, limit);
@@ -165,7 +166,7 @@ void searchLeafWide(const Leaf &leaf, const Query &query, Best &best, float &lim
     searchLeafWith<WideLanes>(leaf, query, best, limit);
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"), flatten))
+__attribute__((target_clones("avx512f", "avx2", "default")))
 unsigned leavesWithin(const float *bounds, float limit)
 {
     Floats values;
