@@ -1,5 +1,7 @@
 #include "decode/image_completeness.h"
 
+#include "decode/png_chunks.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -128,11 +130,10 @@ bool xbmComplete(const QByteArray &bytes, QSize size)
 
 bool pngComplete(const Bytes &b)
 {
-    for (std::int64_t p = 8; p + 12 <= b.size; p += 12 + std::int64_t(b.be32(p))) {
-        if (std::memcmp(b.data + p + 4, "IEND", 4) == 0)
-            return true;  // the whole end chunk, its check sum included
-    }
-    return false;
+    // The whole end chunk, its check sum included.
+    bool ended = false;
+    forEachPngChunk(b.data, std::size_t(b.size), [&](const PngChunk &chunk) { return !(ended = chunk.named("IEND")); });
+    return ended;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "decode/png_decoder.h"
 
+#include "decode/png_chunks.h"
+
 
 #include <zlib.h>
 
@@ -12,16 +14,6 @@
 namespace sorvik {
 
 namespace {
-
-std::uint32_t bigEndian(const unsigned char *bytes)
-{
-    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 | std::uint32_t(bytes[2]) << 8 | bytes[3];
-}
-
-bool isChunk(const unsigned char *type, const char *name)
-{
-    return std::memcmp(type, name, 4) == 0;
-}
 
 // One inflate state for each window a zlib header can announce (2^8 to 2^15
 // bytes), kept from file to file; a stream goes to the state of its own window.
@@ -65,8 +57,8 @@ struct Header {
 
 bool readHeader(const unsigned char *body, Header &header)
 {
-    header.width = bigEndian(body);
-    header.height = bigEndian(body + 4);
+    header.width = bigEndian32(body);
+    header.height = bigEndian32(body + 4);
     const int depth = body[8], colourType = body[9], compression = body[10], filter = body[11], interlace = body[12];
     switch (colourType) {
     case 0: header.channels = 1; break;  // grey
@@ -83,45 +75,32 @@ bool readHeader(const unsigned char *body, Header &header)
 }
 
 // The chunks of a plain file: IHDR first, at most one pHYs before the image data,
-// one unbroken run of IDAT chunks, IEND last and nothing after it.
+// one unbroken run of IDAT chunks, IEND last and nothing after it; every CRC right.
 bool readChunks(const unsigned char *data, std::size_t size, Header &header, std::vector<Span> &imageData)
 {
-    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (size < 8 || std::memcmp(data, signature, 8) != 0)
+    if (!isPng(data, size))
         return false;
     imageData.clear();
-    bool physical = false, dataEnded = false;
-    for (std::size_t at = 8, index = 0; at < size; ++index) {
-        if (size - at < 12)
+    bool physical = false, dataEnded = false, plain = false;
+    std::size_t index = 0;
+    forEachPngChunk(data, size, [&](const PngChunk &chunk) {
+        if (crc32(crc32(0, nullptr, 0), chunk.type, chunk.length + 4) != chunk.storedCrc())
             return false;
-        const std::uint32_t length = bigEndian(data + at);
-        const unsigned char *type = data + at + 4, *body = data + at + 8;
-        if (length > 0x7fffffff || length > size - at - 12)
-            return false;
-        if (crc32(crc32(0, nullptr, 0), type, length + 4) != bigEndian(body + length))
-            return false;
-        at += 12 + std::size_t(length);
-        if (index == 0) {
-            if (!isChunk(type, "IHDR") || length != 13 || !readHeader(body, header))
+        if (index++ == 0)
+            return chunk.named("IHDR") && chunk.length == 13 && readHeader(chunk.body, header);
+        if (chunk.named("IDAT")) {
+            if (dataEnded || chunk.length == 0)
                 return false;
-        } else if (isChunk(type, "IDAT")) {
-            if (dataEnded || length == 0)
-                return false;
-            imageData.push_back({body, length});
-        } else {
-            dataEnded = !imageData.empty();
-            if (isChunk(type, "pHYs")) {
-                if (physical || dataEnded || length != 9 || body[8] > 1)
-                    return false;
-                physical = true;
-            } else if (isChunk(type, "IEND")) {
-                return length == 0 && dataEnded && at == size;
-            } else {
-                return false;
-            }
+            imageData.push_back({chunk.body, chunk.length});
+            return true;
         }
-    }
-    return false;
+        dataEnded = !imageData.empty();
+        if (chunk.named("pHYs") && !physical && !dataEnded && chunk.length == 9 && chunk.body[8] <= 1)
+            return physical = true;
+        plain = chunk.named("IEND") && chunk.length == 0 && dataEnded && chunk.last;
+        return false;
+    });
+    return plain;
 }
 
 // zlib decodes at full speed only while it has room for a longest match (258

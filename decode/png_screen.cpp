@@ -1,5 +1,7 @@
 #include "decode/png_screen.h"
 
+#include "decode/png_chunks.h"
+
 #include <zlib.h>
 
 #include <cstdint>
@@ -9,11 +11,6 @@
 namespace sorvik {
 
 namespace {
-
-std::uint32_t bigEndian(const unsigned char *bytes)
-{
-    return std::uint32_t(bytes[0]) << 24 | std::uint32_t(bytes[1]) << 16 | std::uint32_t(bytes[2]) << 8 | bytes[3];
-}
 
 // The bytes of the filtered scan lines that a header announces, passes of an
 // interlaced image included.
@@ -42,21 +39,18 @@ bool inflatesBeyond(const unsigned char *data, std::size_t size, std::uint64_t l
     constexpr std::size_t room = std::size_t(1) << 16;
     const std::unique_ptr<unsigned char[]> scratch(new unsigned char[room]);
     int status = Z_OK;
-    for (std::size_t at = 8; status == Z_OK && at + 12 <= size && stream.total_out <= limit;) {
-        const std::uint32_t length = bigEndian(data + at);
-        if (length > size - at - 12)
-            break;
-        if (std::memcmp(data + at + 4, "IDAT", 4) == 0) {
-            stream.next_in = const_cast<unsigned char *>(data + at + 8);
-            stream.avail_in = length;
+    forEachPngChunk(data, size, [&](const PngChunk &chunk) {
+        if (chunk.named("IDAT")) {
+            stream.next_in = const_cast<unsigned char *>(chunk.body);
+            stream.avail_in = chunk.length;
             while (status == Z_OK && stream.avail_in > 0 && stream.total_out <= limit) {
                 stream.next_out = scratch.get();
                 stream.avail_out = uInt(room);
                 status = inflate(&stream, Z_NO_FLUSH);
             }
         }
-        at += 12 + std::size_t(length);
-    }
+        return status == Z_OK && stream.total_out <= limit;
+    });
     const bool beyond = stream.total_out > limit;
     inflateEnd(&stream);
     return beyond;
@@ -70,14 +64,13 @@ QString pngRefusal(const QByteArray &bytes)
     const std::size_t size = std::size_t(bytes.size());
     if (size < 33 || std::memcmp(data, "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) != 0)
         return QString();
-    const std::uint32_t width = bigEndian(data + 16), height = bigEndian(data + 20);
+    const std::uint32_t width = bigEndian32(data + 16), height = bigEndian32(data + 20);
     const int depth = data[24], colourType = data[25];
     bool keyColour = false;
-    for (std::size_t at = 33; at + 12 <= size && !keyColour; at += 12 + std::size_t(bigEndian(data + at))) {
-        if (std::memcmp(data + at + 4, "IDAT", 4) == 0 || bigEndian(data + at) > size - at - 12)
-            break;
-        keyColour = std::memcmp(data + at + 4, "tRNS", 4) == 0;
-    }
+    forEachPngChunk(data, size, [&](const PngChunk &chunk) {
+        keyColour = keyColour || chunk.named("tRNS");
+        return !chunk.named("IDAT");
+    });
     if (keyColour && colourType == 2 && depth == 16)
         return QStringLiteral("is a PNG of 16-bit colour with a transparent key colour (tRNS), which this reader cannot decode");
     // A few times its rows, and room for what an encoder may leave after them.
