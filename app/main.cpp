@@ -48,7 +48,7 @@ int main(int argc, char *argv[])
     std::cout.precision(6);
 
     const QString command = argc > 1 ? QString::fromUtf8(argv[1]) : QString();
-    setOutOfMemoryPrefix(argc == 3 ? "cannot train" : "cannot classify");
+    setRunEndPrefix(argc == 3 ? "cannot train" : "cannot classify");
     try {
         if (argc == 3 && command == QLatin1String("train")) {
             trainModel(QString::fromUtf8(argv[2]));

@@ -14,7 +14,7 @@ namespace sorvik {
 
 namespace {
 
-std::atomic<const char *> outOfMemoryPrefix{"cannot go on"};
+std::atomic<const char *> runEndPrefix{"cannot go on"};
 std::atomic<bool> consoleMidLine{false};
 
 // The address space the process holds, in bytes (its first figure in /proc), read
@@ -32,9 +32,9 @@ double addressSpace()
 
 } // namespace
 
-void setOutOfMemoryPrefix(const char *prefix)
+void setRunEndPrefix(const char *prefix)
 {
-    outOfMemoryPrefix = prefix;
+    runEndPrefix = prefix;
 }
 
 void setConsoleMidLine(bool midLine)
@@ -50,7 +50,7 @@ void endRun(const char *reason)
         for (;;)
             ::pause();
     char line[512];
-    int length = std::snprintf(line, sizeof line, "%s%s: %s\n", consoleMidLine ? "\n" : "", outOfMemoryPrefix.load(), reason);
+    int length = std::snprintf(line, sizeof line, "%s%s: %s\n", consoleMidLine ? "\n" : "", runEndPrefix.load(), reason);
     length = std::min(length, int(sizeof line) - 1);
     std::fflush(stdout);
     for (const char *p = line; length > 0;) {

@@ -9,6 +9,7 @@
 #include "tools/report/pictures.h"
 
 #include "app/pipeline.h"
+#include "base/run_end.h"
 #include "decode/image_loader.h"
 #include "search/nearest.h"
 #include "base/whole_file.h"
@@ -263,6 +264,7 @@ int main(int argc, char *argv[])
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-report"));
+    setRunEndPrefix("sorvik-report");
     QCommandLineParser parser;
     const Places places = parsePlaces(parser);
     Classified c;
