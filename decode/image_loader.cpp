@@ -1,8 +1,6 @@
 #include "decode/image_loader.h"
 
 #include "base/kernels.h"
-#include "base/parallel.h"
-#include "base/printable_name.h"
 #include "base/run_end.h"
 #include "decode/decode_limit.h"
 #include "decode/image_completeness.h"
@@ -17,14 +15,8 @@
 #include <QImageReader>
 #include <QPluginLoader>
 
-#include <cerrno>
 #include <cstring>
 #include <mutex>
-
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace sorvik {
 

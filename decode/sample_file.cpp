@@ -1,10 +1,7 @@
 #include "decode/sample_file.h"
 
-#include "base/parallel.h"
 #include "base/printable_name.h"
 #include "base/run_end.h"
-
-#include <QFile>
 
 #include <cerrno>
 

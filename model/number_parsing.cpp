@@ -1,7 +1,5 @@
 #include "model/number_parsing.h"
 
-#include <QString>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -22,12 +20,6 @@ bool readModelNumber(const char *text, int length, float &value)
         return false;
     value = float(number);
     return true;
-}
-
-float parseModelNumber(const char *text, int length)
-{
-    float value;
-    return readModelNumber(text, length, value) ? value : QString::fromLatin1(text, length).toFloat();
 }
 
 } // namespace sorvik

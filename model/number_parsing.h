@@ -9,7 +9,4 @@ namespace sorvik {
 // numbers), which is then QString::toFloat's own to read.
 bool readModelNumber(const char *text, int length, float &value);
 
-// The same for any text of Latin-1 characters: text that is not a number gives 0.
-float parseModelNumber(const char *text, int length);
-
 } // namespace sorvik
