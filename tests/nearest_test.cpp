@@ -11,51 +11,31 @@
 #include <limits>
 #include <random>
 
-namespace {
-
-using Search = int (*)(const Matrix &, const float *);
-const Search searches[] = {nearestRowReference, nearestRow};
-
-} // namespace
-
-TEST(NearestRow, TakesTheEarliestOfEqualRows)
+TEST(NearestRow, FollowsItsTieNanStartAndSumRules)
 {
-    const float query[] = {1, 1};
-    for (Search search : searches) {
-        EXPECT_EQ(1, search(matrixOf({{5, 5}, {0, 1}, {2, 1}, {1, 0}}), query));
-        EXPECT_EQ(2, search(matrixOf({{5, 5}, {9, 9}, {1, 1}, {1, 1}}), query));
-    }
-}
-
-TEST(NearestRow, NeverTakesADistanceThatIsNotANumber)
-{
-    const float query[] = {0, 0};
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (Search search : searches) {
-        EXPECT_EQ(2, search(matrixOf({{nan, 0}, {3, nan}, {4, 4}, {nan, nan}}), query));
-        EXPECT_EQ(0, search(matrixOf({{nan, 0}, {nan, 0}}), query));
-    }
-}
-
-TEST(NearestRow, StartsFromNineTimesTenToTheThirty)
-{
-    const float query[] = {0};
-    for (Search search : searches) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), t = std::ldexp(1.0f, -12);
+    const struct {
+        const char *rule;
+        Matrix stored;
+        std::vector<float> query;
+        int nearest;
+    } cases[] = {
+        {"the earliest of equal distances", matrixOf({{5, 5}, {0, 1}, {2, 1}, {1, 0}}), {1, 1}, 1},
+        {"the earliest of equal rows", matrixOf({{5, 5}, {9, 9}, {1, 1}, {1, 1}}), {1, 1}, 2},
+        {"never a distance that is not a number", matrixOf({{nan, 0}, {3, nan}, {4, 4}, {nan, nan}}), {0, 0}, 2},
+        {"row 0 when no distance is a number", matrixOf({{nan, 0}, {nan, 0}}), {0, 0}, 0},
         // Both distances are at least 9e30 (one overflows to infinity): row 0 stays.
-        EXPECT_EQ(0, search(matrixOf({{4e15f}, {3.0e15f}, {1e30f}}), query));
-        EXPECT_EQ(1, search(matrixOf({{4e15f}, {2.9e15f}}), query));
-        EXPECT_EQ(0, search(Matrix(0, 1), query));
+        {"starts from 9e30", matrixOf({{4e15f}, {3.0e15f}, {1e30f}}), {0}, 0},
+        {"below 9e30", matrixOf({{4e15f}, {2.9e15f}}), {0}, 1},
+        {"no rows", Matrix(0, 1), {0}, 0},
+        // Row 1 adds 2^-24 four times to 1: each float addition rounds back to 1, so
+        // it beats row 0 at 1 + 2^-22; a double sum would tie at 1 + 2^-22 and lose.
+        {"terms in double, summed in float", matrixOf({{1, 2 * t, 0, 0, 0}, {1, t, t, t, t}}), {0, 0, 0, 0, 0}, 1},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.nearest, nearestRowReference(c.stored, c.query.data())) << c.rule;
+        EXPECT_EQ(c.nearest, nearestRow(c.stored, c.query.data())) << c.rule;
     }
-}
-
-TEST(NearestRow, SumsTermsInFloatAfterFormingThemInDouble)
-{
-    // Row 1 adds 2^-24 four times to 1: each float addition rounds back to 1, so
-    // it beats row 0 at 1 + 2^-22; a double sum would tie at 1 + 2^-22 and lose.
-    const float t = std::ldexp(1.0f, -12);
-    const float query[] = {0, 0, 0, 0, 0};
-    for (Search search : searches)
-        EXPECT_EQ(1, search(matrixOf({{1, 2 * t, 0, 0, 0}, {1, t, t, t, t}}), query));
 }
 
 TEST(NearestRow, FastSearchEqualsThePlainScan)

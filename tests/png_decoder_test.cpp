@@ -40,10 +40,10 @@ struct Png {
     }
 };
 
-QByteArray deflated(const QByteArray &data, int windowBits, int level = 9, int memLevel = 8, int strategy = Z_DEFAULT_STRATEGY)
+QByteArray deflated(const QByteArray &data, int windowBits)
 {
     z_stream stream{};
-    deflateInit2(&stream, level, Z_DEFLATED, windowBits, memLevel, strategy);
+    deflateInit2(&stream, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
     QByteArray out(int(deflateBound(&stream, uLong(data.size()))), 0);
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
     stream.avail_in = uInt(data.size());
