@@ -2,16 +2,12 @@
 
 #include "app/pipeline.h"
 
-#include "base/kernels.h"
-#include "base/parallel.h"
 #include "base/run_end.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <iostream>
 
 namespace sorvik {
@@ -93,13 +89,8 @@ void classifySamples(QString testDirectory, QString modelFile)
 {
     // A model in a regular file is read while the images are, beside them; anything
     // else (a pipe, a device) only once there are images to classify.
-    Model model;
-    ModelFileReport modelReport;
-    const auto read = [&] { return readModel(modelFile, model, modelReport); };
-    // It takes a descriptor of its own only where the image readers keep enough.
-    std::future<bool> modelRead;
-    if (!plainKernels && QFileInfo(modelFile).isFile() && freeDescriptors() >= 16)
-        modelRead = std::async(std::launch::async | std::launch::deferred, read);  // in this thread if no other can start
+    ModelReading reading;
+    startModelRead(reading, modelFile);
 
     DirectoryReport report;
     const QList<Raster> samples = readSamples(testDirectory, report);
@@ -110,18 +101,12 @@ void classifySamples(QString testDirectory, QString modelFile)
 
     std::cout << "reading config...\t" << std::flush;
     setConsoleMidLine(true);
-    // A model the thread could not open (it may have found no descriptor free) is
-    // tried again here, as the one-thread build would.
-    bool opened = modelRead.valid() && modelRead.get();
-    if (!opened) {
-        model = Model();
-        modelReport = ModelFileReport();
-        opened = read();
-    }
-    if (!opened) {
+    if (!finishModelRead(reading)) {
         std::cout << "cannot open config name\n";
         return;
     }
+    const Model &model = reading.model;
+    const ModelFileReport &modelReport = reading.report;
     std::cout << "done\n";
     setConsoleMidLine(false);
     const QString problem = classificationProblem(testDirectory, modelFile, samples, report, model, modelReport);

@@ -1,6 +1,7 @@
 #include "app/pipeline.h"
 
 #include "base/kernels.h"
+#include "base/parallel.h"
 #include "model/model_problem.h"
 #include "linalg/pca.h"
 
@@ -126,6 +127,22 @@ bool readModel(const QString &fileName, Model &model, ModelFileReport &report)
     if (!plainKernels)
         model.search = nearestIndex(model.projections);
     return true;
+}
+
+void startModelRead(ModelReading &reading, const QString &file)
+{
+    reading.file = file;
+    if (!plainKernels && QFileInfo(file).isFile() && freeDescriptors() >= 16)  // in this thread if no other can start
+        reading.opened = std::async(std::launch::async | std::launch::deferred, [&reading] { return readModel(reading.file, reading.model, reading.report); });
+}
+
+bool finishModelRead(ModelReading &reading)
+{
+    if (reading.opened.valid() && reading.opened.get())
+        return true;
+    reading.model = Model();
+    reading.report = ModelFileReport();
+    return readModel(reading.file, reading.model, reading.report);
 }
 
 Matrix projectSamples(const Model &model, const QList<Raster> &samples)

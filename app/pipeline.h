@@ -11,6 +11,7 @@
 #include "samples/sample_reader.h"
 
 #include <functional>
+#include <future>
 #include <vector>
 
 namespace sorvik {
@@ -40,6 +41,19 @@ Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone 
 // Reads a model file, keeping no more labels than projection rows, and arranges
 // its projections for the search; false when the file cannot be opened.
 bool readModel(const QString &fileName, Model &model, ModelFileReport &report);
+
+// A model read beside the test images. startModelRead begins it on a thread of its
+// own where the file is a regular one and descriptors are to spare (the plain build
+// reads in order); finishModelRead waits for it, or reads the file itself when no
+// thread could, or could not open it, as a one-thread run would.
+struct ModelReading {
+    QString file;
+    Model model;
+    ModelFileReport report;
+    std::future<bool> opened;
+};
+void startModelRead(ModelReading &reading, const QString &file);
+bool finishModelRead(ModelReading &reading);
 
 // Why these test samples cannot be classified with this model ("cannot
 // classify: ..."), or an empty string.

@@ -64,14 +64,14 @@ bool WholeFile::write(const char *data, std::size_t size)
     return true;
 }
 
-bool WholeFile::finish()
+bool WholeFile::finish(Sync sync)
 {
     if (finished)
         return true;
     if (fd < 0 || !failure.isEmpty())
         return false;
     // A file system may report a full disk only when the data reaches it.
-    const bool synced = ::fsync(fd) == 0 || fail(errno);
+    const bool synced = sync == Sync::Later || ::fsync(fd) == 0 || fail(errno);
     const bool closed = ::close(fd) == 0 || fail(errno);
     fd = -1;
     finished = synced && closed;

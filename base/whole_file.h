@@ -22,8 +22,10 @@ public:
     bool write(const QByteArray &bytes) { return write(bytes.constData(), std::size_t(bytes.size())); }
 
     // Syncs and closes the new file, ready to be renamed; false if that or any
-    // write failed.
-    bool finish();
+    // write failed. A caller that writes many files may leave the sync to one
+    // syncfs() of its own before it commits them (Sync::Later).
+    enum class Sync { Now, Later };
+    bool finish(Sync sync = Sync::Now);
 
     // Renames the finished file over the old one (finishing it first if needed).
     bool commit();

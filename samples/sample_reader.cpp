@@ -60,40 +60,40 @@ bool entryKind(int directory, const dirent &entry, Entry &kind)
 
 } // namespace
 
-QList<DirectoryEntry> listSampleDirectory(const QString &directory)
+std::vector<DirectoryEntry> listSampleDirectory(const QString &directory)
 {
     // Files, and the broken links, pipes and devices that are listed only to be
     // passed over with a word (opening a pipe could hang); no hidden files and no
     // sub-directories. A name that does not decode is listed to be named, too.
-    QList<DirectoryEntry> entries;
+    std::vector<DirectoryEntry> entries;
     DIR *listing = ::opendir(QFile::encodeName(directory).constData());
     if (!listing)
         return entries;
     while (const dirent *entry = ::readdir(listing)) {
-        const QByteArray bytes(entry->d_name);
         Entry kind;
-        if (bytes.startsWith('.') || !entryKind(::dirfd(listing), *entry, kind))
+        if (entry->d_name[0] == '.' || !entryKind(::dirfd(listing), *entry, kind))
             continue;
+        const QByteArray bytes(entry->d_name);
         const QString name = QFile::decodeName(bytes);
         if (QFile::encodeName(name) != bytes)
             kind = Entry::UndecodableName;
-        entries.append({name, bytes, kind});
+        entries.push_back({name, bytes, kind});
     }
     ::closedir(listing);
     // Name order ignoring case: names compared code unit by code unit once
     // lower-cased; names equal that way in their own code unit order.
-    std::vector<std::pair<QString, int>> keys;
-    keys.reserve(std::size_t(entries.size()));
-    for (int i = 0; i < entries.size(); ++i)
-        keys.emplace_back(entries.at(i).name.toLower(), i);
+    std::vector<std::pair<QString, std::size_t>> keys;
+    keys.reserve(entries.size());
+    for (std::size_t e = 0; e < entries.size(); ++e)
+        keys.emplace_back(entries[e].name.toLower(), e);
     std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
         const int order = a.first.compare(b.first);
-        return order != 0 ? order < 0 : entries.at(a.second).name.compare(entries.at(b.second).name) < 0;
+        return order != 0 ? order < 0 : entries[a.second].name.compare(entries[b.second].name) < 0;
     });
-    QList<DirectoryEntry> sorted;
+    std::vector<DirectoryEntry> sorted;
     sorted.reserve(entries.size());
     for (const auto &key : keys)
-        sorted.append(entries.at(key.second));
+        sorted.push_back(std::move(entries[key.second]));
     return sorted;
 }
 
@@ -118,7 +118,7 @@ Raster sampleFeatures(const QByteArray &path, QString &failure)
 void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report)
 {
     const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
-    QList<DirectoryEntry> listing = listSampleDirectory(directory);
+    std::vector<DirectoryEntry> listing = listSampleDirectory(directory);
     // The files are read, transformed and labelled side by side, then taken in
     // name order.
     std::vector<Raster> rasters(std::size_t(listing.size()));
@@ -126,7 +126,7 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
     // Each thread holds one descriptor at a time; one is kept spare for the image
     // plugins, so that a process allowed few open files reads on fewer threads.
     const int threads = freeDescriptors() - 1;
-    forEachIndex(listing.size(), [&](int i) {
+    forEachIndex(int(listing.size()), [&](int i) {
         const DirectoryEntry &entry = listing.at(i);
         if (entry.kind != Entry::File)
             return;
@@ -142,7 +142,7 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
     samples.reserve(samples.size() + listing.size());
     if (report)
         report->names.reserve(report->names.size() + listing.size());
-    for (int i = 0; i < listing.size(); ++i) {
+    for (int i = 0; i < int(listing.size()); ++i) {
         const DirectoryEntry &entry = listing.at(i);
         const auto skip = [&](const QString &reason) {
             if (report)

@@ -32,14 +32,14 @@ struct DirectoryReport {
     // The listing of the directory read last, handed over rather than freed entry
     // by entry while the caller waits (milliseconds for ten thousand files); a
     // program that ends with its report never spends them.
-    QList<DirectoryEntry> listing;
+    std::vector<DirectoryEntry> listing;
 };
 
 // The entries of a sample directory in case-insensitive name order (names equal
 // but for case in code unit order): files and links to files, broken links,
 // pipes, sockets and devices, and files whose names cannot be decoded; no hidden
 // entries, no sub-directories.
-QList<DirectoryEntry> listSampleDirectory(const QString &directory);
+std::vector<DirectoryEntry> listSampleDirectory(const QString &directory);
 
 
 // The path of a file of a sample directory: directory + "/" + name.

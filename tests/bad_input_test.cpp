@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -182,6 +183,9 @@ const std::vector<Case> &cases()
          "reading config...\tdone\ncannot classify: model trained.out changed while it was read; read it again once it is complete\n", false,
          {"LD_PRELOAD=" SORVIK_SHRINK_ON_READ, "SORVIK_SHRINK_FILE=trained.out"}},
 #endif
+        // The model cannot be written where it goes: the report stands, then one line says why.
+        {"a folder named trained.out", [](const QString &d) { pair(d + "/train"), QDir(d).mkdir("trained.out"); }, train,
+         "ms\ncannot write trained.out: Is a directory\n", true},
 #ifdef SORVIK_FULL_DISK
         // The disk fills up while the model is written: before its first byte, in its
         // label line, in its components and in its projections.
@@ -206,14 +210,18 @@ TEST(BadInput, GetsOneClearLineAndLeavesTheModelAlone)
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         c.setUp(dir.path());
+        const bool modelIsAFolder = QFileInfo(dir.path() + "/trained.out").isDir();
         const QByteArray before = QFile::exists(dir.path() + "/trained.out") ? readFile(dir.path() + "/trained.out") : previousModel;
-        writeFile(dir.path() + "/trained.out", before);
+        if (!modelIsAFolder)
+            writeFile(dir.path() + "/trained.out", before);
         const RunResult run = runSorvik(c.arguments, dir.path(), c.environment);
         EXPECT_TRUE(run.out.contains(c.expected)) << run.out.constData();
         EXPECT_EQ(1, run.exitCode);
         EXPECT_EQ(QByteArray(), run.err);
         EXPECT_FALSE(run.out.contains("nan") || run.out.contains("inf")) << run.out.constData();
-        if (c.keepsModel) {
+        if (modelIsAFolder) {
+            EXPECT_TRUE(QFileInfo(dir.path() + "/trained.out").isDir());
+        } else if (c.keepsModel) {
             EXPECT_EQ(before, readFile(dir.path() + "/trained.out"));
         } else if (c.arguments.first() == "train") {
             EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));  // the two usable images trained

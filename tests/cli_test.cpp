@@ -47,9 +47,12 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
     for (const char *tool : {SORVIK_IMPORT_EXECUTABLE, SORVIK_GLYPHS_EXECUTABLE, SORVIK_REPORT_EXECUTABLE}) {
         SCOPED_TRACE(tool);
         const QString name = QFileInfo(tool).fileName();
-        const RunResult help = runProgram(tool, {"--help"});
-        EXPECT_EQ(0, help.exitCode);
-        EXPECT_TRUE(help.out.startsWith("Usage: ") && help.out.contains(name.toLatin1() + " [options]")) << help.out.constData();
+        for (const char *option : {"--help", "--help-all"}) {  // both are offered
+            const RunResult help = runProgram(tool, {option});
+            EXPECT_EQ(0, help.exitCode) << option;
+            EXPECT_TRUE(help.out.startsWith("Usage: ") && help.out.contains(name.toLatin1() + " [options]") && help.out.contains("--help-all"))
+                << help.out.constData();
+        }
         const RunResult version = runProgram(tool, {"--version"});
         EXPECT_EQ(0, version.exitCode);
         EXPECT_EQ(name.toLatin1() + " " SORVIK_VERSION "\n", version.out);

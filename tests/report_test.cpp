@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -81,25 +82,142 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
               "<body><iframe id=f src=index.html></iframe><pre id=result></pre><script>\n"
               "f.onload = () => { const page = f.contentDocument; const cells = [];\n"
               "  for (const row of page.querySelectorAll('#confusion tr')) { const r = [...row.querySelectorAll('td')].map(c => +c.textContent); if (r.length) cells.push(r); }\n"
-              "  result.textContent = JSON.stringify({images: [...page.images].map(i => i.naturalWidth),\n"
-              "    accuracy: page.getElementById('accuracy').textContent, confusion: cells}); };\n"
+              "  result.textContent = JSON.stringify({images: [...page.images].map(i => [i.naturalWidth, +i.getAttribute('width'), i.alt]),\n"
+              "    accuracy: page.getElementById('accuracy').textContent, confusion: cells, variance: page.getElementById('variance').textContent,\n"
+              "    wide: page.documentElement.scrollWidth > 420}); };\n"
               "</script></body>\n");
     const QStringList browser = {"--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
                                  "--disable-component-update", "--disable-sync", "--user-data-dir=" + d + "/browser"};
-    const RunResult dom = runProgram("chromium", browser + QStringList{"--allow-file-access-from-files", "--virtual-time-budget=10000",
+    const RunResult dom = runProgram("chromium", browser + QStringList{"--allow-file-access-from-files", "--virtual-time-budget=10000", "--window-size=420,800",
                                                                         "--dump-dom", "file://" + d + "/out/check.html"});
     const QRegularExpressionMatch found = QRegularExpression("<pre id=\"result\">(.*)</pre>").match(QString::fromUtf8(dom.out));
     ASSERT_TRUE(found.hasMatch()) << dom.out.constData() << dom.err.constData();
     const QJsonObject shown = QJsonDocument::fromJson(found.captured(1).toUtf8()).object();
-    const QJsonArray widths = shown["images"].toArray();
-    EXPECT_EQ(5, widths.size());  // components, recall, confusion and two misread images
-    for (const QJsonValue &width : widths)
-        EXPECT_GT(width.toInt(), 0);
+    const QJsonArray images = shown["images"].toArray();
+    // The confusion matrix, recall, components, variance, projections, distances,
+    // thumbnails and two misread images: each loads, has its size and says what it shows.
+    EXPECT_EQ(9, images.size());
+    for (const QJsonValue &image : images) {
+        EXPECT_GT(image[0].toInt(), 0) << image[2].toString().toStdString();
+        EXPECT_GT(image[1].toInt(), 0) << image[2].toString().toStdString();
+        EXPECT_GT(image[2].toString().size(), 12) << image[2].toString().toStdString();
+    }
+    EXPECT_TRUE(QRegularExpression("^[ABC] read as [ABC], nearest [abc]-[123].png$").match(images[7][2].toString()).hasMatch()) << images[7][2].toString().toStdString();
+    EXPECT_FALSE(shown["wide"].toBool());  // a narrow window needs no sideways scrolling
     EXPECT_EQ(QString::number(summary["accuracy"].toDouble() * 100, 'f', 6), shown["accuracy"].toString());
     EXPECT_EQ(summary["confusion_matrix"].toArray(), shown["confusion"].toArray());
+    QStringList shares;
+    for (const QJsonValue &share : summary["variance_shares"].toArray())
+        shares << QString::number(share.toDouble() * 100, 'f', 1);
+    EXPECT_EQ(shares.join(", "), shown["variance"].toString());
+    const QJsonObject about = summary["report"].toObject();
+    EXPECT_EQ(d + "/test", about["test_directory"].toString());
+    EXPECT_EQ(SORVIK_VERSION, about["version"].toString());
+    EXPECT_TRUE(about["command"].toString().endsWith("sorvik-report test trained.out --train train --out out --gallery 2")) << about["command"].toString().toStdString();
     runProgram("chromium", browser + QStringList{"--window-size=1200,1600", "--screenshot=" SORVIK_BINARY_DIR "/report-screenshot.png",
                                                   "file://" + d + "/out/index.html"});
     EXPECT_TRUE(QFile::exists(SORVIK_BINARY_DIR "/report-screenshot.png"));
+}
+
+namespace {
+
+// A trained model of three classes of noise images (three each), and test images
+// that copy training images under other names: b-1 .. b-5 are copies of a-1, so
+// that B is read as A five times, c-9 a copy of b-1 (C read as B), a-9 a copy of
+// c-1 (A read as C); z-1 a copy of a-2, of a class the model never saw.
+void confusedSet(const QString &d)
+{
+    noiseImages(d + "/train", {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}, 5);
+    QDir().mkpath(d + "/test");
+    const auto copy = [&](const char *from, const QString &to) { QFile::copy(d + "/train/" + from, d + "/test/" + to); };
+    for (int i = 1; i <= 5; ++i)
+        copy("a-1.png", QString("b-%1.png").arg(i));
+    copy("b-1.png", "c-9.png");
+    copy("c-1.png", "a-9.png");
+    copy("a-2.png", "z-1.png");
+    copy("a-3.png", "@sum-1.png");  // a name that a spreadsheet would take for a formula
+    runSorvik({"train", "train"}, d);
+}
+
+struct ReportCase {
+    const char *name;
+    std::function<void(const QString &)> setUp;  // after the set is made
+    QStringList arguments;
+    int exitCode;
+    QByteArray expected;  // a fragment of the console
+    std::function<void(const QString &)> check = [](const QString &) {};
+};
+
+QStringList galleryPairs(const QString &d)
+{
+    QStringList pairs;
+    const QRegularExpression alt("alt=\"([A-Z@]+ read as [A-Z]+)");
+    for (auto match = alt.globalMatch(QString::fromUtf8(readFile(d + "/out/index.html"))); match.hasNext();)
+        pairs << match.next().captured(1);
+    return pairs;
+}
+
+} // namespace
+
+TEST(Report, GivesWhatUsersAskAndRefusesWhatWouldHarmTheirData)
+{
+    const QStringList base = {"test", "trained.out", "--out", "out"};
+    const ReportCase cases[] = {
+        {"the gallery takes every confused pair in turn, the most frequent first", [](const QString &) {}, base + QStringList{"--gallery", "4"}, 0,
+         "accuracy: ", [](const QString &d) { EXPECT_EQ(QStringList({"B read as A", "@SUM read as A", "A read as C", "C read as B"}), galleryPairs(d)); }},
+        {"a test class the model never saw is named", [](const QString &) {}, base, 0,
+         "test classes that the model has never seen (their images can only be misread): @SUM, Z\n",
+         [](const QString &d) { EXPECT_TRUE(readFile(d + "/out/index.html").contains("<p id=\"unseen\">")); }},
+        {"a name that would run as a formula is shown as text", [](const QString &) {}, base, 0, "accuracy: ",
+         [](const QString &d) { EXPECT_TRUE(readFile(d + "/out/predictions.csv").contains("\r\n'@sum-1.png,'@SUM,A,0,")); }},
+        {"--out inside the test directory", [](const QString &) {}, {"test", "trained.out", "--out", "test/report"}, 1,
+         "cannot write the report into test/report: it is or lies inside the image directory test,",
+         [](const QString &d) { EXPECT_FALSE(QFile::exists(d + "/test/report")); }},
+        {"--out the training directory, through another path", [](const QString &) {}, {"test", "trained.out", "--train", "train", "--out", "./train/"}, 1,
+         "cannot write the report into ./train/: it is or lies inside the image directory train,"},
+        {"a smaller gallery removes the pictures of the last report, and only those",
+         [](const QString &d) {
+             runProgram(SORVIK_REPORT_EXECUTABLE, {"test", "trained.out", "--out", "out"}, d);
+             writeFile(d + "/out/notes.txt", "mine");
+         },
+         base + QStringList{"--gallery", "1"}, 0, "accuracy: ",
+         [](const QString &d) {
+             EXPECT_TRUE(QFile::exists(d + "/out/misread-0001.png"));
+             EXPECT_FALSE(QFile::exists(d + "/out/misread-0002.png"));
+             EXPECT_EQ("mine", readFile(d + "/out/notes.txt"));
+         }},
+        {"a link in the folder is replaced, never written through",
+         [](const QString &d) { QDir().mkpath(d + "/out"), writeFile(d + "/victim.txt", "victim"), QFile::link(d + "/victim.txt", d + "/out/index.html"); },
+         base, 0, "accuracy: ",
+         [](const QString &d) {
+             EXPECT_EQ("victim", readFile(d + "/victim.txt"));
+             EXPECT_FALSE(QFileInfo(d + "/out/index.html").isSymLink());
+         }},
+        {"a training directory of other images with the same names",
+         [](const QString &d) { noiseImages(d + "/other", QDir(d + "/train").entryList(QDir::Files), 6); },
+         {"test", "trained.out", "--train", "other", "--out", "out"}, 0, "other/a-1.png does not give row 1 of the model: other is not the directory",
+         [](const QString &d) {
+             EXPECT_TRUE(readFile(d + "/out/predictions.csv").startsWith("file,label,predicted,correct,squared_distance,nearest_row\r\n"));
+             EXPECT_TRUE(readFile(d + "/out/index.html").contains("<p id=\"training-problem\">"));
+         }},
+        {"the model's own training directory", [](const QString &) {}, {"test", "trained.out", "--train", "train", "--out", "out"}, 0, "accuracy: ",
+         [](const QString &d) { EXPECT_TRUE(readFile(d + "/out/predictions.csv").contains(",nearest_file\r\n")); }},
+        {"a model that is not there", [](const QString &) {}, {"test", "nothing.out"}, 1,
+         "cannot classify: model nothing.out cannot be opened: No such file or directory; give the model file that sorvik train wrote"},
+        {"a folder that cannot be made", [](const QString &d) { writeFile(d + "/afile", ""); }, {"test", "trained.out", "--out", "afile/report"}, 1,
+         "cannot write the report: cannot create the folder afile/report: "},
+    };
+    for (const ReportCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        confusedSet(dir.path());
+        c.setUp(dir.path());
+        const RunResult run = runReport(c.arguments, dir.path());
+        EXPECT_EQ(c.exitCode, run.exitCode) << run.out.constData();
+        EXPECT_TRUE(run.out.contains(c.expected)) << run.out.constData();
+        EXPECT_EQ(QByteArray(), run.err);
+        c.check(dir.path());
+    }
 }
 
 #ifdef SORVIK_FULL_DISK
@@ -126,7 +244,7 @@ TEST(Report, AFullDiskLeavesTheOldReportWhole)
         const RunResult run = runProgram(QStringLiteral(SORVIK_REPORT_EXECUTABLE), {"test", "trained.out", "--out", "out"}, d,
                                          {"LD_PRELOAD=" SORVIK_FULL_DISK, QString("SORVIK_DISK_BYTES=%1").arg(bytes)});
         EXPECT_EQ(1, run.exitCode);
-        EXPECT_TRUE(QRegularExpression("^cannot write out/[a-z.]+: No space left on device\n$").match(run.out).hasMatch()) << run.out.constData();
+        EXPECT_TRUE(QRegularExpression("^cannot write out/[a-z.-]+: No space left on device\n$").match(run.out).hasMatch()) << run.out.constData();
         EXPECT_EQ(files, QDir(d + "/out").entryList(QDir::Files | QDir::Hidden));
         for (const QString &file : files)
             EXPECT_EQ(before[file], readFile(d + "/out/" + file)) << file.toStdString();

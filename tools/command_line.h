@@ -27,7 +27,7 @@ inline QStringList parseCommandLine(QCommandLineParser &parser, const QString &d
     parser.addVersionOption();
     if (!parser.parse(QCoreApplication::arguments()))
         refuseCommandLine(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))  // no Qt options to add: the same text
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();

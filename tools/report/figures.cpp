@@ -139,7 +139,7 @@ QByteArray figuresText(const Figures &f)
     return text;
 }
 
-QByteArray figuresJson(const Figures &f)
+QByteArray figuresJson(const Figures &f, const QJsonObject &more)
 {
     QJsonObject classes;
     for (const ClassFigures &c : f.perClass)
@@ -154,7 +154,7 @@ QByteArray figuresJson(const Figures &f)
     QJsonArray confusions;
     for (const Confusion &c : f.topConfusions)
         confusions.append(QJsonObject{{"actual", c.actual}, {"predicted", c.predicted}, {"count", c.count}});
-    const QJsonObject root{
+    QJsonObject root{
         {"images", f.images},
         {"correct", f.correct},
         {"accuracy", ratio(f.correct, f.images)},
@@ -165,6 +165,8 @@ QByteArray figuresJson(const Figures &f)
         {"confusion_matrix", matrix},
         {"top_confusions", confusions},
     };
+    for (auto item = more.begin(); item != more.end(); ++item)
+        root.insert(item.key(), item.value());
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

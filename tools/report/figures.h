@@ -6,6 +6,7 @@
 // frequent confusions, with their text and JSON forms.
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -46,6 +47,7 @@ Figures classificationFigures(const QStringList &actual, const QStringList &pred
 // The layout of scikit-learn's classification report (two decimals), then the
 // confusion matrix with class names and the ten most frequent confusions.
 QByteArray figuresText(const Figures &figures);
-QByteArray figuresJson(const Figures &figures);
+// The JSON form, with the members of `more` beside the figures.
+QByteArray figuresJson(const Figures &figures, const QJsonObject &more = {});
 
 } // namespace sorvik

@@ -4,189 +4,36 @@
 // (summary.txt, summary.json) and a page with pictures (index.html).
 
 #include "tools/command_line.h"
+#include "tools/report/classification.h"
 #include "tools/report/figures.h"
+#include "tools/report/gallery.h"
 #include "tools/report/page.h"
 #include "tools/report/pictures.h"
+#include "tools/report/plots.h"
+#include "tools/report/predictions.h"
+#include "tools/report/report_files.h"
+#include "tools/report/training_check.h"
 
 #include "app/pipeline.h"
+#include "base/heap_tuning.h"
+#include "base/parallel.h"
+#include "base/printable_name.h"
 #include "base/run_end.h"
-#include "decode/image_loader.h"
-#include "search/nearest.h"
-#include "base/whole_file.h"
 
-#include <QDir>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QBuffer>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QUrl>
 
-#include <charconv>
+#include <future>
 #include <iostream>
-#include <memory>
+
 
 using namespace sorvik;
 
 namespace {
-
-struct Answer {
-    QString file;
-    bool hasClass;      // the name carries a class: "c-xxx.yyy"
-    QString label;
-    QString predicted;
-    float distance;     // squared distance to the nearest projection row
-    int nearestRow;
-};
-
-// A CSV field as RFC 4180 writes it: quoted, quotes doubled, where it needs to be.
-QByteArray csvField(const QString &text)
-{
-    QByteArray bytes = text.toUtf8();
-    if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') || bytes.contains('\r'))
-        bytes = '"' + bytes.replace("\"", "\"\"") + '"';
-    return bytes;
-}
-
-QByteArray shortest(float value)
-{
-    char text[32];
-    return QByteArray(text, int(std::to_chars(text, text + sizeof text, value).ptr - text));
-}
-
-QByteArray predictionsCsv(const std::vector<Answer> &answers, const QStringList &trainingFiles)
-{
-    QByteArray csv = "file,label,predicted,correct,squared_distance,nearest_row";
-    csv += trainingFiles.isEmpty() ? "\r\n" : ",nearest_file\r\n";
-    for (const Answer &a : answers) {
-        csv += csvField(a.file) + ',' + csvField(a.hasClass ? a.label : QString()) + ',' + csvField(a.predicted) + ','
-            + (a.hasClass ? (a.label == a.predicted ? "1" : "0") : "") + ',' + shortest(a.distance) + ',' + QByteArray::number(a.nearestRow);
-        if (!trainingFiles.isEmpty())
-            csv += ',' + csvField(trainingFiles.at(a.nearestRow));
-        csv += "\r\n";
-    }
-    return csv;
-}
-
-// The file of every projection row: the usable files of the training directory in
-// listing order. Listing alone suffices when the files and their classes match the
-// model's rows one for one; otherwise every file is read, as training read them.
-QStringList trainingFiles(const QString &directory, const Model &model, QString &note)
-{
-    QStringList names;
-    for (const DirectoryEntry &entry : listSampleDirectory(directory))
-        if (entry.kind == Entry::File)
-            names << entry.name;
-    bool matches = names.size() == model.projections.rows;
-    for (int i = 0; matches && i < names.size(); ++i)
-        matches = labelFromFileName(names.at(i)) == model.labels.at(i);
-    if (!matches) {
-        QList<Raster> samples;
-        DirectoryReport report;
-        readSampleDirectory(directory, samples, &report);
-        names = report.names;
-    }
-    if (names.size() != model.projections.rows) {
-        note = QStringLiteral("%1 holds %2 usable images for the model's %3 rows; predictions.csv names no nearest training file")
-                   .arg(printableName(directory), QString::number(names.size()), QString::number(model.projections.rows));
-        return QStringList();
-    }
-    return names;
-}
-
-// The files of a report, each written beside its place and all renamed into place
-// only once every one of them is written whole: a full disk leaves the old report
-// as it was. A failure is said once, naming the file and the reason.
-class ReportFiles {
-public:
-    explicit ReportFiles(const QDir &folder) : folder(folder) {}
-
-    bool add(const QString &name, const QByteArray &bytes)
-    {
-        if (failed)
-            return false;
-        files.push_back(std::make_unique<WholeFile>(folder.filePath(name)));
-        return check(files.back()->write(bytes) && files.back()->finish());
-    }
-
-    bool addPicture(const QString &name, const QImage &image)
-    {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        return !failed && buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG") ? add(name, bytes) : check(false);
-    }
-
-    bool commit()
-    {
-        for (std::size_t i = 0; !failed && i < files.size(); ++i)
-            check(files[i]->commit());
-        return !failed;
-    }
-
-private:
-    bool check(bool written)
-    {
-        if (!written && !failed) {
-            const WholeFile *file = files.empty() ? nullptr : files.back().get();
-            for (const auto &f : files)
-                if (!f->reason().isEmpty())
-                    file = f.get();
-            const QString reason = file && !file->reason().isEmpty() ? file->reason() : QStringLiteral("the picture cannot be encoded");
-            std::cout << (QStringLiteral("cannot write ") + printableName(file ? file->path() : folder.path()) + QStringLiteral(": ") + reason)
-                             .toStdString() << "\n";
-            failed = true;
-        }
-        return written;
-    }
-
-    QDir folder;
-    std::vector<std::unique_ptr<WholeFile>> files;
-    bool failed = false;
-};
-
-QImage picture(const QString &path)
-{
-    QString failure;
-    return loadSampleImage(path, failure);
-}
-
-// The test directory classified as sorvik class classifies it, with the answer
-// for every image; false, after one line that says why, when it cannot be.
-struct Classified {
-    QList<Raster> samples;
-    DirectoryReport report;
-    Model model;
-    std::vector<Answer> answers;
-    QStringList actual, predicted;  // of the images that carry a class
-};
-
-bool classify(const QString &testDirectory, const QString &modelFile, Classified &c)
-{
-    readSampleDirectory(testDirectory, c.samples, &c.report);
-    for (const SkippedFile &file : c.report.skipped)
-        std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
-    ModelFileReport modelReport;
-    if (!c.samples.isEmpty() && !readModel(modelFile, c.model, modelReport)) {
-        std::cout << "cannot classify: model " << printableName(modelFile).toStdString() << " cannot be opened\n";
-        return false;
-    }
-    const QString problem = classificationProblem(testDirectory, modelFile, c.samples, c.report, c.model, modelReport);
-    if (!problem.isEmpty()) {
-        std::cout << problem.toStdString() << "\n";
-        return false;
-    }
-    const Matrix projected = projectSamples(c.model, c.samples);
-    const std::vector<int> nearest = nearestTrainingRows(c.model, projected);
-    for (int i = 0; i < c.samples.size(); ++i) {
-        const int row = nearest[std::size_t(i)];
-        const QString &name = c.report.names.at(i);
-        const Answer answer{name, QFileInfo(name).baseName().contains(QLatin1Char('-')), c.samples.at(i).label, c.model.labels.at(row),
-                            squaredDistance(c.model.projections.row(row), projected.row(i), projected.columns), row};
-        if (answer.hasClass) {
-            c.actual << answer.label;
-            c.predicted << answer.predicted;
-        }
-        c.answers.push_back(answer);
-    }
-    return true;
-}
 
 // Where the report comes from and goes to.
 struct Places {
@@ -194,39 +41,105 @@ struct Places {
     int galleryLimit;
 };
 
-// Writes every file of the report, the page last; false after one line that says
-// why one cannot be written.
-bool writeReport(const Places &places, const Classified &c, const QStringList &training, PageContent &page)
+
+QString fileUrl(const QString &directory, const QString &name)
 {
-    if (!QDir().mkpath(places.out)) {
-        std::cout << "cannot write the report: cannot create the folder " << printableName(places.out).toStdString() << "\n";
-        return false;
-    }
-    const Figures &figures = page.figures;
-    ReportFiles files{QDir(places.out)};
-    files.add(QStringLiteral("predictions.csv"), predictionsCsv(c.answers, training))
-        && files.add(QStringLiteral("summary.txt"), figuresText(figures))
-        && files.add(QStringLiteral("summary.json"), figuresJson(figures))
-        && files.addPicture(QStringLiteral("confusion.png"), confusionPicture(figures))
-        && files.addPicture(QStringLiteral("recall.png"), recallPicture(figures));
-    const QImage components = componentsPicture(c.model.components, c.samples.first().width, c.samples.first().height, 16);
-    page.hasComponents = !components.isNull();
-    if (page.hasComponents)
-        files.addPicture(QStringLiteral("components.png"), components);
-    for (const Answer &a : c.answers) {
-        if (!a.hasClass || a.label == a.predicted || ++page.misread > places.galleryLimit)
-            continue;
-        const QString nearestFile = training.isEmpty() ? QString() : training.at(a.nearestRow);
-        const QImage nearestImage = nearestFile.isEmpty() ? QImage() : picture(samplePath(places.trainingDirectory, nearestFile));
-        const QString name = QStringLiteral("misread-%1.png").arg(page.gallery.size() + 1, 4, 10, QLatin1Char('0'));
-        if (!files.addPicture(name, pairPicture(picture(samplePath(places.testDirectory, a.file)), nearestImage)))
-            return false;
-        page.gallery.push_back({name, printableName(a.file), a.label, a.predicted, printableName(nearestFile)});
-    }
-    return files.add(QStringLiteral("index.html"), indexPage(page)) && files.commit();
+    return QUrl::fromLocalFile(QFileInfo(samplePath(directory, name)).absoluteFilePath()).toString(QUrl::FullyEncoded);
 }
 
-void printSummary(const PageContent &page, const QString &trainingNote, const QString &out)
+// The pictures of the page that the model and the answers give, by file name.
+std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, const Classified &c, const PageContent &page)
+{
+    const Model &model = c.reading.model;
+    std::vector<std::pair<QString, QImage>> pictures = {
+        {QStringLiteral("confusion.png"), confusionPicture(page.figures)},
+        {QStringLiteral("recall.png"), recallPicture(page.figures)},
+        {QStringLiteral("components.png"), componentsPicture(model.components, c.samples.first(), page.varianceShares, 16)},
+        {QStringLiteral("variance.png"), varianceCurve(page.varianceShares)},
+        {QStringLiteral("scatter.png"), projectionScatter(model.projections, model.labels, 5000)},
+        {QStringLiteral("distances.png"), distanceHistogram(c.answers)}};
+    QStringList labels;
+    std::vector<QImage> thumbnails;
+    for (const int i : thumbnailChoice(c.answers, 3)) {
+        labels << c.answers[std::size_t(i)].label;
+        thumbnails.push_back(picture(samplePath(places.testDirectory, c.answers[std::size_t(i)].file)));
+    }
+    if (!thumbnails.empty())
+        pictures.emplace_back(QStringLiteral("thumbnails.png"), thumbnailSheet(labels, thumbnails));
+    return pictures;
+}
+
+// The misread images the page shows, each drawn beside its nearest training image.
+void addGallery(const Places &places, const Classified &c, const QStringList &training, PageContent &page,
+                std::vector<std::pair<QString, QImage>> &pictures)
+{
+    const std::vector<int> chosen = galleryChoice(c.answers, places.galleryLimit);
+    std::vector<QImage> drawn(chosen.size());
+    forEachIndex(int(chosen.size()), [&](int g) {
+        const Answer &a = c.answers[std::size_t(chosen[std::size_t(g)])];
+        const QImage nearest = training.isEmpty() ? QImage() : picture(samplePath(places.trainingDirectory, training.at(a.nearestRow)));
+        drawn[std::size_t(g)] = pairPicture(picture(samplePath(places.testDirectory, a.file)), nearest);
+    }, 4);
+    for (std::size_t g = 0; g < chosen.size(); ++g) {
+        const Answer &a = c.answers[std::size_t(chosen[g])];
+        const QString name = QStringLiteral("misread-%1.png").arg(g + 1, 4, 10, QLatin1Char('0'));
+        const QString nearestFile = training.isEmpty() ? QString() : training.at(a.nearestRow);
+        page.gallery.push_back({name, printableName(a.file), fileUrl(places.testDirectory, a.file), a.label, a.predicted, a.distance,
+                                printableName(nearestFile), nearestFile.isEmpty() ? QString() : fileUrl(places.trainingDirectory, nearestFile)});
+        pictures.emplace_back(name, drawn[g]);
+    }
+}
+
+QJsonObject aboutJson(const PageContent &page)
+{
+    const ReportOrigin &o = page.origin;
+    QJsonArray shares;
+    for (const double share : page.varianceShares)
+        shares.append(share);
+    return {{"report", QJsonObject{{"date", o.date}, {"version", o.version}, {"command", o.command}, {"test_directory", o.testDirectory},
+                                   {"model", o.modelFile}, {"training_directory", o.trainingDirectory}, {"out", o.out},
+                                   {"unseen_classes", QJsonArray::fromStringList(page.unseenClasses)}, {"training_problem", page.trainingProblem},
+                                   {"misread_shown", int(page.gallery.size())}, {"misread", page.misread}}},
+            {"variance_shares", shares}};
+}
+
+// Writes every file of the report, the page last; false after one line that says
+// why one cannot be written.
+bool writeReport(const Places &places, const Classified &c, std::future<TrainingFiles> &trainingCheck, PageContent &page)
+{
+    progress("drawing the pictures");
+    for (const Answer &a : c.answers)
+        page.misread += a.hasClass && a.label != a.predicted;
+    std::vector<std::pair<QString, QImage>> pictures = figurePictures(places, c, page);
+    const TrainingFiles checked = trainingCheck.valid() ? trainingCheck.get() : TrainingFiles();
+    const QStringList &training = checked.names;
+    page.trainingProblem = checked.problem;
+    addGallery(places, c, training, page, pictures);
+    std::vector<QByteArray> encoded(pictures.size());
+    forEachIndex(int(pictures.size()), [&](int i) { encoded[std::size_t(i)] = pngBytes(pictures[std::size_t(i)].second); }, 4);
+
+    progress("writing the report");
+    const QString folder = folderProblem(places.out);
+    if (!folder.isEmpty()) {
+        std::cout << folder.toStdString() << "\n";
+        return false;
+    }
+    ReportFiles files(places.out);
+    bool written = files.add(QStringLiteral("predictions.csv"), predictionsCsv(c.answers, training))
+                && files.add(QStringLiteral("summary.txt"), figuresText(page.figures))
+                && files.add(QStringLiteral("summary.json"), figuresJson(page.figures, aboutJson(page)));
+    for (std::size_t i = 0; written && i < pictures.size(); ++i) {
+        if (pictures[i].second.isNull())
+            continue;
+        written = files.add(pictures[i].first, encoded[i]);
+        // The page shows the small pictures of the gallery enlarged, pixel by pixel.
+        const QSize size = pictures[i].second.size();
+        page.pictures.insert(pictures[i].first, pictures[i].first.startsWith(QLatin1String("misread-")) ? size * std::max(1, 128 / size.height()) : size);
+    }
+    return written && files.add(QStringLiteral("index.html"), indexPage(page)) && files.commit();
+}
+
+void printSummary(const PageContent &page, const QString &out)
 {
     const Figures &figures = page.figures;
     if (figures.images > 0)
@@ -236,8 +149,11 @@ void printSummary(const PageContent &page, const QString &trainingNote, const QS
         std::cout << "accuracy: no test image carries a class in its name\n";
     if (page.unlabelled > 0)
         std::cout << "images without a class in their names, predicted only: " << page.unlabelled << "\n";
-    if (!trainingNote.isEmpty())
-        std::cout << trainingNote.toStdString() << "\n";
+    if (!page.unseenClasses.isEmpty())
+        std::cout << "test classes that the model has never seen (their images can only be misread): "
+                  << page.unseenClasses.join(QStringLiteral(", ")).toStdString() << "\n";
+    if (!page.trainingProblem.isEmpty())
+        std::cout << page.trainingProblem.toStdString() << "\n";
     std::cout << "report written to " << printableName(out).toStdString() << "/: index.html, predictions.csv, summary.txt, summary.json\n";
 }
 
@@ -247,19 +163,41 @@ Places parsePlaces(QCommandLineParser &parser)
     parser.addPositionalArgument(QStringLiteral("MODEL"), QStringLiteral("a model file written by sorvik train"));
     parser.addOption({QStringLiteral("train"), QStringLiteral("the model's training directory: names the nearest training image of each test image"),
                       QStringLiteral("TRAIN_DIR")});
-    parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report (default: report)"), QStringLiteral("DIR"), QStringLiteral("report")});
+    parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report, outside the image directories (default: report)"),
+                      QStringLiteral("DIR"), QStringLiteral("report")});
     parser.addOption({QStringLiteral("gallery"), QStringLiteral("misread images shown on the page (default: 100)"), QStringLiteral("N"), QStringLiteral("100")});
     const QStringList arguments = parseCommandLine(
         parser, QStringLiteral("Classifies TEST_DIR with MODEL as sorvik class does and writes the answer for every image, "
                                "the figures of every class and a page with pictures into one folder."), 2);
+    if (parser.value(QStringLiteral("out")).isEmpty())
+        refuseCommandLine(QStringLiteral("--out needs the name of a folder"));
     return {arguments.at(0), arguments.at(1), parser.value(QStringLiteral("train")), parser.value(QStringLiteral("out")),
             integerOption(parser, QStringLiteral("gallery"), 0)};
+}
+
+// The command line as a shell would take it back: arguments quoted where they need it.
+QString commandLine()
+{
+    QStringList words;
+    for (const QString &argument : QCoreApplication::arguments())
+        words << (argument.contains(QRegularExpression(QStringLiteral("^[A-Za-z0-9_./=:,+-]+$")))
+                      ? argument
+                      : QLatin1Char('\'') + QString(argument).replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\''));
+    return words.join(QLatin1Char(' '));
+}
+
+ReportOrigin originOf(const Places &places)
+{
+    const auto absolute = [](const QString &path) { return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath(); };
+    return {QDateTime::currentDateTimeUtc().toString(Qt::ISODate), QStringLiteral(SORVIK_VERSION), commandLine(), absolute(places.testDirectory),
+            absolute(places.modelFile), absolute(places.trainingDirectory), absolute(places.out)};
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    tuneHeap();  // as sorvik's: the same tens of thousands of small blocks and large matrices
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
@@ -267,15 +205,32 @@ int main(int argc, char *argv[])
     setRunEndPrefix("sorvik-report");
     QCommandLineParser parser;
     const Places places = parsePlaces(parser);
+    const QString place = placeProblem(places.out, {places.testDirectory, places.trainingDirectory});
+    if (!place.isEmpty()) {
+        std::cout << place.toStdString() << "\n";
+        return 1;
+    }
+    // The training directory is listed beside the classification: on a large set
+    // the listing takes as long as reading the test images.
+    std::future<std::vector<DirectoryEntry>> listing;
+    if (!places.trainingDirectory.isEmpty())
+        listing = std::async(std::launch::async | std::launch::deferred, listSampleDirectory, places.trainingDirectory);
     Classified c;
     if (!classify(places.testDirectory, places.modelFile, c))
         return 1;
-    QString trainingNote;
-    const QStringList training = places.trainingDirectory.isEmpty() ? QStringList() : trainingFiles(places.trainingDirectory, c.model, trainingNote);
-    PageContent page{places.testDirectory, places.modelFile, classificationFigures(c.actual, c.predicted),
-                     int(c.samples.size() - c.actual.size()), false, {}, 0};
+    PageContent page{originOf(places), classificationFigures(c.actual, c.predicted), int(c.samples.size() - c.actual.size()),
+                     unseenClasses(c.answers, c.reading.model.labels), {}, {}, varianceShares(c.reading.model.projections), {}, 0};
+    // The training directory is checked beside the drawing of the figures.
+    std::future<TrainingFiles> training;
+    if (listing.valid())
+        training = std::async(std::launch::async | std::launch::deferred, [&] {
+            return trainingFiles(places.trainingDirectory, listing.get(), c.reading.model);
+        });
     if (!writeReport(places, c, training, page))
         return 1;
-    printSummary(page, trainingNote, places.out);
-    return 0;
+    printSummary(page, places.out);
+    // The samples, the model and the listing are not handed back block by block:
+    // the system takes back all of the memory at once.
+    std::cout.flush();
+    std::_Exit(0);
 }

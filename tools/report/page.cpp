@@ -15,38 +15,81 @@ QString figureCells(const ClassFigures &c)
         .arg(c.precision, 0, 'f', 2).arg(c.recall, 0, 'f', 2).arg(c.f1, 0, 'f', 2).arg(c.support);
 }
 
-} // namespace
-
-QByteArray indexPage(const PageContent &content)
+// A picture beside the page with its size, so that the page lays out before it loads.
+QString picture(const PageContent &content, const QString &name, const QString &alt)
 {
-    const Figures &f = content.figures;
-    QString page = QStringLiteral(
-        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>sorvik report</title>\n<style>\n"
-        "body { font-family: sans-serif; margin: 2em; color: #222; }\n"
+    if (!content.pictures.contains(name))
+        return QString();
+    const QSize size = content.pictures.value(name);
+    return QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
+        .arg(escaped(name)).arg(size.width()).arg(size.height()).arg(escaped(alt));
+}
+
+QString head()
+{
+    return QStringLiteral(
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>sorvik report</title>\n<style>\n"
+        "body { font-family: sans-serif; margin: 1em; color: #222; max-width: 72em; }\n"
+        "img { max-width: 100%; height: auto; }\n"
+        ".scroll { overflow-x: auto; }\n"
         "table { border-collapse: collapse; margin: 1em 0; }\n"
         "td, th { border: 1px solid #ccc; padding: 2px 8px; text-align: right; }\n"
-        "figure { display: inline-block; margin: 0 1em 1em 0; font-size: 90%; }\n"
+        "#origin th, #origin td { text-align: left; word-break: break-all; }\n"
+        "figure { display: inline-block; margin: 0 1em 1em 0; font-size: 90%; max-width: 100%; }\n"
+        "figure img { image-rendering: pixelated; }\n"
         "</style>\n</head>\n<body>\n");
-    page += QStringLiteral("<h1>sorvik report</h1>\n<p>Test images <code>%1</code>, model <code>%2</code>.</p>\n")
-                .arg(escaped(content.testDirectory), escaped(content.modelFile));
+}
+
+QString originTable(const ReportOrigin &o)
+{
+    QString table = QStringLiteral("<table id=\"origin\">\n");
+    const std::pair<const char *, QString> rows[] = {{"date", o.date}, {"version", o.version}, {"command", o.command}, {"test images", o.testDirectory},
+                                                     {"model", o.modelFile}, {"training images", o.trainingDirectory}, {"report", o.out}};
+    for (const auto &[name, value] : rows)
+        if (!value.isEmpty())
+            table += QStringLiteral("<tr><th>%1</th><td><code>%2</code></td></tr>\n").arg(QLatin1String(name), escaped(value));
+    return table + QStringLiteral("</table>\n");
+}
+
+QString summarySection(const PageContent &content)
+{
+    const Figures &f = content.figures;
+    QString page;
     if (f.images > 0)
         page += QStringLiteral("<p>Accuracy <b id=\"accuracy\">%1</b> %: <span id=\"correct\">%2</span> of <span id=\"images\">%3</span> images read right.</p>\n")
                     .arg(accuracyPercent(f), 0, 'f', 6).arg(f.correct).arg(f.images);
     if (content.unlabelled > 0)
         page += QStringLiteral("<p>Images that carry no class in their names, predicted only (predictions.csv): %1.</p>\n").arg(content.unlabelled);
-    page += QStringLiteral("<p>Files: <a href=\"predictions.csv\">predictions.csv</a>, <a href=\"summary.txt\">summary.txt</a>, "
-                           "<a href=\"summary.json\">summary.json</a>.</p>\n");
+    if (!content.unseenClasses.isEmpty())
+        page += QStringLiteral("<p id=\"unseen\">Test classes that the model has never seen, whose images can only be misread: %1.</p>\n")
+                    .arg(escaped(content.unseenClasses.join(QStringLiteral(", "))));
+    if (!content.trainingProblem.isEmpty())
+        page += QStringLiteral("<p id=\"training-problem\">%1.</p>\n").arg(escaped(content.trainingProblem));
+    return page + QStringLiteral("<p>Files: <a href=\"predictions.csv\">predictions.csv</a>, <a href=\"summary.txt\">summary.txt</a>, "
+                                 "<a href=\"summary.json\">summary.json</a>.</p>\n");
+}
 
-    page += QStringLiteral("<h2>Per class</h2>\n<table id=\"classes\">\n<tr><th>class</th><th>precision</th><th>recall</th><th>f1-score</th><th>support</th></tr>\n");
+QString classSection(const PageContent &content)
+{
+    const Figures &f = content.figures;
+    QString page = QStringLiteral("<h2>Per class</h2>\n<div class=\"scroll\"><table id=\"classes\">\n"
+                                  "<tr><th>class</th><th>precision</th><th>recall</th><th>f1-score</th><th>support</th></tr>\n");
     for (const ClassFigures &c : f.perClass)
         page += QStringLiteral("<tr><th>%1</th>%2</tr>\n").arg(escaped(c.label), figureCells(c));
     for (const ClassFigures *c : {&f.macroAverage, &f.weightedAverage})
         page += QStringLiteral("<tr><th>%1</th>%2</tr>\n").arg(c->label, figureCells(*c));
-    page += QStringLiteral("</table>\n<img src=\"recall.png\" alt=\"recall per class\">\n");
+    return page + QStringLiteral("</table></div>\n") + picture(content, QStringLiteral("recall.png"), QStringLiteral("bars of the recall of each class"))
+         + QStringLiteral("\n");
+}
 
-    page += QStringLiteral("<h2>Confusion matrix</h2>\n<p>Rows are the actual classes, columns the predicted ones; "
-                           "the colour is the share of the row.</p>\n<img src=\"confusion.png\" alt=\"confusion matrix\">\n"
-                           "<table id=\"confusion\">\n<tr><th></th>");
+QString confusionSection(const PageContent &content)
+{
+    const Figures &f = content.figures;
+    QString page = QStringLiteral("<h2>Confusion matrix</h2>\n<p>Rows are the actual classes, columns the predicted ones. Right reads are blue "
+                                  "by their share of the row; misreads are red by their count against the largest misread count.</p>\n")
+                 + picture(content, QStringLiteral("confusion.png"), QStringLiteral("heat map of the confusion matrix with its colour key"))
+                 + QStringLiteral("\n<div class=\"scroll\"><table id=\"confusion\">\n<tr><th></th>");
     for (const QString &label : f.classes)
         page += QStringLiteral("<th>%1</th>").arg(escaped(label));
     page += QStringLiteral("</tr>\n");
@@ -56,26 +99,60 @@ QByteArray indexPage(const PageContent &content)
             page += QStringLiteral("<td>%1</td>").arg(count);
         page += QStringLiteral("</tr>\n");
     }
-    page += QStringLiteral("</table>\n<h3>Most frequent confusions</h3>\n<ol>\n");
+    page += QStringLiteral("</table></div>\n<h3>Most frequent confusions</h3>\n<ol>\n");
     for (const Confusion &c : f.topConfusions)
         page += QStringLiteral("<li>%1 read as %2: %3</li>\n").arg(escaped(c.actual), escaped(c.predicted), QString::number(c.count));
-    page += QStringLiteral("</ol>\n");
+    return page + QStringLiteral("</ol>\n");
+}
 
-    if (content.hasComponents)
-        page += QStringLiteral("<h2>Eigen-characters</h2>\n<p>The leading components, each over the grid of F-transform components: "
-                               "grey is zero, light positive, dark negative.</p>\n<img src=\"components.png\" alt=\"leading components\">\n");
+QString modelSection(const PageContent &content)
+{
+    QString page;
+    if (content.pictures.contains(QStringLiteral("components.png")))
+        page += QStringLiteral("<h2>Eigen-characters</h2>\n<p>The leading components taken back to pixels through the basic functions of the "
+                               "F-transform, each with its share of the variance that the kept components hold: grey is zero, light positive, "
+                               "dark negative.</p>\n")
+              + picture(content, QStringLiteral("components.png"), QStringLiteral("the leading components drawn as images")) + QStringLiteral("\n");
+    QStringList shares;
+    for (const double share : content.varianceShares)
+        shares << QString::number(share * 100, 'f', 1);
+    page += QStringLiteral("<p>Shares of the variance in per cent, component by component: <span id=\"variance\">%1</span>.</p>\n")
+                .arg(shares.join(QStringLiteral(", ")))
+          + picture(content, QStringLiteral("variance.png"), QStringLiteral("cumulative share of the variance over the components")) + QStringLiteral("\n")
+          + picture(content, QStringLiteral("scatter.png"), QStringLiteral("training images by their first two projections, coloured by class"))
+          + QStringLiteral("\n<h2>Distances and examples</h2>\n")
+          + picture(content, QStringLiteral("distances.png"), QStringLiteral("histograms of the nearest distances of right and misread images"))
+          + QStringLiteral("\n") + picture(content, QStringLiteral("thumbnails.png"), QStringLiteral("the first three test images of every class"));
+    return page + QStringLiteral("\n");
+}
 
-    page += QStringLiteral("<h2>Misread images</h2>\n<p>%1 of %2 misread images%3.</p>\n")
-                .arg(content.gallery.size()).arg(content.misread)
-                .arg(content.gallery.empty() || content.gallery.front().nearestFile.isEmpty() ? QString() : QStringLiteral(", each beside its nearest training image"));
+QString gallerySection(const PageContent &content)
+{
+    QString page = QStringLiteral("<h2>Misread images</h2>\n<p>%1 of %2 misread images, from every confused pair in turn, the most frequent pairs first%3.</p>\n")
+                       .arg(content.gallery.size()).arg(content.misread)
+                       .arg(content.gallery.empty() || content.gallery.front().nearestFile.isEmpty() ? QString()
+                                                                                                      : QStringLiteral(", each beside its nearest training image"));
     for (const GalleryItem &item : content.gallery) {
-        page += QStringLiteral("<figure><img src=\"%1\" alt=\"%2\"><figcaption>%2<br>%3 read as %4")
-                    .arg(escaped(item.picture), escaped(item.testFile), escaped(item.actual), escaped(item.predicted));
+        QString alt = QStringLiteral("%1 read as %2").arg(item.actual, item.predicted);
         if (!item.nearestFile.isEmpty())
-            page += QStringLiteral("<br>nearest: %1").arg(escaped(item.nearestFile));
+            alt += QStringLiteral(", nearest %1").arg(item.nearestFile);
+        page += QStringLiteral("<figure>%1<figcaption><a href=\"%2\">%3</a><br>%4 read as %5, squared distance %6")
+                    .arg(picture(content, item.picture, alt), escaped(item.testUrl), escaped(item.testFile), escaped(item.actual), escaped(item.predicted))
+                    .arg(double(item.distance), 0, 'g', 6);
+        if (!item.nearestFile.isEmpty())
+            page += QStringLiteral("<br>nearest: <a href=\"%1\">%2</a>").arg(escaped(item.nearestUrl), escaped(item.nearestFile));
         page += QStringLiteral("</figcaption></figure>\n");
     }
-    page += QStringLiteral("</body>\n</html>\n");
+    return page;
+}
+
+} // namespace
+
+QByteArray indexPage(const PageContent &content)
+{
+    const QString page = head() + QStringLiteral("<h1>sorvik report</h1>\n") + originTable(content.origin) + summarySection(content)
+                       + classSection(content) + confusionSection(content) + modelSection(content) + gallerySection(content)
+                       + QStringLiteral("</body>\n</html>\n");
     return page.toUtf8();
 }
 

@@ -6,6 +6,8 @@
 #include "tools/report/figures.h"
 
 #include <QByteArray>
+#include <QMap>
+#include <QSize>
 #include <QString>
 
 #include <vector>
@@ -15,17 +17,33 @@ namespace sorvik {
 struct GalleryItem {
     QString picture;        // file name of the picture, beside the page
     QString testFile;
+    QString testUrl;        // file: URL of the test image
     QString actual;
     QString predicted;
+    float distance;         // squared distance to the nearest projection row
     QString nearestFile;    // empty when the training files are not known
+    QString nearestUrl;
+};
+
+// Where the report came from: shown at the top of the page and kept in summary.json.
+struct ReportOrigin {
+    QString date;            // ISO 8601, UTC
+    QString version;
+    QString command;         // the command line, quoted for a shell
+    QString testDirectory;   // absolute paths
+    QString modelFile;
+    QString trainingDirectory;
+    QString out;
 };
 
 struct PageContent {
-    QString testDirectory;
-    QString modelFile;
+    ReportOrigin origin;
     Figures figures;
     int unlabelled = 0;                 // images predicted only: no class in their names
-    bool hasComponents = false;         // components.png was drawn
+    QStringList unseenClasses;          // test classes that no training image carries
+    QString trainingProblem;            // why the nearest training files are not named
+    QMap<QString, QSize> pictures;      // every picture beside the page, by file name
+    std::vector<double> varianceShares; // of the kept components
     std::vector<GalleryItem> gallery;
     int misread = 0;                    // all misread images, shown or not
 };

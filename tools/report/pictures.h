@@ -1,12 +1,13 @@
 #pragma once
 
 // The pictures of a report, drawn with QPainter: the confusion matrix as a heat
-// map, recall per class as bars, the leading components as images of the
-// component grid, and a misread test image beside its nearest training image.
+// map with its key, recall per class as bars, the leading components as images,
+// and a misread test image beside its nearest training image.
 
 #include "tools/report/figures.h"
 
 #include "linalg/matrix.h"
+#include "samples/raster.h"
 
 #include <QImage>
 
@@ -15,11 +16,13 @@ namespace sorvik {
 QImage confusionPicture(const Figures &figures);
 QImage recallPicture(const Figures &figures);
 
-// Up to `count` columns of the components, each drawn as a grid of
-// gridWidth x gridHeight cells, zero grey, positive light, negative dark.
-QImage componentsPicture(const Matrix &components, int gridWidth, int gridHeight, int count);
+// Up to `count` leading components, each taken back to an image of the size the
+// grid of F-transform components came from and titled with its index and its
+// share of the variance.
+QImage componentsPicture(const Matrix &components, const Raster &grid, const std::vector<double> &shares, int count);
 
-// A test image, and beside it the nearest training image when there is one.
+// A test image, and beside it the nearest training image when there is one, at
+// their own size for the page to enlarge.
 QImage pairPicture(const QImage &test, const QImage &nearest);
 
 } // namespace sorvik

@@ -1,0 +1,199 @@
+#include "tools/report/plots.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace sorvik {
+
+namespace {
+
+constexpr int margin = 8, plotWidth = 360, plotHeight = 200;
+
+struct Plot {
+    QImage image;
+    QRect area;  // where the data goes
+};
+
+QFont smallFont()
+{
+    QFont font;
+    font.setPixelSize(12);
+    return font;
+}
+
+// A white picture with a plot area framed, its title above and its axis names.
+Plot plotCanvas(const QString &title, const QString &xName, const QString &yName, int width = plotWidth, int height = plotHeight)
+{
+    const QFont font = smallFont();
+    const QFontMetrics metrics(font);
+    const int left = margin + metrics.height() + 48, top = margin + metrics.height() + 4;
+    Plot plot{QImage(left + width + margin, top + height + 2 * metrics.height() + 2 * margin, QImage::Format_RGB32), QRect(left, top, width, height)};
+    plot.image.fill(Qt::white);
+    QPainter painter(&plot.image);
+    painter.setFont(font);
+    painter.drawText(QRect(left, margin, width, metrics.height()), Qt::AlignLeft, title);
+    painter.drawText(QRect(left, top + height + metrics.height() + 4, width, metrics.height()), Qt::AlignHCenter, xName);
+    painter.translate(margin, top + height);
+    painter.rotate(-90);
+    painter.drawText(QRect(0, 0, height, metrics.height()), Qt::AlignHCenter, yName);
+    painter.resetTransform();
+    painter.setPen(QColor(160, 160, 160));
+    painter.drawRect(plot.area.adjusted(0, 0, -1, -1));
+    return plot;
+}
+
+// A number at the end of an axis.
+void axisText(QPainter &painter, const QRect &box, Qt::Alignment alignment, const QString &text)
+{
+    painter.setPen(Qt::black);
+    painter.setFont(smallFont());
+    painter.drawText(box, alignment, text);
+}
+
+QColor classColour(int index)
+{
+    static const QRgb palette[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf};
+    return index < 10 ? QColor(palette[index]) : QColor::fromHsv(int(index * 137.508) % 360, 200, 180);
+}
+
+} // namespace
+
+std::vector<double> varianceShares(const Matrix &projections)
+{
+    // Sums of the rows of every column at once, row by row as the matrix lies.
+    const int n = projections.rows, k = projections.columns;
+    std::vector<double> mean(std::size_t(k), 0.0), variance(std::size_t(k), 0.0);
+    for (int r = 0; r < n; ++r)
+        for (int j = 0; j < k; ++j)
+            mean[std::size_t(j)] += projections(r, j);
+    for (double &m : mean)
+        m /= std::max(1, n);
+    for (int r = 0; r < n; ++r)
+        for (int j = 0; j < k; ++j) {
+            const double d = projections(r, j) - mean[std::size_t(j)];
+            variance[std::size_t(j)] += d * d;
+        }
+    double total = 0;
+    for (const double v : variance)
+        total += v;
+    for (double &v : variance)
+        v = total > 0 && n > 1 ? v / total : 0.0;
+    return variance;
+}
+
+QImage varianceCurve(const std::vector<double> &shares)
+{
+    Plot plot = plotCanvas(QStringLiteral("variance held by the leading components"), QStringLiteral("components"), QStringLiteral("share"));
+    QPainter painter(&plot.image);
+    const QRect &a = plot.area;
+    const int k = int(shares.size());
+    QPolygonF curve;
+    double sum = 0;
+    curve << QPointF(a.left(), a.bottom());
+    for (int t = 0; t < k; ++t) {
+        sum += shares[std::size_t(t)];
+        curve << QPointF(a.left() + a.width() * double(t + 1) / k, a.bottom() - a.height() * std::min(1.0, sum));
+    }
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(40, 100, 180), 2));
+    painter.drawPolyline(curve);
+    axisText(painter, QRect(a.left() - 48, a.top() - 6, 44, 14), Qt::AlignRight, QStringLiteral("100 %"));
+    axisText(painter, QRect(a.left() - 48, a.bottom() - 8, 44, 14), Qt::AlignRight, QStringLiteral("0"));
+    axisText(painter, QRect(a.right() - 40, a.bottom() + 2, 40, 14), Qt::AlignRight, QString::number(k));
+    return plot.image;
+}
+
+QImage projectionScatter(const Matrix &projections, const QStringList &labels, int most)
+{
+    QStringList classes = labels;
+    std::sort(classes.begin(), classes.end());
+    classes.erase(std::unique(classes.begin(), classes.end()), classes.end());
+    const int keyWidth = 80;
+    Plot plot = plotCanvas(QStringLiteral("training images by their first two projections"), QStringLiteral("projection 1"),
+                           QStringLiteral("projection 2"), plotWidth, std::max(plotHeight, 16 * int(std::min<qsizetype>(classes.size(), 24))));
+    QImage image(plot.image.width() + keyWidth, plot.image.height(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.drawImage(0, 0, plot.image);
+    const QRect &a = plot.area;
+    const int step = std::max(1, (projections.rows + most - 1) / std::max(1, most));
+    float low[2] = {INFINITY, INFINITY}, high[2] = {-INFINITY, -INFINITY};
+    for (int r = 0; r < projections.rows && projections.columns >= 2; r += step)
+        for (int c = 0; c < 2; ++c)
+            low[c] = std::min(low[c], projections(r, c)), high[c] = std::max(high[c], projections(r, c));
+    for (int r = 0; r < projections.rows && projections.columns >= 2; r += step) {
+        const double x = (projections(r, 0) - low[0]) / std::max(1e-30f, high[0] - low[0]), y = (projections(r, 1) - low[1]) / std::max(1e-30f, high[1] - low[1]);
+        painter.fillRect(QRectF(a.left() + 1 + x * (a.width() - 4), a.bottom() - 2 - y * (a.height() - 4), 2, 2),
+                         classColour(int(std::lower_bound(classes.begin(), classes.end(), labels.at(r)) - classes.begin())));
+    }
+    for (int i = 0; i < std::min<qsizetype>(classes.size(), 24); ++i) {
+        painter.fillRect(QRect(a.right() + 12, a.top() + 16 * i + 3, 10, 10), classColour(i));
+        axisText(painter, QRect(a.right() + 26, a.top() + 16 * i, keyWidth - 20, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                 i == 23 && classes.size() > 24 ? QStringLiteral("...") : classes.at(i));
+    }
+    return image;
+}
+
+QImage distanceHistogram(const std::vector<Answer> &answers)
+{
+    constexpr int bins = 40;
+    double largest = 0;
+    for (const Answer &a : answers)
+        largest = std::max(largest, std::sqrt(double(a.distance)));
+    int counts[2][bins] = {};
+    for (const Answer &a : answers)
+        if (a.hasClass)
+            ++counts[a.label == a.predicted ? 0 : 1][std::min(bins - 1, int(std::sqrt(double(a.distance)) / std::max(largest, 1e-30) * bins))];
+    std::vector<QImage> panels;
+    for (int panel = 0; panel < 2; ++panel) {
+        Plot plot = plotCanvas(panel == 0 ? QStringLiteral("nearest distance of the images read right") : QStringLiteral("nearest distance of the misread images"),
+                               QStringLiteral("distance to the nearest training image"), QStringLiteral("images"), plotWidth, plotHeight / 2);
+        QPainter painter(&plot.image);
+        const int most = std::max(1, *std::max_element(counts[panel], counts[panel] + bins));
+        const QRect &a = plot.area;
+        for (int b = 0; b < bins; ++b) {
+            const int height = int(std::lround(double(counts[panel][b]) / most * (a.height() - 2)));
+            painter.fillRect(QRect(a.left() + b * a.width() / bins + 1, a.bottom() - height, a.width() / bins - 1, height),
+                             panel == 0 ? QColor(40, 100, 180) : QColor(200, 50, 40));
+        }
+        axisText(painter, QRect(a.left() - 48, a.top() - 6, 44, 14), Qt::AlignRight, QString::number(most));
+        axisText(painter, QRect(a.left(), a.bottom() + 2, 60, 14), Qt::AlignLeft, QStringLiteral("0"));
+        axisText(painter, QRect(a.right() - 60, a.bottom() + 2, 60, 14), Qt::AlignRight, QString::number(largest, 'g', 3));
+        panels.push_back(plot.image);
+    }
+    QImage image(panels[0].width(), panels[0].height() + panels[1].height(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.drawImage(0, 0, panels[0]);
+    painter.drawImage(0, panels[0].height(), panels[1]);
+    return image;
+}
+
+QImage thumbnailSheet(const QStringList &labels, const std::vector<QImage> &images)
+{
+    std::map<QString, std::vector<const QImage *>> rows;
+    int side = 1;
+    for (int i = 0; i < labels.size(); ++i) {
+        rows[labels.at(i)].push_back(&images[std::size_t(i)]);
+        side = std::max({side, images[std::size_t(i)].width(), images[std::size_t(i)].height()});
+    }
+    const int scale = std::max(1, 48 / side), cell = side * scale, labelWidth = 60;
+    std::size_t most = 1;
+    for (const auto &row : rows)
+        most = std::max(most, row.second.size());
+    QImage sheet(labelWidth + int(most) * (cell + margin) + margin, margin + int(rows.size()) * (cell + margin), QImage::Format_RGB32);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    int y = margin;
+    for (const auto &[label, shown] : rows) {
+        axisText(painter, QRect(margin, y, labelWidth - 2 * margin, cell), Qt::AlignRight | Qt::AlignVCenter, label);
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            painter.drawImage(QRect(labelWidth + int(i) * (cell + margin), y, shown[i]->width() * scale, shown[i]->height() * scale), *shown[i]);
+        y += cell + margin;
+    }
+    return sheet;
+}
+
+} // namespace sorvik

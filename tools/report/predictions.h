@@ -1,0 +1,31 @@
+#pragma once
+
+// The answer for every test image and predictions.csv, the file that holds them.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace sorvik {
+
+struct Answer {
+    QString file;
+    bool hasClass;      // the name carries a class: "c-xxx.yyy"
+    QString label;
+    QString predicted;
+    float distance;     // squared distance to the nearest projection row
+    int nearestRow;
+};
+
+// A CSV field as RFC 4180 writes it, quoted where it needs to be. A field that a
+// spreadsheet would run as a formula (one that begins with =, +, - or @), or one
+// that begins with an apostrophe, gets an apostrophe in front, which spreadsheets
+// show as text; a script drops the first character of a field that begins with one.
+QByteArray csvField(const QString &text);
+
+// One row per answer; the column nearest_file when the training files are known.
+QByteArray predictionsCsv(const std::vector<Answer> &answers, const QStringList &trainingFiles);
+
+} // namespace sorvik
