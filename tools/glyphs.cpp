@@ -4,6 +4,7 @@
 // The same seed, fonts and Qt give the same images.
 
 #include "tools/command_line.h"
+#include "tools/file_reasons.h"
 
 #include <QDir>
 #include <QFontDatabase>
@@ -80,7 +81,8 @@ int main(int argc, char *argv[])
     }
     for (const QString &directory : directories)
         if (!QDir().mkpath(directory)) {
-            std::cout << "sorvik-glyphs: cannot create directory " << directory.toStdString() << "\n";
+            std::cout << "sorvik-glyphs: cannot create directory " << directory.toStdString() << ": " << folderFailure(directory).toStdString()
+                      << "; give a folder that can be created\n";
             return 1;
         }
 
@@ -91,8 +93,10 @@ int main(int argc, char *argv[])
         for (int i = 0; i < perClass; ++i) {
             const QImage image = renderGlyph(c, size, fonts, random);
             const QString directory = directories[i % 5 == 4 ? 1 : 0];
-            if (!image.save(directory + QStringLiteral("/%1-%2.png").arg(c).arg(i, 5, 10, QLatin1Char('0')), "PNG")) {
-                std::cout << "sorvik-glyphs: cannot write into " << directory.toStdString() << "\n";
+            const QString path = directory + QStringLiteral("/%1-%2.png").arg(c).arg(i, 5, 10, QLatin1Char('0'));
+            if (!image.save(path, "PNG")) {
+                std::cout << "sorvik-glyphs: cannot write " << path.toStdString() << ": " << writeFailure(path).toStdString()
+                          << "; check the folder's permissions and the free space\n";
                 return 1;
             }
             ++written;

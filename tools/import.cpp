@@ -2,6 +2,7 @@
 // package "mnist" (one JSON file of pixel values per digit) or from IDX files.
 
 #include "tools/command_line.h"
+#include "tools/file_reasons.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,13 +42,13 @@ QByteArray readWhole(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        fail("cannot read " + path.toStdString() + ": " + file.errorString().toStdString());
+        fail("cannot read " + path.toStdString() + ": " + file.errorString().toStdString() + "; check the path");
     QByteArray bytes = file.readAll();
     if (bytes.size() >= 2 && std::uint8_t(bytes[0]) == 0x1f && std::uint8_t(bytes[1]) == 0x8b) {
         QByteArray plain;
         z_stream stream{};
         if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK)
-            fail("cannot start decompressing " + path.toStdString());
+            fail("cannot start decompressing " + path.toStdString() + ": zlib has no memory for it; free some and try again");
         stream.next_in = reinterpret_cast<Bytef *>(bytes.data());
         stream.avail_in = uInt(bytes.size());
         char chunk[1 << 16];
@@ -76,7 +77,7 @@ void save(const QImage &image, const QString &directory, const QString &name)
 {
     const QString path = directory + "/" + name;
     if (!image.save(path, "PNG"))
-        fail("cannot write " + path.toStdString());
+        fail("cannot write " + path.toStdString() + ": " + writeFailure(path).toStdString() + "; check the folder's permissions and the free space");
 }
 
 // The image moved by (dx, dy), the uncovered border filled with the background 0.
@@ -104,7 +105,7 @@ int writeSet(const std::vector<Digit> &digits, const QString &directory, int cou
                 if (std::max(std::abs(dx), std::abs(dy)) == d)
                     offsets.emplace_back(dx, dy);
     if (!QDir().mkpath(directory))
-        fail("cannot create directory " + directory.toStdString());
+        fail("cannot create directory " + directory.toStdString() + ": " + folderFailure(directory).toStdString() + "; give a folder that can be created");
     const int total = std::max(count, int(digits.size()));
     if (!digits.empty() && total > int(digits.size() * (offsets.size() + 1)))
         fail("cannot make " + std::to_string(total) + " distinct images from " + std::to_string(digits.size()) + " with shifts of up to "
@@ -180,7 +181,7 @@ int importIdx(const QString &imagesPath, const QString &labelsPath, const QStrin
         fail(labelsPath.toStdString() + " is " + std::to_string(labels.size()) + " bytes; " + std::to_string(count) + " labels need "
              + std::to_string(8 + std::uint64_t(count)));
     if (!QDir().mkpath(outDir))
-        fail("cannot create directory " + outDir.toStdString());
+        fail("cannot create directory " + outDir.toStdString() + ": " + folderFailure(outDir).toStdString() + "; give a folder that can be created");
     for (std::uint32_t i = 0; i < count; ++i) {
         const int label = std::uint8_t(labels[int(8 + i)]);
         QString name;

@@ -1,6 +1,7 @@
 #include "tools/report/report_files.h"
 
 #include "base/printable_name.h"
+#include "tools/file_reasons.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -60,11 +61,7 @@ QString folderProblem(const QString &out)
 {
     if (QDir().mkpath(out))
         return QString();
-    QString blocker = QDir::cleanPath(QFileInfo(out).absoluteFilePath());
-    while (!QFileInfo::exists(blocker) && QFileInfo(blocker).absolutePath() != blocker)
-        blocker = QFileInfo(blocker).absolutePath();
-    const QString reason = QFileInfo(blocker).isDir() ? QStringLiteral("%1 does not let this user create folders in it").arg(printableName(blocker))
-                                                      : QStringLiteral("%1 is a file, not a folder").arg(printableName(blocker));
+    const QString reason = folderFailure(out);
     return QStringLiteral("cannot write the report: cannot create the folder %1: %2; give --out a folder that can be created")
         .arg(printableName(out), reason);
 }
