@@ -35,7 +35,8 @@ QString head()
         ".scroll { overflow-x: auto; }\n"
         "table { border-collapse: collapse; margin: 1em 0; }\n"
         "td, th { border: 1px solid #ccc; padding: 2px 8px; text-align: right; }\n"
-        "#origin th, #origin td { text-align: left; word-break: break-all; }\n"
+        "#origin th { text-align: left; white-space: nowrap; }\n"
+        "#origin td { text-align: left; word-break: break-all; }\n"
         "figure { display: inline-block; margin: 0 1em 1em 0; font-size: 90%; max-width: 100%; }\n"
         "figure img { image-rendering: pixelated; }\n"
         "</style>\n</head>\n<body>\n");
@@ -86,7 +87,7 @@ QString classSection(const PageContent &content)
 QString confusionSection(const PageContent &content)
 {
     const Figures &f = content.figures;
-    QString page = QStringLiteral("<h2>Confusion matrix</h2>\n<p>Rows are the actual classes, columns the predicted ones. Right reads are blue "
+    QString page = QStringLiteral("<h2 id=\"confusion-matrix\">Confusion matrix</h2>\n<p>Rows are the actual classes, columns the predicted ones. Right reads are blue "
                                   "by their share of the row; misreads are red by their count against the largest misread count.</p>\n")
                  + picture(content, QStringLiteral("confusion.png"), QStringLiteral("heat map of the confusion matrix with its colour key"))
                  + QStringLiteral("\n<div class=\"scroll\"><table id=\"confusion\">\n<tr><th></th>");
@@ -109,7 +110,7 @@ QString modelSection(const PageContent &content)
 {
     QString page;
     if (content.pictures.contains(QStringLiteral("components.png")))
-        page += QStringLiteral("<h2>Eigen-characters</h2>\n<p>The leading components taken back to pixels through the basic functions of the "
+        page += QStringLiteral("<h2 id=\"components\">Eigen-characters</h2>\n<p>The leading components taken back to pixels through the basic functions of the "
                                "F-transform, each with its share of the variance that the kept components hold: grey is zero, light positive, "
                                "dark negative.</p>\n")
               + picture(content, QStringLiteral("components.png"), QStringLiteral("the leading components drawn as images")) + QStringLiteral("\n");
@@ -120,7 +121,7 @@ QString modelSection(const PageContent &content)
                 .arg(shares.join(QStringLiteral(", ")))
           + picture(content, QStringLiteral("variance.png"), QStringLiteral("cumulative share of the variance over the components")) + QStringLiteral("\n")
           + picture(content, QStringLiteral("scatter.png"), QStringLiteral("training images by their first two projections, coloured by class"))
-          + QStringLiteral("\n<h2>Distances and examples</h2>\n")
+          + QStringLiteral("\n<h2 id=\"distances\">Distances and examples</h2>\n")
           + picture(content, QStringLiteral("distances.png"), QStringLiteral("histograms of the nearest distances of right and misread images"))
           + QStringLiteral("\n") + picture(content, QStringLiteral("thumbnails.png"), QStringLiteral("the first three test images of every class"));
     return page + QStringLiteral("\n");
@@ -128,7 +129,7 @@ QString modelSection(const PageContent &content)
 
 QString gallerySection(const PageContent &content)
 {
-    QString page = QStringLiteral("<h2>Misread images</h2>\n<p>%1 of %2 misread images, from every confused pair in turn, the most frequent pairs first%3.</p>\n")
+    QString page = QStringLiteral("<h2 id=\"misread\">Misread images</h2>\n<p>%1 of %2 misread images, from every confused pair in turn, the most frequent pairs first%3.</p>\n")
                        .arg(content.gallery.size()).arg(content.misread)
                        .arg(content.gallery.empty() || content.gallery.front().nearestFile.isEmpty() ? QString()
                                                                                                       : QStringLiteral(", each beside its nearest training image"));
