@@ -41,7 +41,7 @@ struct Places {
     int galleryLimit;
 };
 
-
+// The file: URL of a sample, which the page links to.
 QString fileUrl(const QString &directory, const QString &name)
 {
     return QUrl::fromLocalFile(QFileInfo(samplePath(directory, name)).absoluteFilePath()).toString(QUrl::FullyEncoded);
