@@ -193,6 +193,15 @@ ReportOrigin originOf(const Places &places)
             absolute(places.modelFile), absolute(places.trainingDirectory), absolute(places.out)};
 }
 
+// Ends the report without waiting for a model or a listing that is still being
+// read, and without handing back the samples, the model and the listing block by
+// block: the system takes back all of the memory at once.
+[[noreturn]] void endReport(int status)
+{
+    std::cout.flush();
+    std::_Exit(status);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -217,7 +226,7 @@ int main(int argc, char *argv[])
         listing = std::async(std::launch::async | std::launch::deferred, listSampleDirectory, places.trainingDirectory);
     Classified c;
     if (!classify(places.testDirectory, places.modelFile, c))
-        return 1;
+        endReport(1);
     PageContent page{originOf(places), classificationFigures(c.actual, c.predicted), int(c.samples.size() - c.actual.size()),
                      unseenClasses(c.answers, c.reading.model.labels), {}, {}, varianceShares(c.reading.model.projections), {}, 0};
     // The training directory is checked beside the drawing of the figures.
@@ -227,10 +236,7 @@ int main(int argc, char *argv[])
             return trainingFiles(places.trainingDirectory, listing.get(), c.reading.model);
         });
     if (!writeReport(places, c, training, page))
-        return 1;
+        endReport(1);
     printSummary(page, places.out);
-    // The samples, the model and the listing are not handed back block by block:
-    // the system takes back all of the memory at once.
-    std::cout.flush();
-    std::_Exit(0);
+    endReport(0);
 }
