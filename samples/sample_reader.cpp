@@ -97,9 +97,6 @@ std::vector<DirectoryEntry> listSampleDirectory(const QString &directory)
     return sorted;
 }
 
-namespace {
-
-// The F-transform raster of one sample file, or why it gives none.
 Raster sampleFeatures(const QByteArray &path, QString &failure)
 {
     const Raster grey = rasterOfPixels(loadSamplePixels(path, failure));
@@ -112,8 +109,6 @@ Raster sampleFeatures(const QByteArray &path, QString &failure)
     }
     return raster;
 }
-
-} // namespace
 
 void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report)
 {

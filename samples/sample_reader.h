@@ -45,6 +45,10 @@ std::vector<DirectoryEntry> listSampleDirectory(const QString &directory);
 // The path of a file of a sample directory: directory + "/" + name.
 QString samplePath(const QString &directory, const QString &name);
 
+// The F-transform raster of one sample file as a directory's reading gives it
+// (unlabelled), or why it gives none.
+Raster sampleFeatures(const QByteArray &path, QString &failure);
+
 // The class label of a sample file: the base name up to its first "-", upper-cased.
 QString labelFromFileName(const QString &fileName);
 

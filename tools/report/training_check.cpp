@@ -1,8 +1,6 @@
 #include "tools/report/training_check.h"
 
 #include "base/printable_name.h"
-#include "decode/image_loader.h"
-#include "samples/features.h"
 
 #include <QFile>
 
@@ -69,10 +67,9 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
         return result;
     }
     for (const int row : std::set<int>{0, n / 4, n / 2, 3 * n / 4, n - 1}) {
-        // Read as training read it: the blue plane, then the transform.
-        QString failure;
-        const Raster grey = rasterOfPixels(loadSamplePixels(QFile::encodeName(samplePath(directory, names.at(row))), failure));
-        if (!failure.isEmpty() || !projectsOntoRow(fTransform(grey, transformH, transformOffsetX, transformOffsetY), model, row)) {
+        QString failure;  // read as training read it
+        const Raster features = sampleFeatures(QFile::encodeName(samplePath(directory, names.at(row))), failure);
+        if (!failure.isEmpty() || !projectsOntoRow(features, model, row)) {
             result.problem = QStringLiteral("%1 does not give row %2 of the model: %3 is not the directory the model was trained on; "
                                             "predictions.csv names no nearest training file")
                                  .arg(printableName(samplePath(directory, names.at(row))), QString::number(row + 1), printableName(directory));
