@@ -229,11 +229,14 @@ int main(int argc, char *argv[])
         endReport(1);
     PageContent page{originOf(places), classificationFigures(c.actual, c.predicted), int(c.samples.size() - c.actual.size()),
                      unseenClasses(c.answers, c.reading.model.labels), {}, {}, varianceShares(c.reading.model.projections), {}, 0};
-    // The training directory is checked beside the drawing of the figures.
+    // The training directory is checked beside the drawing of the figures. Its
+    // listing is held to the end, not freed name by name while the report waits.
     std::future<TrainingFiles> training;
+    std::vector<DirectoryEntry> trainingListing;
     if (listing.valid())
         training = std::async(std::launch::async | std::launch::deferred, [&] {
-            return trainingFiles(places.trainingDirectory, listing.get(), c.reading.model);
+            trainingListing = listing.get();
+            return trainingFiles(places.trainingDirectory, trainingListing, c.reading.model);
         });
     if (!writeReport(places, c, training, page))
         endReport(1);

@@ -44,8 +44,9 @@ QString placeProblem(const QString &out, const QStringList &dataDirectories);
 // Why the folder `out` cannot be created, or an empty string once it exists.
 QString folderProblem(const QString &out);
 
-// A picture as a PNG file, compressed lightly: pictures of flat colour shrink
-// nearly as much as at the strongest level, in a fraction of the time.
+// A picture as a PNG file, grey or RGB, unfiltered and compressed lightly: plots of
+// flat colour shrink nearly as much as at the strongest level, in a fraction of
+// the time.
 QByteArray pngBytes(const QImage &image);
 
 } // namespace sorvik
