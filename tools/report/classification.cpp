@@ -27,6 +27,14 @@ QString openFailure(const QString &path)
     return QFileInfo(path).isDir() ? QStringLiteral("it is a directory") : reason;
 }
 
+// Whether a file name carries a class: a "-" in its base name, the part before
+// its first ".".
+bool carriesClass(const QString &name)
+{
+    const int dash = name.indexOf(QLatin1Char('-')), dot = name.indexOf(QLatin1Char('.'));
+    return dash >= 0 && (dot < 0 || dash < dot);
+}
+
 } // namespace
 
 void progress(const char *stage)
@@ -72,7 +80,7 @@ bool classify(const QString &testDirectory, const QString &modelFile, Classified
     for (int i = 0; i < c.samples.size(); ++i) {
         const int row = nearest[std::size_t(i)];
         const QString &name = c.report.names.at(i);
-        const Answer answer{name, QFileInfo(name).baseName().contains(QLatin1Char('-')), c.samples.at(i).label, model.labels.at(row),
+        const Answer answer{name, carriesClass(name), c.samples.at(i).label, model.labels.at(row),
                             squaredDistance(model.projections.row(row), projected.row(i), projected.columns), row};
         if (answer.hasClass) {
             c.actual << answer.label;

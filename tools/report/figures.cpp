@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace sorvik {
 
@@ -44,13 +45,20 @@ double accuracyPercent(const Figures &figures)
     return double(figures.correct) / figures.images * 100;
 }
 
+QStringList distinctClasses(const QStringList &labels)
+{
+    std::set<QString> classes;
+    for (int i = 0; i < labels.size(); ++i)
+        if (i == 0 || labels.at(i) != labels.at(i - 1))
+            classes.insert(labels.at(i));
+    return QStringList(classes.begin(), classes.end());
+}
+
 Figures classificationFigures(const QStringList &actual, const QStringList &predicted)
 {
     Figures f;
     f.images = actual.size();
-    f.classes = actual + predicted;
-    std::sort(f.classes.begin(), f.classes.end());
-    f.classes.erase(std::unique(f.classes.begin(), f.classes.end()), f.classes.end());
+    f.classes = distinctClasses(actual + predicted);
     const int n = f.classes.size();
     const auto index = [&](const QString &label) { return int(std::lower_bound(f.classes.begin(), f.classes.end(), label) - f.classes.begin()); };
     f.confusion.assign(std::size_t(n), std::vector<int>(std::size_t(n), 0));

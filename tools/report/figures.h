@@ -42,6 +42,10 @@ struct Figures {
 // The success rate in per cent, formed as the console of `sorvik class` forms it.
 double accuracyPercent(const Figures &figures);
 
+// The classes among these labels, each once, in code unit order. A run of one
+// class, as a listing in name order gives them, costs one comparison a label.
+QStringList distinctClasses(const QStringList &labels);
+
 Figures classificationFigures(const QStringList &actual, const QStringList &predicted);
 
 // The layout of scikit-learn's classification report (two decimals), then the

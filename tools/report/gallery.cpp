@@ -1,5 +1,7 @@
 #include "tools/report/gallery.h"
 
+#include "tools/report/figures.h"
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -40,7 +42,8 @@ std::vector<int> thumbnailChoice(const std::vector<Answer> &answers, int perClas
 
 QStringList unseenClasses(const std::vector<Answer> &answers, const QStringList &modelLabels)
 {
-    const std::set<QString> known(modelLabels.begin(), modelLabels.end());
+    const QStringList classes = distinctClasses(modelLabels);
+    const std::set<QString> known(classes.begin(), classes.end());
     std::set<QString> unseen;
     for (const Answer &a : answers)
         if (a.hasClass && !known.count(a.label))

@@ -69,25 +69,32 @@ std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, con
     return pictures;
 }
 
+// What the report learns beside the drawing of its figures: the training
+// directory proven against the model, then the answers as CSV.
+struct Checked {
+    TrainingFiles training;
+    QByteArray csv;
+};
+
 // The misread images the page shows, each drawn beside its nearest training image.
-void addGallery(const Places &places, const Classified &c, const QStringList &training, PageContent &page,
-                std::vector<std::pair<QString, QImage>> &pictures)
+// Their pictures travel inside the page, as data: URLs: a hundred files more
+// would cost the report a third of its writing.
+void addGallery(const Places &places, const Classified &c, const QStringList &training, PageContent &page)
 {
     const std::vector<int> chosen = galleryChoice(c.answers, places.galleryLimit);
-    std::vector<QImage> drawn(chosen.size());
+    page.gallery.resize(chosen.size());
     forEachIndex(int(chosen.size()), [&](int g) {
         const Answer &a = c.answers[std::size_t(chosen[std::size_t(g)])];
-        const QImage nearest = training.isEmpty() ? QImage() : picture(samplePath(places.trainingDirectory, training.at(a.nearestRow)));
-        drawn[std::size_t(g)] = pairPicture(picture(samplePath(places.testDirectory, a.file)), nearest);
-    }, 4);
-    for (std::size_t g = 0; g < chosen.size(); ++g) {
-        const Answer &a = c.answers[std::size_t(chosen[g])];
-        const QString name = QStringLiteral("misread-%1.png").arg(g + 1, 4, 10, QLatin1Char('0'));
         const QString nearestFile = training.isEmpty() ? QString() : training.at(a.nearestRow);
-        page.gallery.push_back({name, printableName(a.file), fileUrl(places.testDirectory, a.file), a.label, a.predicted, a.distance,
-                                printableName(nearestFile), nearestFile.isEmpty() ? QString() : fileUrl(places.trainingDirectory, nearestFile)});
-        pictures.emplace_back(name, drawn[g]);
-    }
+        const QImage nearest = nearestFile.isEmpty() ? QImage() : picture(samplePath(places.trainingDirectory, nearestFile));
+        const QImage drawn = pairPicture(picture(samplePath(places.testDirectory, a.file)), nearest);
+        const QByteArray png = pngBytes(drawn);
+        // The page shows these small pictures enlarged, pixel by pixel.
+        page.gallery[std::size_t(g)] = {png.isEmpty() ? QString() : QStringLiteral("data:image/png;base64,") + QLatin1String(png.toBase64()),
+                                        drawn.size() * std::max(1, 128 / std::max(1, drawn.height())), printableName(a.file),
+                                        fileUrl(places.testDirectory, a.file), a.label, a.predicted, a.distance, printableName(nearestFile),
+                                        nearestFile.isEmpty() ? QString() : fileUrl(places.trainingDirectory, nearestFile)};
+    }, 4);
 }
 
 QJsonObject aboutJson(const PageContent &page)
@@ -105,16 +112,16 @@ QJsonObject aboutJson(const PageContent &page)
 
 // Writes every file of the report, the page last; false after one line that says
 // why one cannot be written.
-bool writeReport(const Places &places, const Classified &c, std::future<TrainingFiles> &trainingCheck, PageContent &page)
+bool writeReport(const Places &places, const Classified &c, std::future<Checked> &beside, PageContent &page)
 {
     progress("drawing the pictures");
     for (const Answer &a : c.answers)
         page.misread += a.hasClass && a.label != a.predicted;
     std::vector<std::pair<QString, QImage>> pictures = figurePictures(places, c, page);
-    const TrainingFiles checked = trainingCheck.valid() ? trainingCheck.get() : TrainingFiles();
-    const QStringList &training = checked.names;
-    page.trainingProblem = checked.problem;
-    addGallery(places, c, training, page, pictures);
+    const Checked checked = beside.get();
+    const QStringList &training = checked.training.names;
+    page.trainingProblem = checked.training.problem;
+    addGallery(places, c, training, page);
     std::vector<QByteArray> encoded(pictures.size());
     forEachIndex(int(pictures.size()), [&](int i) { encoded[std::size_t(i)] = pngBytes(pictures[std::size_t(i)].second); }, 4);
 
@@ -125,16 +132,14 @@ bool writeReport(const Places &places, const Classified &c, std::future<Training
         return false;
     }
     ReportFiles files(places.out);
-    bool written = files.add(QStringLiteral("predictions.csv"), predictionsCsv(c.answers, training))
+    bool written = files.add(QStringLiteral("predictions.csv"), checked.csv)
                 && files.add(QStringLiteral("summary.txt"), figuresText(page.figures))
                 && files.add(QStringLiteral("summary.json"), figuresJson(page.figures, aboutJson(page)));
     for (std::size_t i = 0; written && i < pictures.size(); ++i) {
         if (pictures[i].second.isNull())
             continue;
         written = files.add(pictures[i].first, encoded[i]);
-        // The page shows the small pictures of the gallery enlarged, pixel by pixel.
-        const QSize size = pictures[i].second.size();
-        page.pictures.insert(pictures[i].first, pictures[i].first.startsWith(QLatin1String("misread-")) ? size * std::max(1, 128 / size.height()) : size);
+        page.pictures.insert(pictures[i].first, pictures[i].second.size());
     }
     return written && files.add(QStringLiteral("index.html"), indexPage(page)) && files.commit();
 }
@@ -229,16 +234,20 @@ int main(int argc, char *argv[])
         endReport(1);
     PageContent page{originOf(places), classificationFigures(c.actual, c.predicted), int(c.samples.size() - c.actual.size()),
                      unseenClasses(c.answers, c.reading.model.labels), {}, {}, varianceShares(c.reading.model.projections), {}, 0};
-    // The training directory is checked beside the drawing of the figures. Its
-    // listing is held to the end, not freed name by name while the report waits.
-    std::future<TrainingFiles> training;
+    // The training directory is checked, and the answers written out, beside the
+    // drawing of the figures. The listing is held to the end, not freed name by
+    // name while the report waits.
     std::vector<DirectoryEntry> trainingListing;
-    if (listing.valid())
-        training = std::async(std::launch::async | std::launch::deferred, [&] {
+    std::future<Checked> beside = std::async(std::launch::async | std::launch::deferred, [&] {
+        Checked checked;
+        if (listing.valid()) {
             trainingListing = listing.get();
-            return trainingFiles(places.trainingDirectory, trainingListing, c.reading.model);
-        });
-    if (!writeReport(places, c, training, page))
+            checked.training = trainingFiles(places.trainingDirectory, trainingListing, c.reading.model);
+        }
+        checked.csv = predictionsCsv(c.answers, checked.training.names);
+        return checked;
+    });
+    if (!writeReport(places, c, beside, page))
         endReport(1);
     printSummary(page, places.out);
     endReport(0);

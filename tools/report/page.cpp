@@ -15,14 +15,17 @@ QString figureCells(const ClassFigures &c)
         .arg(c.precision, 0, 'f', 2).arg(c.recall, 0, 'f', 2).arg(c.f1, 0, 'f', 2).arg(c.support);
 }
 
-// A picture beside the page with its size, so that the page lays out before it loads.
+// A picture with its size, so that the page lays out before it loads.
+QString image(const QString &source, QSize size, const QString &alt)
+{
+    return QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
+        .arg(escaped(source)).arg(size.width()).arg(size.height()).arg(escaped(alt));
+}
+
+// A picture beside the page.
 QString picture(const PageContent &content, const QString &name, const QString &alt)
 {
-    if (!content.pictures.contains(name))
-        return QString();
-    const QSize size = content.pictures.value(name);
-    return QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
-        .arg(escaped(name)).arg(size.width()).arg(size.height()).arg(escaped(alt));
+    return content.pictures.contains(name) ? image(name, content.pictures.value(name), alt) : QString();
 }
 
 QString head()
@@ -138,7 +141,7 @@ QString gallerySection(const PageContent &content)
         if (!item.nearestFile.isEmpty())
             alt += QStringLiteral(", nearest %1").arg(item.nearestFile);
         page += QStringLiteral("<figure>%1<figcaption><a href=\"%2\">%3</a><br>%4 read as %5, squared distance %6")
-                    .arg(picture(content, item.picture, alt), escaped(item.testUrl), escaped(item.testFile), escaped(item.actual), escaped(item.predicted))
+                    .arg(item.picture.isEmpty() ? QString() : image(item.picture, item.size, alt), escaped(item.testUrl), escaped(item.testFile), escaped(item.actual), escaped(item.predicted))
                     .arg(double(item.distance), 0, 'g', 6);
         if (!item.nearestFile.isEmpty())
             page += QStringLiteral("<br>nearest: <a href=\"%1\">%2</a>").arg(escaped(item.nearestUrl), escaped(item.nearestFile));

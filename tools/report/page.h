@@ -1,7 +1,7 @@
 #pragma once
 
-// The report's page: index.html, which shows the figures and the pictures beside
-// it and fetches nothing from anywhere.
+// The report's page: index.html, which shows the figures beside it and the
+// misread pairs inside it, and fetches nothing from anywhere.
 
 #include "tools/report/figures.h"
 
@@ -15,7 +15,8 @@
 namespace sorvik {
 
 struct GalleryItem {
-    QString picture;        // file name of the picture, beside the page
+    QString picture;        // the picture as a data: URL, inside the page; empty when none
+    QSize size;             // as the page shows it
     QString testFile;
     QString testUrl;        // file: URL of the test image
     QString actual;

@@ -1,5 +1,7 @@
 #include "tools/report/plots.h"
 
+#include "tools/report/figures.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -108,9 +110,7 @@ QImage varianceCurve(const std::vector<double> &shares)
 
 QImage projectionScatter(const Matrix &projections, const QStringList &labels, int most)
 {
-    QStringList classes = labels;
-    std::sort(classes.begin(), classes.end());
-    classes.erase(std::unique(classes.begin(), classes.end()), classes.end());
+    const QStringList classes = distinctClasses(labels);
     const int keyWidth = 80;
     Plot plot = plotCanvas(QStringLiteral("training images by their first two projections"), QStringLiteral("projection 1"),
                            QStringLiteral("projection 2"), plotWidth, std::max(plotHeight, 16 * int(std::min<qsizetype>(classes.size(), 24))));

@@ -19,13 +19,11 @@ struct Answer {
     int nearestRow;
 };
 
-// A CSV field as RFC 4180 writes it, quoted where it needs to be. A field that a
-// spreadsheet would run as a formula (one that begins with =, +, - or @), or one
-// that begins with an apostrophe, gets an apostrophe in front, which spreadsheets
-// show as text; a script drops the first character of a field that begins with one.
-QByteArray csvField(const QString &text);
-
 // One row per answer; the column nearest_file when the training files are known.
+// Fields are quoted where RFC 4180 needs it. A field that a spreadsheet would run
+// as a formula (one that begins with =, +, - or @), or one that begins with an
+// apostrophe, gets an apostrophe in front, which spreadsheets show as text; a
+// script drops the first character of a field that begins with one.
 QByteArray predictionsCsv(const std::vector<Answer> &answers, const QStringList &trainingFiles);
 
 } // namespace sorvik
