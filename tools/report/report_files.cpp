@@ -131,11 +131,20 @@ void appendPng(png_structp png, png_bytep data, png_size_t size)
     static_cast<QByteArray *>(png_get_io_ptr(png))->append(reinterpret_cast<const char *>(data), int(size));
 }
 
+// libpng's own handlers would print to standard error; an error comes back as
+// a jump to the frame that set it up, a warning changes nothing of the picture.
+void pngError(png_structp png, png_const_charp)
+{
+    png_longjmp(png, 1);
+}
+
+void pngWarning(png_structp, png_const_charp) {}
+
 // libpng reports an error by a jump back here: nothing in this frame needs a
 // destructor run.
 bool encodePng(const QImage &image, QByteArray *bytes)
 {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
