@@ -118,12 +118,13 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
     for (const Answer &a : c.answers)
         page.misread += a.hasClass && a.label != a.predicted;
     std::vector<std::pair<QString, QImage>> pictures = figurePictures(places, c, page);
+    // Encoded while the training check finishes, not after the gallery waits for it.
+    std::vector<QByteArray> encoded(pictures.size());
+    forEachIndex(int(pictures.size()), [&](int i) { encoded[std::size_t(i)] = pngBytes(pictures[std::size_t(i)].second); }, 4);
     const Checked checked = beside.get();
     const QStringList &training = checked.training.names;
     page.trainingProblem = checked.training.problem;
     addGallery(places, c, training, page);
-    std::vector<QByteArray> encoded(pictures.size());
-    forEachIndex(int(pictures.size()), [&](int i) { encoded[std::size_t(i)] = pngBytes(pictures[std::size_t(i)].second); }, 4);
 
     progress("writing the report");
     const QString folder = folderProblem(places.out);
