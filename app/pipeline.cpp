@@ -36,6 +36,12 @@ QString sizeProblem(const QString &directory, const QList<Raster> &samples, cons
     return QString();
 }
 
+// What a path that is not a directory is instead.
+QString notADirectory(const QString &directory)
+{
+    return QFileInfo::exists(directory) ? QStringLiteral("is not a directory") : QStringLiteral("does not exist");
+}
+
 QString gigabytes(double bytes)
 {
     return QString::number(bytes / 1e9, 'f', 1) + QStringLiteral(" GB");
@@ -61,7 +67,7 @@ double trainingMemory(double n, double m)
 QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
 {
     if (!QFileInfo(directory).isDir())
-        return QStringLiteral("cannot train: %1 is not a directory").arg(printableName(directory));
+        return QStringLiteral("cannot train: %1 %2").arg(printableName(directory), notADirectory(directory));
     if (samples.size() < 2)
         return QStringLiteral("cannot train: %1 holds %2 usable image%3; training needs at least two")
             .arg(printableName(directory), samples.isEmpty() ? QStringLiteral("no") : QStringLiteral("only one"), samples.isEmpty() ? "s" : "");
@@ -83,7 +89,7 @@ QString classificationProblem(const QString &directory, const QString &modelFile
 {
     if (samples.isEmpty())
         return QStringLiteral("cannot classify: %1 %2").arg(printableName(directory),
-            QFileInfo(directory).isDir() ? QStringLiteral("holds no usable image") : QStringLiteral("is not a directory"));
+            QFileInfo(directory).isDir() ? QStringLiteral("holds no usable image") : notADirectory(directory));
     const Matrix &e = model.components;
     const QString problem = modelProblem(e, model.projections, modelReport);
     if (!problem.isEmpty())

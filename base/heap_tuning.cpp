@@ -43,6 +43,7 @@ bool releaseHeapPad()
     if (!padded.exchange(false))
         return false;
     mallopt(M_TOP_PAD, 0);
+    malloc_trim(0);  // what the pad had already taken goes back too
     return true;
 }
 

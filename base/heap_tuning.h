@@ -11,9 +11,10 @@ namespace sorvik {
 // never touched costs nothing.
 void tuneHeap();
 
-// Lets go of the 64 MiB that the heap grows by beyond each request, so that it
-// never decides whether a run fits in a capped address space; true if it had
-// not been let go before (the failed allocation is then worth another try).
+// Lets go of the 64 MiB that the heap grows by beyond each request, and gives back
+// what the heap holds unused, so that the pad never decides whether a run fits in
+// a capped address space; true if it had not been let go before (the failed
+// allocation or mapping is then worth another try).
 bool releaseHeapPad();
 
 } // namespace sorvik

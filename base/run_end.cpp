@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -16,6 +18,28 @@ namespace {
 
 std::atomic<const char *> runEndPrefix{"cannot go on"};
 std::atomic<bool> consoleMidLine{false};
+
+struct HeldAction {
+    std::atomic<RunEndAction> action{nullptr};
+    std::atomic<void *> argument{nullptr};
+};
+HeldAction heldActions[4];
+
+std::atomic<bool> runEndHeld{false};
+std::atomic<int> pendingSignal{0};
+
+// A signal that ends the run: the actions first, then the signal as it would have
+// ended the run; while the end is held, only noted.
+void endOnSignal(int signal)
+{
+    if (runEndHeld) {
+        pendingSignal = signal;
+        return;
+    }
+    runEndActions();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
 
 // The address space the process holds, in bytes (its first figure in /proc), read
 // without allocating.
@@ -42,6 +66,65 @@ void setConsoleMidLine(bool midLine)
     consoleMidLine = midLine;
 }
 
+void endOutOfDescriptors(const char *path)
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    char reason[448];
+    std::snprintf(reason, sizeof reason, "too many open files: %.300s cannot be opened while this process may have only %llu files open at once (ulimit -n)",
+                  path, static_cast<unsigned long long>(limit.rlim_cur));
+    endRun(reason);
+}
+
+void addRunEndAction(RunEndAction action, void *argument)
+{
+    static std::atomic_flag handled = ATOMIC_FLAG_INIT;
+    if (!handled.test_and_set())
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction ending = {};
+            ending.sa_handler = endOnSignal;
+            sigemptyset(&ending.sa_mask);
+            ::sigaction(signal, &ending, nullptr);
+        }
+    for (HeldAction &held : heldActions)
+        if (!held.action.load()) {
+            held.argument = argument;
+            held.action = action;
+            return;
+        }
+}
+
+void removeRunEndAction(RunEndAction action, void *argument)
+{
+    for (HeldAction &held : heldActions)
+        if (held.action.load() == action && held.argument.load() == argument)
+            held.action = nullptr;
+}
+
+void holdRunEnd()
+{
+    runEndHeld = true;
+}
+
+bool runEndPending()
+{
+    return pendingSignal != 0;
+}
+
+void releaseRunEnd()
+{
+    runEndHeld = false;
+    if (const int signal = pendingSignal.exchange(0))
+        endOnSignal(signal);
+}
+
+void runEndActions()
+{
+    for (HeldAction &held : heldActions)
+        if (const RunEndAction action = held.action.exchange(nullptr))
+            action(held.argument.load());
+}
+
 void endRun(const char *reason)
 {
     // The first thread to end the run says why; any other waits for the end.
@@ -52,6 +135,7 @@ void endRun(const char *reason)
     char line[512];
     int length = std::snprintf(line, sizeof line, "%s%s: %s\n", consoleMidLine ? "\n" : "", runEndPrefix.load(), reason);
     length = std::min(length, int(sizeof line) - 1);
+    runEndActions();
     std::fflush(stdout);
     for (const char *p = line; length > 0;) {
         const ssize_t written = ::write(STDOUT_FILENO, p, std::size_t(length));

@@ -16,4 +16,24 @@ void setConsoleMidLine(bool midLine);           // the line then goes on a line 
 // there is nothing left to allocate.
 [[noreturn]] void endOutOfMemory(std::size_t asked);
 
+// Descriptors that ran out while `path` (printable) was to be opened: "too many
+// open files: train cannot be opened while this process may have only 4 files
+// open at once (ulimit -n)".
+[[noreturn]] void endOutOfDescriptors(const char *path);
+
+// What a run must undo however it ends: a folder of its own that nobody else may
+// see half written. An action runs once, on endRun, on SIGINT, SIGTERM or SIGHUP
+// (after which the signal ends the run as it would have), or when the program
+// calls runEndActions itself; it may only make system calls that are safe in a
+// signal handler. At most four are held at once.
+using RunEndAction = void (*)(void *argument);
+// Between holdRunEnd and releaseRunEnd such a signal waits, so that a step of
+// several renames is done whole; runEndPending says whether one came meanwhile.
+void holdRunEnd();
+bool runEndPending();
+void releaseRunEnd();
+void addRunEndAction(RunEndAction action, void *argument);
+void removeRunEndAction(RunEndAction action, void *argument);
+void runEndActions();
+
 } // namespace sorvik

@@ -1,35 +1,70 @@
 #include "base/whole_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace sorvik {
 
+namespace {
+
+QByteArray newFilePrefix(const QString &path)
+{
+    return QFile::encodeName(QFileInfo(path).fileName()) + ".new-";
+}
+
+// A file without a name in the folder of `path`, or -1 where the file system or a
+// missing /proc (through which it is named) does not allow one.
+int unnamedFile(const QString &path)
+{
+    if (::access("/proc/self/fd", X_OK) != 0)
+        return -1;
+    return ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+} // namespace
+
+void removeAbandonedNewFiles(const QString &path)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath()), prefix = newFilePrefix(path);
+    DIR *listing = ::opendir(folder.constData());
+    if (!listing)
+        return;
+    while (const dirent *entry = ::readdir(listing)) {
+        if (std::strncmp(entry->d_name, prefix.constData(), std::size_t(prefix.size())) != 0)
+            continue;
+        // A lock that can be taken is one whose writer has ended.
+        const int fd = ::openat(::dirfd(listing), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat opened, named;
+        if (fd >= 0 && ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+            && ::fstatat(::dirfd(listing), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == opened.st_ino
+            && named.st_dev == opened.st_dev)
+            ::unlinkat(::dirfd(listing), entry->d_name, 0);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ::closedir(listing);
+}
+
 WholeFile::WholeFile(const QString &path) : target(path)
 {
-    // A name of its own beside the target, so that the rename stays on one file
-    // system; the mode is that of a new file (0666 less the umask), or the old
-    // file's own.
-    const QByteArray encoded = QFile::encodeName(path);
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = encoded + ".new-" + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(attempt);
-        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        temporary.clear();
-        fail(errno);
+    removeAbandonedNewFiles(path);
+    fd = unnamedFile(path);
+    // Where no file can be without a name, it has one from the start.
+    if (fd < 0 && !name())
         return;
-    }
+    ::flock(fd, LOCK_EX);
+    // The mode is that of a new file (0666 less the umask), or the old file's own.
     struct stat old;
-    if (::stat(encoded.constData(), &old) == 0 && S_ISREG(old.st_mode))
+    if (::stat(QFile::encodeName(path).constData(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(fd, old.st_mode & 07777);
 }
 
@@ -48,6 +83,25 @@ bool WholeFile::fail(int error)
     return false;
 }
 
+// Gives the new file its name beside the target, so that the rename stays on one
+// file system: made afresh where there is no file yet, else linked to the file.
+bool WholeFile::name()
+{
+    const QByteArray encoded = QFile::encodeName(target), proc = "/proc/self/fd/" + QByteArray::number(fd);
+    const bool unnamed = fd >= 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = encoded + ".new-" + QByteArray::number(qint64(::getpid())) + '-' + QByteArray::number(attempt);
+        const bool made = unnamed ? ::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, temporary.constData(), AT_SYMLINK_FOLLOW) == 0
+                                  : (fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) >= 0;
+        if (made)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    temporary.clear();
+    return fail(errno);
+}
+
 bool WholeFile::write(const char *data, std::size_t size)
 {
     if (!failure.isEmpty() || fd < 0)
@@ -64,28 +118,22 @@ bool WholeFile::write(const char *data, std::size_t size)
     return true;
 }
 
-bool WholeFile::finish(Sync sync)
+bool WholeFile::commit()
 {
-    if (finished)
+    if (committed)
         return true;
     if (fd < 0 || !failure.isEmpty())
         return false;
-    // A file system may report a full disk only when the data reaches it.
-    const bool synced = sync == Sync::Later || ::fsync(fd) == 0 || fail(errno);
-    const bool closed = ::close(fd) == 0 || fail(errno);
-    fd = -1;
-    finished = synced && closed;
-    return finished;
-}
-
-bool WholeFile::commit()
-{
-    if (!finish())
-        return false;
+    // A file system may report a full disk only when the data reaches it. The file
+    // stays open, and locked, until it has taken its place.
+    if (::fsync(fd) != 0 || (temporary.isEmpty() && !name()))
+        return fail(errno);
     if (::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0)
         return fail(errno);
     committed = true;
-    return true;
+    const int closed = ::close(fd);
+    fd = -1;
+    return closed == 0 || fail(errno);
 }
 
 bool writeWholeFile(const QString &path, const QByteArray &bytes, QString &reason)

@@ -6,10 +6,14 @@
 
 namespace sorvik {
 
-// A file that appears whole or not at all. Its bytes go to a new file beside it,
-// which is synced to the disk and only then renamed over the old one; a write
-// that fails, a full disk among them, leaves the old file as it was. Every step
-// is checked, and the first failure is kept as the reason.
+// A file that appears whole or not at all. Its bytes go to a new file beside it
+// that has no name until it is synced to the disk; it is then named
+// "NAME.new-PID-N" and at once renamed over the old one. A write that fails, a
+// full disk among them, leaves the old file as it was, and a run that ends
+// however it ends leaves no new file behind: without a name it vanishes with the
+// run, and a name left by a run killed between its two renames is removed by the
+// next WholeFile of that path (the file is locked while its writer lives). Every
+// step is checked, and the first failure is kept as the reason.
 class WholeFile {
 public:
     explicit WholeFile(const QString &path);
@@ -21,13 +25,8 @@ public:
     bool write(const char *data, std::size_t size);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), std::size_t(bytes.size())); }
 
-    // Syncs and closes the new file, ready to be renamed; false if that or any
-    // write failed. A caller that writes many files may leave the sync to one
-    // syncfs() of its own before it commits them (Sync::Later).
-    enum class Sync { Now, Later };
-    bool finish(Sync sync = Sync::Now);
-
-    // Renames the finished file over the old one (finishing it first if needed).
+    // Syncs the new file and renames it over the old one; false if that or any
+    // write failed.
     bool commit();
 
     // Why it failed ("No space left on device"), or an empty string.
@@ -36,16 +35,19 @@ public:
 
 private:
     bool fail(int error);
+    bool name();
 
     QString target;
-    QByteArray temporary;  // the new file's name, encoded
+    QByteArray temporary;  // the new file's name, encoded; empty while it has none
     int fd = -1;
-    bool finished = false;
     bool committed = false;
     QString failure;
 };
 
 // Writes `bytes` to `path` whole; false and the reason when it cannot.
 bool writeWholeFile(const QString &path, const QByteArray &bytes, QString &reason);
+
+// Removes the new files "NAME.new-*" beside `path` that no living writer holds.
+void removeAbandonedNewFiles(const QString &path);
 
 } // namespace sorvik

@@ -1,5 +1,6 @@
 #include "decode/image_loader.h"
 
+#include "base/heap_tuning.h"
 #include "base/kernels.h"
 #include "base/run_end.h"
 #include "decode/decode_limit.h"
@@ -54,8 +55,19 @@ void watchForTruncation(QtMsgType, const QMessageLogContext &, const QString &me
         truncationWarned = true;
 }
 
+// Whether a plugin could not be mapped for want of address space. Each try has a
+// loader of its own: Qt remembers a failed load for as long as a loader of that
+// file lives.
+bool unmapped(const QString &path)
+{
+    QPluginLoader plugin(path);
+    const QString error = plugin.load() ? QString() : plugin.errorString();
+    return error.contains(QLatin1String("failed to map segment")) || error.contains(QLatin1String("Cannot allocate memory"));
+}
+
 // Every image plugin is loaded before the first decode: a plugin that cannot be
-// mapped for want of memory would otherwise make its files look unreadable.
+// mapped for want of memory would otherwise make its files look unreadable. The
+// heap's reserve is given back before that is taken for the want of memory it is.
 void loadImagePlugins()
 {
     static bool loaded = false;
@@ -64,12 +76,9 @@ void loadImagePlugins()
     loaded = true;
     for (const QString &path : QCoreApplication::libraryPaths()) {
         const QDir folder(path + QStringLiteral("/imageformats"));
-        for (const QString &file : folder.entryList(QDir::Files)) {
-            QPluginLoader plugin(folder.filePath(file));
-            const QString error = plugin.load() ? QString() : plugin.errorString();
-            if (error.contains(QLatin1String("failed to map segment")) || error.contains(QLatin1String("Cannot allocate memory")))
-                endOutOfMemory(0);
-        }
+        for (const QString &file : folder.entryList(QDir::Files))
+            if (unmapped(folder.filePath(file)) && (!releaseHeapPad() || unmapped(folder.filePath(file))))
+                endOutOfMemory(std::size_t(std::max<qint64>(1, QFileInfo(folder.filePath(file)).size())));
     }
 }
 

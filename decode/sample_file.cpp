@@ -6,7 +6,6 @@
 #include <cerrno>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,14 +16,8 @@ bool readSampleFile(const QByteArray &path, QByteArray &bytes, QString &failure)
     // Four system calls (QFile takes eleven). The file is opened without waiting:
     // a pipe put in place of a sample is refused, never waited on.
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
-        // Not a verdict on the file: the process may open no more files.
-        rlimit limit{};
-        ::getrlimit(RLIMIT_NOFILE, &limit);
-        const QByteArray reason = "too many open files: " + printableName(path).toUtf8() + " cannot be opened while this process may have only "
-                                  + QByteArray::number(qulonglong(limit.rlim_cur)) + " files open at once (ulimit -n)";
-        endRun(reason.constData());
-    }
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE))  // not a verdict on the file: the process may open no more
+        endOutOfDescriptors(printableName(path).toUtf8().constData());
     if (fd < 0) {
         failure = errno == EACCES ? QStringLiteral("cannot be read (no permission?)") : QStringLiteral("cannot be opened");
         return false;

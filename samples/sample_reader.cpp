@@ -3,11 +3,13 @@
 #include "samples/features.h"
 
 #include "base/parallel.h"
+#include "base/run_end.h"
 
 #include <QFile>
 #include <QImage>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include <dirent.h>
@@ -67,6 +69,8 @@ std::vector<DirectoryEntry> listSampleDirectory(const QString &directory)
     // sub-directories. A name that does not decode is listed to be named, too.
     std::vector<DirectoryEntry> entries;
     DIR *listing = ::opendir(QFile::encodeName(directory).constData());
+    if (!listing && (errno == EMFILE || errno == ENFILE))  // not a verdict on the directory
+        endOutOfDescriptors(printableName(directory).toUtf8().constData());
     if (!listing)
         return entries;
     while (const dirent *entry = ::readdir(listing)) {

@@ -131,3 +131,25 @@ TEST(Commands, EstimateTheMemoryOfTrainingByItsLargestStage)
     EXPECT_EQ(5 * 2 * 900 + 20 * 900 * 900 + 4 * 900 * 765, trainingMemory(2, 900));
     EXPECT_EQ(5 * 500 * 100 + 4 * 100 * 100 + 4 * 100 * 85 + 4 * 500 * 85, trainingMemory(500, 100));
 }
+
+#ifdef SORVIK_FAULT_AT
+TEST(Commands, LeaveTheOldModelWhenItsWriteIsCutShort)
+{
+    // Killed or stopped before the new model has a name, or between its naming and
+    // its rename: the old model stays, and the next training removes a name left.
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    drawShapes(d + "/train", {0, 1}, {2});
+    const QByteArray old = "H;\n1;\n\n2;\n";
+    for (const char *fault : {"linkat:1:kill", "rename:1:kill", "rename:1:term"}) {
+        SCOPED_TRACE(fault);
+        writeFile(d + "/trained.out", old);
+        runSorvik({"train", "train"}, d, {"LD_PRELOAD=" SORVIK_FAULT_AT, QString("SORVIK_FAULT=") + fault});
+        EXPECT_EQ(old, readFile(d + "/trained.out"));
+        EXPECT_EQ(QByteArray(fault).startsWith("linkat") ? 0 : 1, QDir(d).entryList({"trained.out.new-*"}, QDir::Files).size());
+        runSorvik({"train", "train"}, d);
+        EXPECT_TRUE(readFile(d + "/trained.out").startsWith("H;H;O;O;P;P;V;V;X;X;\n"));
+        EXPECT_EQ(QStringList(), QDir(d).entryList({"trained.out.*"}, QDir::Files | QDir::Hidden));
+    }
+}
+#endif
