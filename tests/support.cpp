@@ -9,6 +9,8 @@
 
 #include <zlib.h>
 
+#include <random>
+
 RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory, const QStringList &environment)
 {
     QProcess process;
@@ -39,6 +41,13 @@ QImage greyImage(int width, int height, const std::function<int(int, int)> &valu
             image.setPixel(x, y, qRgb(v, v, v));
         }
     return image;
+}
+
+void noiseImages(const QString &directory, const QStringList &names, unsigned seed)
+{
+    std::mt19937 random(seed);
+    for (const QString &name : names)
+        saveImage(greyImage(24, 24, [&](int, int) { return int(random() % 256); }), directory, name);
 }
 
 void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format)

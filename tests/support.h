@@ -32,6 +32,10 @@ RunResult runProgram(const QString &program, const QStringList &arguments, const
 // A grey image (blue = green = red = value, opaque) whose pixel (x, y) is value(x, y).
 QImage greyImage(int width, int height, const std::function<int(int, int)> &value);
 
+// Noise images of 24 x 24 pixels in `directory`, one for each name, the same for
+// the same seed.
+void noiseImages(const QString &directory, const QStringList &names, unsigned seed);
+
 // Saves `image` to directory/name, making the directory if needed; fails the test if it cannot.
 void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format = nullptr);
 

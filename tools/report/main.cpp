@@ -11,7 +11,8 @@
 #include "tools/report/pictures.h"
 #include "tools/report/plots.h"
 #include "tools/report/predictions.h"
-#include "tools/report/report_files.h"
+#include "tools/report/png_encoder.h"
+#include "tools/report/report_folder.h"
 #include "tools/report/training_check.h"
 
 #include "app/pipeline.h"
@@ -39,6 +40,7 @@ namespace {
 struct Places {
     QString testDirectory, modelFile, trainingDirectory, out;
     int galleryLimit;
+    bool force;  // write among entries that are not a report's
 };
 
 // The file: URL of a sample, which the page links to.
@@ -110,13 +112,14 @@ QJsonObject aboutJson(const PageContent &page)
             {"variance_shares", shares}};
 }
 
-// Writes every file of the report, the page last; false after one line that says
-// why one cannot be written.
-bool writeReport(const Places &places, const Classified &c, std::future<Checked> &beside, PageContent &page)
+// Writes every file of the report into its folder, the page last, and swaps the
+// report in; false after one line that says why it cannot.
+bool writeReport(const Places &places, const Classified &c, std::future<Checked> &beside, PageContent &page, ReportFolder &folder)
 {
     progress("drawing the pictures");
     for (const Answer &a : c.answers)
         page.misread += a.hasClass && a.label != a.predicted;
+    page.unmeasured = unmeasuredDistances(c.answers);
     std::vector<std::pair<QString, QImage>> pictures = figurePictures(places, c, page);
     // Encoded while the training check finishes, not after the gallery waits for it.
     std::vector<QByteArray> encoded(pictures.size());
@@ -127,22 +130,16 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
     addGallery(places, c, training, page);
 
     progress("writing the report");
-    const QString folder = folderProblem(places.out);
-    if (!folder.isEmpty()) {
-        std::cout << folder.toStdString() << "\n";
-        return false;
-    }
-    ReportFiles files(places.out);
-    bool written = files.add(QStringLiteral("predictions.csv"), checked.csv)
-                && files.add(QStringLiteral("summary.txt"), figuresText(page.figures))
-                && files.add(QStringLiteral("summary.json"), figuresJson(page.figures, aboutJson(page)));
+    bool written = folder.add(QStringLiteral("predictions.csv"), checked.csv)
+                && folder.add(QStringLiteral("summary.txt"), figuresText(page.figures))
+                && folder.add(QStringLiteral("summary.json"), figuresJson(page.figures, aboutJson(page)));
     for (std::size_t i = 0; written && i < pictures.size(); ++i) {
         if (pictures[i].second.isNull())
             continue;
-        written = files.add(pictures[i].first, encoded[i]);
+        written = folder.add(pictures[i].first, encoded[i]);
         page.pictures.insert(pictures[i].first, pictures[i].second.size());
     }
-    return written && files.add(QStringLiteral("index.html"), indexPage(page)) && files.commit();
+    return written && folder.add(QStringLiteral("index.html"), indexPage(page)) && folder.commit();
 }
 
 void printSummary(const PageContent &page, const QString &out)
@@ -172,13 +169,15 @@ Places parsePlaces(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report, outside the image directories (default: report)"),
                       QStringLiteral("DIR"), QStringLiteral("report")});
     parser.addOption({QStringLiteral("gallery"), QStringLiteral("misread images shown on the page (default: 100)"), QStringLiteral("N"), QStringLiteral("100")});
+    parser.addOption({QStringLiteral("force"), QStringLiteral("write into a folder that holds entries but no report, replacing its files "
+                                                              "of the report's names; what else it holds stays")});
     const QStringList arguments = parseCommandLine(
         parser, QStringLiteral("Classifies TEST_DIR with MODEL as sorvik class does and writes the answer for every image, "
                                "the figures of every class and a page with pictures into one folder."), 2);
     if (parser.value(QStringLiteral("out")).isEmpty())
         refuseCommandLine(QStringLiteral("--out needs the name of a folder"));
     return {arguments.at(0), arguments.at(1), parser.value(QStringLiteral("train")), parser.value(QStringLiteral("out")),
-            integerOption(parser, QStringLiteral("gallery"), 0)};
+            integerOption(parser, QStringLiteral("gallery"), 0), parser.isSet(QStringLiteral("force"))};
 }
 
 // The command line as a shell would take it back: arguments quoted where they need it.
@@ -201,9 +200,11 @@ ReportOrigin originOf(const Places &places)
 
 // Ends the report without waiting for a model or a listing that is still being
 // read, and without handing back the samples, the model and the listing block by
-// block: the system takes back all of the memory at once.
+// block: the system takes back all of the memory at once. What the run made of the
+// report's folder and did not swap in goes first.
 [[noreturn]] void endReport(int status)
 {
+    runEndActions();
     std::cout.flush();
     std::_Exit(status);
 }
@@ -220,10 +221,11 @@ int main(int argc, char *argv[])
     setRunEndPrefix("sorvik-report");
     QCommandLineParser parser;
     const Places places = parsePlaces(parser);
-    const QString place = placeProblem(places.out, {places.testDirectory, places.trainingDirectory});
-    if (!place.isEmpty()) {
-        std::cout << place.toStdString() << "\n";
-        return 1;
+    // The folder is taken first: a report that cannot be written there is not made.
+    ReportFolder folder(places.out, {places.testDirectory, places.trainingDirectory}, places.force);
+    if (!folder.problem().isEmpty()) {
+        std::cout << folder.problem().toStdString() << "\n";
+        endReport(1);
     }
     // The training directory is listed beside the classification: on a large set
     // the listing takes as long as reading the test images.
@@ -243,12 +245,15 @@ int main(int argc, char *argv[])
         Checked checked;
         if (listing.valid()) {
             trainingListing = listing.get();
-            checked.training = trainingFiles(places.trainingDirectory, trainingListing, c.reading.model);
+            std::vector<int> named;
+            for (const Answer &a : c.answers)
+                named.push_back(a.nearestRow);
+            checked.training = trainingFiles(places.trainingDirectory, trainingListing, c.reading.model, named);
         }
         checked.csv = predictionsCsv(c.answers, checked.training.names);
         return checked;
     });
-    if (!writeReport(places, c, beside, page))
+    if (!writeReport(places, c, beside, page, folder))
         endReport(1);
     printSummary(page, places.out);
     endReport(0);

@@ -125,6 +125,10 @@ QString modelSection(const PageContent &content)
           + picture(content, QStringLiteral("variance.png"), QStringLiteral("cumulative share of the variance over the components")) + QStringLiteral("\n")
           + picture(content, QStringLiteral("scatter.png"), QStringLiteral("training images by their first two projections, coloured by class"))
           + QStringLiteral("\n<h2 id=\"distances\">Distances and examples</h2>\n")
+          + (content.unmeasured == 0 ? QString()
+                                     : QStringLiteral("<p id=\"unmeasured\">%1 images have a nearest squared distance that is not a finite number "
+                                                      "(the model's values are too large for float arithmetic) and are not drawn.</p>\n")
+                                           .arg(content.unmeasured))
           + picture(content, QStringLiteral("distances.png"), QStringLiteral("histograms of the nearest distances of right and misread images"))
           + QStringLiteral("\n") + picture(content, QStringLiteral("thumbnails.png"), QStringLiteral("the first three test images of every class"));
     return page + QStringLiteral("\n");

@@ -47,6 +47,7 @@ struct PageContent {
     std::vector<double> varianceShares; // of the kept components
     std::vector<GalleryItem> gallery;
     int misread = 0;                    // all misread images, shown or not
+    int unmeasured = 0;                 // images whose nearest distance is not a finite number
 };
 
 QByteArray indexPage(const PageContent &content);

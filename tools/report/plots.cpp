@@ -120,12 +120,13 @@ QImage projectionScatter(const Matrix &projections, const QStringList &labels, i
     painter.drawImage(0, 0, plot.image);
     const QRect &a = plot.area;
     const int step = std::max(1, (projections.rows + most - 1) / std::max(1, most));
-    float low[2] = {INFINITY, INFINITY}, high[2] = {-INFINITY, -INFINITY};
+    // In double, where the span of two floats never overflows.
+    double low[2] = {INFINITY, INFINITY}, high[2] = {-INFINITY, -INFINITY};
     for (int r = 0; r < projections.rows && projections.columns >= 2; r += step)
         for (int c = 0; c < 2; ++c)
-            low[c] = std::min(low[c], projections(r, c)), high[c] = std::max(high[c], projections(r, c));
+            low[c] = std::min(low[c], double(projections(r, c))), high[c] = std::max(high[c], double(projections(r, c)));
     for (int r = 0; r < projections.rows && projections.columns >= 2; r += step) {
-        const double x = (projections(r, 0) - low[0]) / std::max(1e-30f, high[0] - low[0]), y = (projections(r, 1) - low[1]) / std::max(1e-30f, high[1] - low[1]);
+        const double x = (projections(r, 0) - low[0]) / std::max(1e-30, high[0] - low[0]), y = (projections(r, 1) - low[1]) / std::max(1e-30, high[1] - low[1]);
         painter.fillRect(QRectF(a.left() + 1 + x * (a.width() - 4), a.bottom() - 2 - y * (a.height() - 4), 2, 2),
                          classColour(int(std::lower_bound(classes.begin(), classes.end(), labels.at(r)) - classes.begin())));
     }
@@ -137,16 +138,25 @@ QImage projectionScatter(const Matrix &projections, const QStringList &labels, i
     return image;
 }
 
+int unmeasuredDistances(const std::vector<Answer> &answers)
+{
+    return int(std::count_if(answers.begin(), answers.end(), [](const Answer &a) { return !std::isfinite(a.distance); }));
+}
+
 QImage distanceHistogram(const std::vector<Answer> &answers)
 {
+    // Only finite distances have a place on the axis; the page counts the others.
     constexpr int bins = 40;
     double largest = 0;
     for (const Answer &a : answers)
-        largest = std::max(largest, std::sqrt(double(a.distance)));
+        if (std::isfinite(a.distance))
+            largest = std::max(largest, std::sqrt(double(a.distance)));
     int counts[2][bins] = {};
     for (const Answer &a : answers)
-        if (a.hasClass)
-            ++counts[a.label == a.predicted ? 0 : 1][std::min(bins - 1, int(std::sqrt(double(a.distance)) / std::max(largest, 1e-30) * bins))];
+        if (a.hasClass && std::isfinite(a.distance)) {
+            const double share = largest > 0 ? std::sqrt(double(a.distance)) / largest : 0.0;  // 0 to 1
+            ++counts[a.label == a.predicted ? 0 : 1][std::min(bins - 1, int(share * bins))];
+        }
     std::vector<QImage> panels;
     for (int panel = 0; panel < 2; ++panel) {
         Plot plot = plotCanvas(panel == 0 ? QStringLiteral("nearest distance of the images read right") : QStringLiteral("nearest distance of the misread images"),

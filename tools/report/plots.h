@@ -26,8 +26,11 @@ QImage varianceCurve(const std::vector<double> &shares);
 QImage projectionScatter(const Matrix &projections, const QStringList &labels, int most);
 
 // The nearest distances (square roots of the squared ones) of the images read
-// right and of those misread, each in its own panel over the same bins.
+// right and of those misread, each in its own panel over the same bins; distances
+// that are not finite (a model of values too large for float arithmetic) are left
+// out, and counted by unmeasuredDistances.
 QImage distanceHistogram(const std::vector<Answer> &answers);
+int unmeasuredDistances(const std::vector<Answer> &answers);
 
 // Rows of images, one row per class, each headed by its label.
 QImage thumbnailSheet(const QStringList &labels, const std::vector<QImage> &images);

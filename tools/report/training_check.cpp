@@ -1,22 +1,23 @@
 #include "tools/report/training_check.h"
 
+#include "base/parallel.h"
 #include "base/printable_name.h"
 
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
-#include <set>
 
 namespace sorvik {
 
 namespace {
 
 // How far a value read from a model file may lie from the one that was written:
-// half a unit in its sixth significant digit, and the float roundings on the way.
+// half a unit in its sixth significant digit, which is at most 5e-6 of the value,
+// and the float roundings on the way.
 long double writtenError(float value)
 {
-    const long double v = std::fabs((long double)value);
-    return v == 0 ? 0 : 0.5000001L * std::pow(10.0L, std::floor(std::log10(v)) - 5) + v * std::ldexp(1.0L, -22);
+    return std::fabs((long double)value) * (5.0000001e-6L + std::ldexp(1.0L, -22));
 }
 
 QStringList usableNames(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model)
@@ -36,9 +37,11 @@ QStringList usableNames(const QString &directory, const std::vector<DirectoryEnt
     return report.names;
 }
 
-} // namespace
-
-bool projectsOntoRow(const Raster &features, const Model &model, int row)
+// Whether the features of one image, projected onto the model's components, give
+// row `row` of its projections as the model file holds them: equal but for the
+// rounding to six digits that the file applies to every component and projection
+// (`componentErrors`, the bound of each component value, by column).
+bool projectsOntoRow(const Raster &features, const Model &model, const std::vector<long double> &componentErrors, int row)
 {
     const Matrix &e = model.components;
     if (std::size_t(e.rows) != features.data.size())
@@ -47,7 +50,7 @@ bool projectsOntoRow(const Raster &features, const Model &model, int row)
         long double sum = 0, error = 0;
         for (int i = 0; i < e.rows; ++i) {
             sum += (long double)features.data[std::size_t(i)] * e(i, j);
-            error += (long double)features.data[std::size_t(i)] * writtenError(e(i, j));
+            error += (long double)features.data[std::size_t(i)] * componentErrors[std::size_t(j) * std::size_t(e.rows) + std::size_t(i)];
         }
         const float stored = model.projections(row, j);
         if (!(std::fabs(stored - sum) <= error + writtenError(stored) + std::fabs(sum) * std::ldexp(1.0L, -40)))
@@ -56,7 +59,9 @@ bool projectsOntoRow(const Raster &features, const Model &model, int row)
     return true;
 }
 
-TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model)
+} // namespace
+
+TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model, std::vector<int> rows)
 {
     TrainingFiles result;
     const QStringList names = usableNames(directory, listing, model);
@@ -66,17 +71,41 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
                              .arg(printableName(directory), QString::number(names.size()), QString::number(n));
         return result;
     }
-    for (const int row : std::set<int>{0, n / 4, n / 2, 3 * n / 4, n - 1}) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    const Matrix &e = model.components;
+    std::vector<long double> componentErrors(std::size_t(e.rows) * std::size_t(e.columns));
+    for (int j = 0; j < e.columns; ++j)
+        for (int i = 0; i < e.rows; ++i)
+            componentErrors[std::size_t(j) * std::size_t(e.rows) + std::size_t(i)] = writtenError(e(i, j));
+    std::vector<char> proven(rows.size(), 0);
+    forEachIndex(int(rows.size()), [&](int i) {
         QString failure;  // read as training read it
+        const int row = rows[std::size_t(i)];
         const Raster features = sampleFeatures(QFile::encodeName(samplePath(directory, names.at(row))), failure);
-        if (!failure.isEmpty() || !projectsOntoRow(features, model, row)) {
-            result.problem = QStringLiteral("%1 does not give row %2 of the model: %3 is not the directory the model was trained on; "
-                                            "predictions.csv names no nearest training file")
-                                 .arg(printableName(samplePath(directory, names.at(row))), QString::number(row + 1), printableName(directory));
-            return result;
-        }
+        proven[std::size_t(i)] = failure.isEmpty() && projectsOntoRow(features, model, componentErrors, row);
+    });
+    QStringList unproven;
+    for (int r = 0; r < n; ++r)
+        result.names << QString();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QString &name = names.at(rows[i]);
+        if (proven[i])
+            result.names[rows[i]] = name;
+        else
+            unproven << QStringLiteral("%1 (row %2)").arg(printableName(samplePath(directory, name))).arg(rows[i] + 1);
     }
-    result.names = names;
+    if (unproven.size() == int(rows.size()) && !rows.empty()) {
+        result.names.clear();
+        result.problem = QStringLiteral("%1 does not give row %2 of the model, nor does any other training image that the report would name: "
+                                        "%3 is not the directory the model was trained on; predictions.csv names no nearest training file")
+                             .arg(printableName(samplePath(directory, names.at(rows.front()))), QString::number(rows.front() + 1), printableName(directory));
+    } else if (!unproven.isEmpty()) {
+        result.problem = QStringLiteral("%1 of the %2 training images that the report names do not give their rows of the model, so %3 has changed "
+                                        "since training (%4); their names are left out of predictions.csv and the page")
+                             .arg(unproven.size()).arg(rows.size()).arg(printableName(directory))
+                             .arg(unproven.mid(0, 3).join(QStringLiteral(", ")) + (unproven.size() > 3 ? QStringLiteral(", ...") : QString()));
+    }
     return result;
 }
 

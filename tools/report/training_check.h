@@ -1,7 +1,7 @@
 #pragma once
 
-// The training directory given to the report: the file of every projection row of
-// the model, proven by projecting a handful of them again.
+// The training directory given to the report: the file of each projection row that
+// the report names, proven by projecting that file again.
 
 #include "app/pipeline.h"
 
@@ -11,18 +11,14 @@
 namespace sorvik {
 
 struct TrainingFiles {
-    QStringList names;  // names[r] made row r of the projections; empty when not known
-    QString problem;    // why the names are not known, for the console and the page
+    QStringList names;  // names[r] made row r of the projections; empty where not proven, all empty when none is
+    QString problem;    // which names are not known and why, for the console and the page
 };
 
-// The usable files of the directory (listed as `listing`) in listing order, taken
-// as the model's rows once the first, the last and three rows between project
-// again onto what the model holds.
-TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model);
-
-// Whether the features of one image, projected onto the model's components, give
-// row `row` of its projections as the model file holds them: equal but for the
-// rounding to six digits that the file applies to every component and projection.
-bool projectsOntoRow(const Raster &features, const Model &model, int row);
+// The usable files of the directory (listed as `listing`) in listing order, each
+// of `rows` taken as the file of its row once it projects again onto what the
+// model holds. A file renamed, replaced, added or removed since training shifts or
+// changes the rows after it: those are not proven, and the problem says so.
+TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model, std::vector<int> rows);
 
 } // namespace sorvik

@@ -1,0 +1,108 @@
+// The figures and pictures of sorvik-report as functions: PNG pictures that read
+// back as drawn, and every figure over answers and models at the edges of what
+// floats hold (run under the sanitizers, where an undefined conversion ends it).
+
+#include "support.h"
+
+#include "tools/report/figures.h"
+#include "tools/report/gallery.h"
+#include "tools/report/pictures.h"
+#include "tools/report/plots.h"
+#include "tools/report/png_encoder.h"
+#include "tools/report/predictions.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+
+#include <cfloat>
+#include <cmath>
+#include <random>
+
+namespace {
+
+// Text is drawn with Qt's fonts, which need an application, as sorvik-report has.
+class GuiApplication : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "report_figures_test", *argv[] = {name, nullptr};
+        static QGuiApplication application(argc, argv);
+    }
+};
+testing::Environment *const application = testing::AddGlobalTestEnvironment(new GuiApplication);
+
+} // namespace
+
+TEST(ReportFigures, PicturesReadBackPixelForPixel)
+{
+    // Grey and colour pictures of odd sizes, and one in a format the encoder
+    // converts first: each PNG decodes to the pixels drawn.
+    std::mt19937 random(5);
+    for (const QImage::Format format : {QImage::Format_Grayscale8, QImage::Format_RGB32, QImage::Format_ARGB32})
+        for (const QSize size : {QSize(1, 1), QSize(3, 5), QSize(257, 2), QSize(40, 31)}) {
+            QImage image(size, format);
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x)
+                    image.setPixel(x, y, format == QImage::Format_Grayscale8 ? random() % 256 : 0xff000000u | (random() & 0xffffffu));
+            const QImage read = QImage::fromData(pngBytes(image), "PNG");
+            ASSERT_EQ(size, read.size());
+            EXPECT_EQ(format == QImage::Format_Grayscale8, read.isGrayscale());
+            EXPECT_EQ(image.convertToFormat(QImage::Format_RGB32), read.convertToFormat(QImage::Format_RGB32)) << format << " " << size.width();
+        }
+    EXPECT_TRUE(pngBytes(QImage()).isEmpty());
+}
+
+TEST(ReportFigures, TakeAnyDistance)
+{
+    // Three images of A and three of B, four misread, at the distances given: zero,
+    // all equal, huge, infinite, not a number, and one infinite among finite ones.
+    const float inf = INFINITY, nan = NAN;
+    const std::vector<std::vector<float>> distanceSets = {
+        {0, 0, 0, 0, 0, 0}, {7, 7, 7, 7, 7, 7}, {1e38f, FLT_MAX, 1, 0, 1e38f, 2}, {inf, inf, inf, inf, inf, inf},
+        {nan, nan, nan, nan, nan, nan}, {1, 2, inf, 4, 5, 6}, {1, nan, 3, -0.0f, 5, inf}};
+    for (const std::vector<float> &distances : distanceSets) {
+        std::vector<Answer> answers;
+        QStringList actual, predicted;
+        for (int i = 0; i < 6; ++i) {
+            answers.push_back({QString("%1-%2.png").arg(i < 3 ? 'a' : 'b').arg(i), true, i < 3 ? "A" : "B", i % 2 ? "A" : "B", distances[std::size_t(i)], i});
+            actual << answers.back().label;
+            predicted << answers.back().predicted;
+        }
+        int unmeasured = 0;
+        for (const float d : distances)
+            unmeasured += !std::isfinite(d);
+        EXPECT_EQ(unmeasured, unmeasuredDistances(answers));
+        EXPECT_FALSE(distanceHistogram(answers).isNull());
+        const Figures figures = classificationFigures(actual, predicted);
+        EXPECT_FALSE(confusionPicture(figures).isNull());
+        EXPECT_FALSE(recallPicture(figures).isNull());
+        EXPECT_EQ(4u, galleryChoice(answers, 10).size());
+        EXPECT_EQ(4u, thumbnailChoice(answers, 2).size());
+        const QByteArray csv = predictionsCsv(answers, {});
+        EXPECT_EQ(7, csv.count("\r\n"));
+        EXPECT_EQ(std::count_if(distances.begin(), distances.end(), [](float d) { return std::isinf(d); }), csv.count(",inf,"));
+    }
+}
+
+TEST(ReportFigures, TakeAnyModel)
+{
+    // Models whose values are zero, all equal, or the largest floats of either sign:
+    // the plots of their projections and the pictures of their components.
+    Raster grid;
+    grid.width = grid.height = 2;
+    grid.sourceWidth = grid.sourceHeight = 20;
+    for (const float value : {0.0f, 3.0f, FLT_MAX, -FLT_MAX}) {
+        SCOPED_TRACE(value);
+        Matrix projections = matrixOf({{value, value}, {value, -value}, {-value, value}, {0, 1}});
+        const std::vector<double> shares = varianceShares(projections);
+        for (const double share : shares)
+            EXPECT_TRUE(share >= 0 && share <= 1) << share;
+        EXPECT_FALSE(varianceCurve(shares).isNull());
+        EXPECT_FALSE(projectionScatter(projections, {"A", "B", "A", "C"}, 5000).isNull());
+        const Matrix components = matrixOf({{value, 1}, {value, value}, {-value, 0}, {0, value}});
+        EXPECT_FALSE(componentsPicture(components, grid, shares, 16).isNull());
+    }
+}
