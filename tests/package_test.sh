@@ -2,9 +2,10 @@
 # The Debian package as a user meets it: unpacked into a scratch root, its sorvik
 # trains on and classifies a small drawn data set from another directory with the
 # same reports and model as the build folder's sorvik; every manual page renders
-# without warnings; lintian reports no error, and no tag even when pedantic; and,
-# installed, it completes a command line, trains on its examples and is removed
-# cleanly.
+# without warnings; its README and manual page speak of what the package holds;
+# lintian reports no error, and no tag even when pedantic; and, installed, it
+# completes a command line (names with spaces whole), trains on its examples and
+# is removed cleanly.
 # Usage: tests/package_test.sh PACKAGE.deb BUILD_DIR
 set -euo pipefail
 deb=$(realpath "$1")
@@ -41,6 +42,13 @@ pages_render() {
 }
 check "four manual pages render without warnings" pages_render
 
+speaks_of_installed() {
+  local doc=$scratch/root/usr/share/doc/sorvik
+  ! grep -qE '(scripts|build)/' "$doc/README.md" && grep -q '/usr/share/doc/sorvik/examples/train' "$doc/README.md" &&
+    zcat "$scratch/root/usr/share/man/man1/sorvik.1.gz" | grep -q 'share/doc/sorvik/examples/train'
+}
+check "the README and sorvik(1) speak of the installed programs and examples" speaks_of_installed
+
 lintian_clean() {
   local errors
   errors=$(lintian "$deb" 2>/dev/null | grep '^E:' || true)
@@ -66,10 +74,12 @@ else
   dpkg -i "$deb" >/dev/null
   completes() {
     local words
-    words=$(bash -c 'source /usr/share/bash-completion/completions/sorvik-report
+    mkdir -p "$scratch/complete/my data"
+    words=$(cd "$scratch/complete" && bash -c 'source /usr/share/bash-completion/completions/sorvik-report
       COMP_WORDS=(sorvik cl); COMP_CWORD=1; _sorvik; echo "${COMPREPLY[@]}"
-      COMP_WORDS=(sorvik-report --ga); COMP_CWORD=1; _sorvik_tool sorvik-report; echo "${COMPREPLY[@]}"')
-    [ "$words" = $'class\n--gallery' ] || { echo "completed as: $words"; return 1; }
+      COMP_WORDS=(sorvik-report --ga); COMP_CWORD=1; _sorvik_tool sorvik-report; echo "${COMPREPLY[@]}"
+      COMP_WORDS=(sorvik train my); COMP_CWORD=2; _sorvik; echo "${#COMPREPLY[@]}:${COMPREPLY[0]}"')
+    [ "$words" = $'class\n--gallery\n1:my data' ] || { echo "completed as: $words"; return 1; }
   }
   check "a command line completes" completes
   trains_on_examples() {
@@ -86,5 +96,5 @@ else
   check "removal leaves nothing behind" removed
 fi
 
-echo "$((9 - failed - skipped)) passed, $failed failed, $skipped skipped"
+echo "$((10 - failed - skipped)) passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
