@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include "app/pipeline.h"
+#include "model/model_writer.h"
 
 #include "base/run_end.h"
 
@@ -120,7 +121,7 @@ void classifySamples(QString testDirectory, QString modelFile)
     QElapsedTimer timer;
     timer.start();
     const int t = samples.size();
-    const std::vector<int> nearest = nearestTrainingRows(model, projectSamples(model, samples));
+    const std::vector<int> nearest = nearestTrainingRows(reading, projectSamples(model, samples));
     int successes = 0;
     for (int i = 0; i < t; ++i)
         if (samples.at(i).label == model.labels.at(nearest[std::size_t(i)]))

@@ -54,6 +54,21 @@ double physicalMemory()
 
 } // namespace
 
+Matrix matrixFromRasters(const QList<Raster> &rasters)
+{
+    if (rasters.isEmpty())
+        return Matrix();
+    const int length = rasters.first().width * rasters.first().height;
+    Matrix x(rasters.size(), length);
+    for (int r = 0; r < x.rows; ++r) {
+        const std::vector<std::uint8_t> &data = rasters.at(r).data;
+        float *out = x.row(r);
+        for (int j = 0; j < length; ++j)
+            out[j] = float(data[j]);
+    }
+    return x;
+}
+
 // At the peak: the rasters (one byte a feature) and the data matrix throughout,
 // beside the largest of: its centred copy and the covariance; the covariance, the
 // two m x m double arrays of the eigen decomposition and the components; the
@@ -125,21 +140,27 @@ Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone)
     return model;
 }
 
-bool readModel(const QString &fileName, Model &model, ModelFileReport &report)
+namespace {
+
+// Reads a model file, keeping no more labels than projection rows, and arranges
+// its projections for the search; false when the file cannot be opened.
+bool readModel(ModelReading &reading)
 {
-    report.keepUsableLabelsOnly = true;
-    if (!readModelFile(fileName, model.labels, model.components, model.projections, &report))
+    Model &model = reading.model;
+    if (!readModelFile(reading.file, model.labels, model.components, model.projections, &reading.report, LabelsKept::UpToProjectionRows))
         return false;
     if (!plainKernels)
-        model.search = nearestIndex(model.projections);
+        reading.search = nearestIndex(model.projections);
     return true;
 }
+
+} // namespace
 
 void startModelRead(ModelReading &reading, const QString &file)
 {
     reading.file = file;
     if (!plainKernels && QFileInfo(file).isFile() && freeDescriptors() >= 16)  // in this thread if no other can start
-        reading.opened = std::async(std::launch::async | std::launch::deferred, [&reading] { return readModel(reading.file, reading.model, reading.report); });
+        reading.opened = std::async(std::launch::async | std::launch::deferred, [&reading] { return readModel(reading); });
 }
 
 bool finishModelRead(ModelReading &reading)
@@ -147,8 +168,9 @@ bool finishModelRead(ModelReading &reading)
     if (reading.opened.valid() && reading.opened.get())
         return true;
     reading.model = Model();
+    reading.search = NearestIndex();
     reading.report = ModelFileReport();
-    return readModel(reading.file, reading.model, reading.report);
+    return readModel(reading);
 }
 
 Matrix projectSamples(const Model &model, const QList<Raster> &samples)
@@ -158,9 +180,9 @@ Matrix projectSamples(const Model &model, const QList<Raster> &samples)
     return multiply(matrixFromRasters(samples), model.components);
 }
 
-std::vector<int> nearestTrainingRows(const Model &model, const Matrix &projectedSamples)
+std::vector<int> nearestTrainingRows(const ModelReading &reading, const Matrix &projectedSamples)
 {
-    return nearestRows(model.projections, model.search, projectedSamples);
+    return nearestRows(reading.model.projections, reading.search, projectedSamples);
 }
 
 } // namespace sorvik

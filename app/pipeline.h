@@ -7,6 +7,7 @@
 
 #include "linalg/matrix.h"
 #include "search/nearest.h"
+#include "model/model.h"
 #include "model/model_file.h"
 #include "samples/sample_reader.h"
 
@@ -16,14 +17,9 @@
 
 namespace sorvik {
 
-// A trained model: the label of every training sample, the components (m x k)
-// and the training samples projected onto them (n x k).
-struct Model {
-    LabelList labels;
-    Matrix components;
-    Matrix projections;
-    NearestIndex search;  // the projections arranged for the search, once the model is read
-};
+// The data matrix: one row per raster, as many columns as the first raster has
+// values, each value the raster's byte as a float.
+Matrix matrixFromRasters(const QList<Raster> &rasters);
 
 // The memory that training n images of m features needs at its peak, in bytes.
 double trainingMemory(double n, double m);
@@ -38,17 +34,15 @@ using TrainingStep = std::function<void(const char *name, const Matrix &matrix)>
 // Trains on samples that trainingProblem accepts.
 Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone = {});
 
-// Reads a model file, keeping no more labels than projection rows, and arranges
-// its projections for the search; false when the file cannot be opened.
-bool readModel(const QString &fileName, Model &model, ModelFileReport &report);
-
-// A model read beside the test images. startModelRead begins it on a thread of its
+// A model read beside the test images, keeping no more labels than projection
+// rows, with its projections arranged for the search. startModelRead begins it on a thread of its
 // own where the file is a regular one and descriptors are to spare (the plain build
 // reads in order); finishModelRead waits for it, or reads the file itself when no
 // thread could, or could not open it, as a one-thread run would.
 struct ModelReading {
     QString file;
     Model model;
+    NearestIndex search;
     ModelFileReport report;
     std::future<bool> opened;
 };
@@ -64,6 +58,6 @@ QString classificationProblem(const QString &directory, const QString &modelFile
 Matrix projectSamples(const Model &model, const QList<Raster> &samples);
 
 // The nearest projection row of every projected test sample, in sample order.
-std::vector<int> nearestTrainingRows(const Model &model, const Matrix &projectedSamples);
+std::vector<int> nearestTrainingRows(const ModelReading &reading, const Matrix &projectedSamples);
 
 } // namespace sorvik

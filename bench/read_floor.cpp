@@ -4,6 +4,7 @@
 // bytes; prints the wall time in milliseconds. Loading cannot take less.
 
 #include "decode/image_loader.h"
+#include "decode/sample_file.h"
 #include "samples/sample_reader.h"
 
 #include "base/heap_tuning.h"

@@ -3,11 +3,14 @@
 // (25 features, 21 components) and printed characters at 64 x 64 (196 / 167) and
 // 128 x 128 (900 / 765).
 
+#include "app/pipeline.h"
+#include "decode/image_loader.h"
 #include "linalg/eigen.h"
 #include "linalg/matrix.h"
 #include "search/nearest.h"
 #include "linalg/pca.h"
 #include "model/model_file.h"
+#include "model/model_writer.h"
 #include "model/model_number.h"
 #include "samples/features.h"
 #include "samples/sample_reader.h"
@@ -223,7 +226,7 @@ void BM_ModelRead(benchmark::State &state)
     for (auto _ : state) {
         LabelList labels;
         Matrix e, p;
-        (state.range(2) ? readModelFile : readModelFileReference)(dir.path() + "/model", labels, e, p, nullptr);
+        (state.range(2) ? readModelFile : readModelFileReference)(dir.path() + "/model", labels, e, p, nullptr, LabelsKept::All);
         benchmark::DoNotOptimize(p);
     }
 }
@@ -280,7 +283,7 @@ void BM_FTransform(benchmark::State &state)
     QImage image(side, side, QImage::Format_ARGB32);
     image.fill(qRgb(10, 20, 30));
     for (auto _ : state)
-        benchmark::DoNotOptimize(extractFeatures(image));
+        benchmark::DoNotOptimize(fTransform(rasterOfPixels(bluePixels(image)), transformH, transformOffsetX, transformOffsetY));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FTransform)->Arg(28)->Arg(64)->Arg(128);

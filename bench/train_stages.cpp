@@ -4,9 +4,11 @@
 // resident memory. Prints one line: n m k and the seconds of each stage.
 // Usage: sorvik-train-stages TRAIN_DIR MODEL_FILE
 
+#include "app/pipeline.h"
 #include "linalg/matrix.h"
 #include "linalg/pca.h"
 #include "model/model_file.h"
+#include "model/model_writer.h"
 #include "samples/sample_reader.h"
 
 #include <QElapsedTimer>

@@ -8,21 +8,6 @@
 
 namespace sorvik {
 
-Matrix matrixFromRasters(const QList<Raster> &rasters)
-{
-    if (rasters.isEmpty())
-        return Matrix();
-    const int length = rasters.first().width * rasters.first().height;
-    Matrix x(rasters.size(), length);
-    for (int r = 0; r < x.rows; ++r) {
-        const std::vector<std::uint8_t> &data = rasters.at(r).data;
-        float *out = x.row(r);
-        for (int j = 0; j < length; ++j)
-            out[j] = float(data[j]);
-    }
-    return x;
-}
-
 Matrix centerColumns(const Matrix &x)
 {
     Matrix result = x;

@@ -1,9 +1,5 @@
 #pragma once
 
-#include "samples/raster.h"
-
-#include <QList>
-
 #include <vector>
 
 namespace sorvik {
@@ -29,9 +25,6 @@ struct Matrix {
 // Matrix operations. Products, sums, differences and quotients are formed in
 // long double (64-bit significand), every sum in increasing index order, and each
 // result is rounded once to float.
-
-// One row per raster, as many columns as the first raster has values.
-Matrix matrixFromRasters(const QList<Raster> &rasters);
 
 // Every column minus its mean over the rows (the mean rounded to double first).
 Matrix centerColumns(const Matrix &x);

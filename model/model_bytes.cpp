@@ -50,12 +50,10 @@ constexpr qint64 modelPieceBytes = qint64(1) << 16;
 
 // Gives each piece of a model file to `take` as it comes, counting the bytes in
 // `total` first, and stops at once at a line longer than any model holds (so
-// /dev/zero or a huge first line costs little), at more bytes than a model can
-// have, or when `take` refuses a piece (then false); never waits more than a
-// minute for the next piece of a pipe. `expected` is a regular file's size, -1
-// for a stream.
-bool readPieces(int fd, qint64 expected, const std::function<bool(const char *, const char *)> &take, qint64 &total,
-                ModelFileReport &report)
+// /dev/zero or a huge first line costs little) or at more bytes than a model can
+// have; never waits more than a minute for the next piece of a pipe. `expected`
+// is a regular file's size, -1 for a stream.
+void readPieces(int fd, qint64 expected, const std::function<void(const char *, const char *)> &take, qint64 &total, ModelFileReport &report)
 {
     // No larger than a regular file needs, and never cleared: a small model costs little.
     const std::size_t piece = std::size_t(expected >= 0 ? std::min(expected + 1, modelPieceBytes) : modelPieceBytes);
@@ -64,29 +62,27 @@ bool readPieces(int fd, qint64 expected, const std::function<bool(const char *, 
     while (total <= maxModelBytes) {
         const ssize_t got = ::read(fd, buffer.get(), piece);
         if (got == 0)
-            return true;
+            return;
         if (got < 0) {
             if (errno == EAGAIN) {
                 pollfd wait{fd, POLLIN, 0};
                 if (::poll(&wait, 1, modelWaitMilliseconds) == 0) {
                     report.stalled = true;
-                    return true;
+                    return;
                 }
             } else if (errno != EINTR) {
-                return true;
+                return;
             }
             continue;
         }
         total += got;
         if (!lines.take(buffer.get(), buffer.get() + got)) {
             report.longLine = lines.line;
-            return true;
+            return;
         }
-        if (!take(buffer.get(), buffer.get() + got))
-            return false;
+        take(buffer.get(), buffer.get() + got);
     }
     report.tooLarge = true;
-    return true;
 }
 
 // Opens a model file without waiting: a pipe with no writer reads as empty instead
@@ -114,7 +110,7 @@ bool changedSince(int fd, const struct stat &info, qint64 bytes)
 
 } // namespace
 
-bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &report)
+bool readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report)
 {
     struct stat info;
     const int fd = openModel(fileName, info);
@@ -126,75 +122,43 @@ bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &
     // read like a pipe, to its end.
     const bool regular = S_ISREG(info.st_mode) && info.st_size > 0;
     if (regular && info.st_size > maxModelBytes) {
+        ::close(fd);
         report.tooLarge = true;
-    } else {
-        if (regular)
-            text.reserve(int(info.st_size) + 1);
-        qint64 total = 0;
-        readPieces(fd, regular ? qint64(info.st_size) : -1, [&](const char *p, const char *end) { return text.append(p, int(end - p)), true; },
-                   total, report);
-    }
-    if (regular && !report.tooLarge && report.longLine == 0 && changedSince(fd, info, text.size()))
-        report.changedWhileRead = true;
-    ::close(fd);
-    if (report.tooLarge || report.stalled || report.changedWhileRead || report.longLine != 0) {
-        text.clear();
         return true;
-    }
-    if (std::memchr(text.constData(), '\r', std::size_t(text.size())))
-        text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));
-    return true;
-}
-
-LinesRead readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report)
-{
-    struct stat info;
-    const int fd = openModel(fileName, info);
-    if (fd < 0)
-        return LinesRead::NotOpened;
-    if (!S_ISREG(info.st_mode) || info.st_size == 0) {
-        ::close(fd);
-        return LinesRead::NotRegular;
-    }
-    if (info.st_size > maxModelBytes) {
-        ::close(fd);
-        report.tooLarge = true;
-        return LinesRead::Read;
     }
     // The line that a piece leaves unfinished waits in `pending` for the rest of it.
     QByteArray pending;
     qint64 total = 0;
     // Hands over [p, end), which ends `left` bytes before what has been read.
     const auto hand = [&](const char *p, const char *end, qint64 left) {
-        return take(p, end, std::max<qint64>(0, qint64(info.st_size) - total + left));
+        take(p, end, regular ? std::max<qint64>(0, qint64(info.st_size) - total + left) : 0);
     };
     const auto handLines = [&](const char *p, const char *end) {
         const char *last = static_cast<const char *>(memrchr(p, '\n', std::size_t(end - p)));
         if (!last) {
             pending.append(p, int(end - p));
-            return true;
+            return;
         }
         if (!pending.isEmpty()) {
             const char *first = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
             pending.append(p, int(first + 1 - p));
-            if (!hand(pending.constData(), pending.constData() + pending.size(), end - first - 1))
-                return false;
+            hand(pending.constData(), pending.constData() + pending.size(), end - first - 1);
             pending.clear();
             p = first + 1;
         }
-        if (p <= last && !hand(p, last + 1, end - last - 1))
-            return false;
+        if (p <= last)
+            hand(p, last + 1, end - last - 1);
         pending.append(last + 1, int(end - last - 1));
-        return true;
     };
-    bool taken = readPieces(fd, qint64(info.st_size), handLines, total, report);
-    if (taken && !report.tooLarge && report.longLine == 0) {
-        taken = pending.isEmpty() || hand(pending.constData(), pending.constData() + pending.size(), 0);
-        if (taken && changedSince(fd, info, total))
+    readPieces(fd, regular ? qint64(info.st_size) : -1, handLines, total, report);
+    if (!report.tooLarge && !report.stalled && report.longLine == 0) {
+        if (!pending.isEmpty())
+            hand(pending.constData(), pending.constData() + pending.size(), 0);
+        if (regular && changedSince(fd, info, total))
             report.changedWhileRead = true;
     }
     ::close(fd);
-    return taken ? LinesRead::Read : LinesRead::Refused;
+    return true;
 }
 
 } // namespace sorvik

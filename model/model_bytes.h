@@ -20,30 +20,17 @@ constexpr qint64 maxModelLineBytes = qint64(1) << 26;
 // How long a pipe may keep the reader waiting for its next bytes.
 constexpr int modelWaitMilliseconds = 60000;
 
-// The whole text of a model file, without its carriage returns (as reading in
-// text mode drops them), read whatever the file turns out to be: a regular file
-// that must not change meanwhile, a pipe that may stall, a device without end.
-// False when it cannot be opened; an empty text when the report says why it was
-// not read (too large, a line longer than any model holds, changed, stalled).
-bool readModelBytes(const QString &fileName, QByteArray &text, ModelFileReport &report);
-
-// How reading a model file line by line ended.
-enum class LinesRead {
-    Read,        // every line handed over, or the report says why none could serve
-    NotOpened,   // no such file, or a directory
-    NotRegular,  // a pipe, a device or a file of size 0: read it whole instead
-    Refused,     // the taker refused a piece
-};
-
 // Takes the whole lines of [p, end), each ending with a line end but perhaps the
-// last line of the text; `bytesAfter` more bytes of the file are still to come.
-// False refuses the text, which ends the reading.
-using LineTaker = std::function<bool(const char *p, const char *end, qint64 bytesAfter)>;
+// last line of the text; `bytesAfter` more bytes of the file are still to come
+// (as far as a regular file's size tells; 0 for a stream).
+using LineTaker = std::function<void(const char *p, const char *end, qint64 bytesAfter)>;
 
-// Reads a regular file in pieces and hands its lines over as they arrive, in
-// order, with the checks of readModelBytes: a file too large is not read, and
-// one that changed while it was read or holds a line longer than any model
-// holds is reported so, and whatever was handed over must then be dropped.
-LinesRead readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report);
+// Reads a model file in pieces, whatever it turns out to be (a regular file that
+// must not change meanwhile, a pipe that may stall, a device without end), and
+// hands its lines over as they arrive, in order, carriage returns and all. A file
+// too large is not read; one that changed while it was read, stalled, or holds a
+// line longer than any model holds is reported so, and whatever was handed over
+// must then be dropped. False when it cannot be opened (or is a directory).
+bool readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report);
 
 } // namespace sorvik

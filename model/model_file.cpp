@@ -76,7 +76,7 @@ LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
 }
 
 // The reading rules, line by line through a QTextStream with QString::toFloat.
-void parseModelTextReference(const QByteArray &text, LabelList &labels, Matrix &components, Matrix &projections,
+void parseModelTextReference(const QByteArray &text, LabelList &labels, Matrix &components, Matrix &projections, LabelsKept kept,
                              ModelFileReport &report)
 {
     QTextStream stream(text);
@@ -96,7 +96,7 @@ void parseModelTextReference(const QByteArray &text, LabelList &labels, Matrix &
     }
     components = std::move(blocks[0].matrix);
     projections = std::move(blocks[1].matrix);
-    labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
+    labels = labelsOfLine(labelLine, kept == LabelsKept::UpToProjectionRows ? projections.rows : -1, report);
 }
 
 // Calls found(semicolon) for every ";" of [p, lineEnd) in order, sixteen bytes
@@ -154,11 +154,11 @@ public:
     }
 
     // The labels and the two blocks of all lines parsed.
-    void finish(LabelList &labels, Matrix &components, Matrix &projections)
+    void finish(LabelList &labels, Matrix &components, Matrix &projections, LabelsKept kept)
     {
         components = std::move(blocks[0].matrix);
         projections = std::move(blocks[1].matrix);
-        labels = labelsOfLine(labelLine, report.keepUsableLabelsOnly ? projections.rows : -1, report);
+        labels = labelsOfLine(labelLine, kept == LabelsKept::UpToProjectionRows ? projections.rows : -1, report);
     }
 
 private:
@@ -220,56 +220,52 @@ private:
     std::string withoutReturns;
 };
 
-// A regular file is parsed piece by piece as it is read; any other file is left
-// to be read whole (NotRegular), and so is a file in UTF-16 or UTF-32 (Refused).
-LinesRead readLineByLine(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport &report)
+// Reads the file one way whatever it is: pieces, whole lines, numbers. The lines
+// are parsed as they arrive where `fast`; the plain build, and a text in UTF-16
+// or UTF-32, collect them for the text stream. A file that was not read whole
+// (too large, changed, stalled, a line too long) gives what an empty text gives.
+bool readModelText(const QString &fileName, bool fast, LabelsKept kept, LabelList &labels, Matrix &components, Matrix &projections,
+                   ModelFileReport *report)
 {
-    ModelFileReport parsed = report;
+    ModelFileReport local, parsed;
+    ModelFileReport &read = report ? *report : local;
     ModelLines lines(parsed);
-    const auto take = [&](const char *p, const char *end, qint64 bytesAfter) { return lines.parse(p, end, bytesAfter); };
-    const LinesRead read = readModelLines(fileName, take, report);
-    if (read != LinesRead::Read)
-        return read;
-    if (report.tooLarge || report.changedWhileRead || report.longLine != 0) {
-        ModelLines(report).finish(labels, components, projections);  // as for an empty text
-    } else {
-        lines.finish(labels, components, projections);
-        report = parsed;
-    }
-    return read;
-}
-
-// Reads the file, then parses its bytes where `fast`; the plain build, and a text
-// in UTF-16 or UTF-32, go through the text stream.
-bool readModelText(const QString &fileName, bool fast, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report)
-{
-    ModelFileReport local;
-    ModelFileReport &r = report ? *report : local;
-    const LinesRead read = fast ? readLineByLine(fileName, labels, components, projections, r) : LinesRead::NotRegular;
-    if (read == LinesRead::Read || read == LinesRead::NotOpened)
-        return read == LinesRead::Read;
     QByteArray text;
-    if (!readModelBytes(fileName, text, r))
+    bool streamed = fast;
+    const auto take = [&](const char *p, const char *end, qint64 bytesAfter) {
+        if (!streamed || !(streamed = lines.parse(p, end, bytesAfter)))
+            text.append(p, int(end - p));
+    };
+    if (!readModelLines(fileName, take, read))
         return false;
-    ModelLines lines(r);
-    if (fast && lines.parse(text.constData(), text.constData() + text.size(), 0)) {
-        lines.finish(labels, components, projections);
+    if (read.tooLarge || read.changedWhileRead || read.stalled || read.longLine != 0) {
+        parsed = ModelFileReport();
+        ModelLines(parsed).finish(labels, components, projections, kept);
+    } else if (streamed) {
+        lines.finish(labels, components, projections, kept);
     } else {
-        parseModelTextReference(text, labels, components, projections, r);
+        text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));  // as reading in text mode drops them
+        parseModelTextReference(text, labels, components, projections, kept, parsed);
     }
+    read.labelCount = parsed.labelCount;
+    read.raggedLine = parsed.raggedLine;
+    read.raggedLength = parsed.raggedLength;
+    read.expectedLength = parsed.expectedLength;
+    read.nonFiniteLine = parsed.nonFiniteLine;
     return true;
 }
 
 } // namespace
 
-bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report)
+bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report,
+                            LabelsKept kept)
 {
-    return readModelText(fileName, false, labels, components, projections, report);
+    return readModelText(fileName, false, kept, labels, components, projections, report);
 }
 
-bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report)
+bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report, LabelsKept kept)
 {
-    return readModelText(fileName, !plainKernels, labels, components, projections, report);
+    return readModelText(fileName, !plainKernels, kept, labels, components, projections, report);
 }
 
 } // namespace sorvik

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "linalg/matrix.h"
-#include "model/model_writer.h"
+#include "model/model.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,9 +12,8 @@ namespace sorvik {
 // rows; every item followed by ";", every number as model_number.h writes it. Its
 // writer is model_writer.h.
 
-// What the reader noticed about a file, for refusing a model that cannot serve.
+// What the reader found in a file, for refusing a model that cannot serve.
 struct ModelFileReport {
-    bool keepUsableLabelsOnly = false;  // in: keep no more labels than projection rows
     int labelCount = 0;                 // labels on the first line, kept or not
     int raggedLine = 0;                 // first line (1-based) whose row length differs from its block's first row
     int raggedLength = 0;
@@ -27,13 +25,21 @@ struct ModelFileReport {
     int longLine = 0;                   // first line longer than any model holds
 };
 
-// Reads a model; false when the file cannot be opened. Rows are taken as they
-// come: a row whose length differs from the first row of its block is cut or
-// filled with zeros to that length, and noted in the report.
-bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);
+// Which labels the reader keeps: all of them, or no more than there are
+// projection rows (a label line of millions costs nothing beyond them).
+enum class LabelsKept { All, UpToProjectionRows };
+
+// Reads a model; false when the file cannot be opened. Every file goes one way:
+// its bytes in pieces, then whole lines, then the numbers of each line; rows are
+// taken as they come, and a row whose length differs from the first row of its
+// block is cut or filled with zeros to that length and noted in the report.
+bool readModelFile(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr,
+                   LabelsKept kept = LabelsKept::All);
 
 // The reader going line by line through QTextStream and QString::toFloat, the
-// reference that the fast one is tested against.
-bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections, ModelFileReport *report = nullptr);
+// reference that the fast one is tested against, and the reader of a file in
+// UTF-16 or UTF-32, which only the text stream decodes.
+bool readModelFileReference(const QString &fileName, LabelList &labels, Matrix &components, Matrix &projections,
+                            ModelFileReport *report = nullptr, LabelsKept kept = LabelsKept::All);
 
 } // namespace sorvik

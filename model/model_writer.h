@@ -1,14 +1,10 @@
 #pragma once
 
-#include "linalg/matrix.h"
+#include "model/model.h"
 
 #include <QString>
-#include <QStringList>
 
 namespace sorvik {
-
-// Class labels of the training samples; label i belongs to projection row i.
-using LabelList = QStringList;
 
 // Writes the model to `fileName`: the label line, the component rows, an empty
 // line, the projection rows, every item followed by ";". An existing file is

@@ -4,6 +4,8 @@
 
 #include "support.h"
 
+#include "decode/allocator.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -15,6 +17,8 @@
 #include <fstream>
 
 #include <sys/stat.h>
+
+using namespace sorvik;
 
 namespace {
 
@@ -134,7 +138,8 @@ const std::vector<Case> &cases()
         // A GIF with a damaged signature whose logical screen is 16000 x 13000 pixels.
         {"image whose screen is too large to decode", pairAnd([](const QString &d) {
              writeFile(d + "/train/c-1.gif", QByteArray("FIF89a\x80\x3e\xc8\x32\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 35)); }),
-         train, "skipped train/c-1.gif: ", false},
+         train, SORVIK_ADDRESS_SANITIZER ? "skipped train/c-1.gif: "  // the sanitizer's limit returns null without a word
+                                         : "skipped train/c-1.gif: needs more memory to decode than an image of at most 16777216 pixels\n", false},
         // Names that a model cannot hold or a console cannot print as they are.
         {"separator in a class name", pairAndImage("c;d-1.png"), train,
          "skipped train/c;d-1.png: has a class name with \";\" or a line break, which a model file cannot hold\n", false},
@@ -182,6 +187,10 @@ const std::vector<Case> &cases()
         {"model shrinks while it is read", [](const QString &d) { trainModelIn(d), image(d + "/test", "a-1.png"); }, classifyTrained,
          "reading config...\tdone\ncannot classify: model trained.out changed while it was read; read it again once it is complete\n", false,
          {"LD_PRELOAD=" SORVIK_SHRINK_ON_READ, "SORVIK_SHRINK_FILE=trained.out"}},
+        {"model with a long line grows while it is read", [](const QString &d) {
+             image(d + "/test", "a-1.png"), writeFile(d + "/m", QByteArray("A;").repeated(150000) + "\n1;\n\n2;\n"); }, classify,
+         "reading config...\tdone\ncannot classify: model m changed while it was read; read it again once it is complete\n", true,
+         {"LD_PRELOAD=" SORVIK_SHRINK_ON_READ, "SORVIK_SHRINK_FILE=m", "SORVIK_GROW=1"}},
 #endif
         // The model cannot be written where it goes: the report stands, then one line says why.
         {"a folder named trained.out", [](const QString &d) { pair(d + "/train"), QDir(d).mkdir("trained.out"); }, train,
@@ -197,6 +206,12 @@ const std::vector<Case> &cases()
          {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=300"}},
         {"disk full in the projections", sixty, train, "ms\ncannot write trained.out: No space left on device\n", true,
          {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=3000"}},
+        // The disk reports an error only when the model is synced, or closed once it
+        // has taken its place.
+        {"the sync of the model fails", sixty, train, "ms\ncannot write trained.out: Input/output error\n", true,
+         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_FAIL=fsync"}},
+        {"the close of the model fails", sixty, train, "ms\ncannot write trained.out: Input/output error\n", false,
+         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_FAIL=close"}},
 #endif
     };
     return all;
@@ -224,7 +239,8 @@ TEST(BadInput, GetsOneClearLineAndLeavesTheModelAlone)
         } else if (c.keepsModel) {
             EXPECT_EQ(before, readFile(dir.path() + "/trained.out"));
         } else if (c.arguments.first() == "train") {
-            EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));  // the two usable images trained
+            EXPECT_NE(before, readFile(dir.path() + "/trained.out"));  // the usable images trained
+            EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;"));
         }
         EXPECT_EQ(QStringList(), QDir(dir.path()).entryList({"trained.out.*"}, QDir::Files | QDir::Hidden));
     }

@@ -5,6 +5,7 @@
 
 #include "support.h"
 
+#include "app/pipeline.h"
 #include "linalg/eigen.h"
 #include "linalg/matrix.h"
 #include "linalg/pca.h"
@@ -17,6 +18,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+
+using namespace sorvik;
 
 namespace {
 

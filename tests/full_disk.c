@@ -1,11 +1,14 @@
 // Loaded with LD_PRELOAD by the tests: the disk fills up after SORVIK_DISK_BYTES
 // bytes written to regular files, at a point the test controls. A write that
 // would pass that point writes what still fits and the next one fails with
-// ENOSPC, as a file system that has run out of space does.
+// ENOSPC, as a file system that has run out of space does. With
+// SORVIK_DISK_FAIL=fsync or close, those calls fail on regular files with EIO,
+// as a disk that reports its errors only when the data reaches it does.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,4 +47,37 @@ ssize_t write(int fd, const void *buffer, size_t count)
     if (count > 0 && taken == 0)
         return -1;
     return next(fd, buffer, taken);
+}
+
+// Whether `call` is the one SORVIK_DISK_FAIL names, on a regular file.
+static int failing(const char *call, int fd)
+{
+    const char *fail = getenv("SORVIK_DISK_FAIL");
+    return fail && strcmp(fail, call) == 0 && onDisk(fd);
+}
+
+int fsync(int fd)
+{
+    static int (*next)(int);
+    if (!next)
+        next = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+    if (failing("fsync", fd)) {
+        errno = EIO;
+        return -1;
+    }
+    return next(fd);
+}
+
+int close(int fd)
+{
+    static int (*next)(int);
+    if (!next)
+        next = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    const int fails = failing("close", fd);
+    const int closed = next(fd);
+    if (fails && closed == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return closed;
 }

@@ -5,6 +5,7 @@
 #include "support.h"
 
 #include "model/model_file.h"
+#include "model/model_writer.h"
 #include "model/model_number.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,8 @@
 #include <cstring>
 #include <limits>
 #include <random>
+
+using namespace sorvik;
 
 namespace {
 
@@ -59,6 +62,10 @@ std::vector<float> testFloats()
         values.push_back(std::ldexp(float(n), int(random() % 40) - 24));
         values.push_back(float(n / 10 * 10 + 5) / float(1 << (random() % 5)));
     }
+    for (int e = -44; e <= 38; ++e)  // six digits about to carry into the next power of ten, at every scale
+        for (const double digits : {999998.5, 999999.0, 999999.49999, 999999.5, 999999.50001, 999999.9, 99999.95, 9999999.5})
+            for (int step = -2; step <= 2; ++step)
+                values.push_back(fromBits(bitsOf(float(digits * std::pow(10.0, e - 5))) + step));
     for (int e = -38; e <= 38; ++e) {  // around every power of ten, and its round-up boundary
         const float p = float(std::pow(10.0, e));
         const float edge = float(std::pow(10.0, e) * (1 - 5e-7));
@@ -174,9 +181,8 @@ TEST(ModelFile, ReadsAsTheTextStreamReaderLargeOrBeyondAscii)
         LabelList labels, plainLabels;
         Matrix e, p, plainE, plainP;
         ModelFileReport report, plainReport;
-        report.keepUsableLabelsOnly = plainReport.keepUsableLabelsOnly = true;
-        ASSERT_TRUE(readModelFile(path, labels, e, p, &report));
-        ASSERT_TRUE(readModelFileReference(path, plainLabels, plainE, plainP, &plainReport));
+        ASSERT_TRUE(readModelFile(path, labels, e, p, &report, LabelsKept::UpToProjectionRows));
+        ASSERT_TRUE(readModelFileReference(path, plainLabels, plainE, plainP, &plainReport, LabelsKept::UpToProjectionRows));
         EXPECT_EQ(plainLabels, labels);
         EXPECT_EQ(plainE, e);
         EXPECT_EQ(plainP, p);

@@ -1,6 +1,7 @@
 // Loaded with LD_PRELOAD by the tests: the first read() from the file named by
 // SORVIK_SHRINK_FILE first cuts that file to half its size, as another process
-// overwriting a model would, at a point the test controls.
+// overwriting a model would, at a point the test controls; with SORVIK_GROW=1 it
+// doubles the file instead, as one appending to it would.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <limits.h>
@@ -24,7 +25,7 @@ ssize_t read(int fd, void *buffer, size_t count)
         struct stat info;
         if (length > 0 && (opened[length] = 0, strcmp(opened, target) == 0) && stat(target, &info) == 0) {
             done = 1;
-            if (truncate(target, info.st_size / 2) != 0)
+            if (truncate(target, getenv("SORVIK_GROW") ? info.st_size * 2 : info.st_size / 2) != 0)
                 abort();
         }
     }

@@ -53,8 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         LabelList labels, referenceLabels;
         Matrix e, p, referenceE, referenceP;
         ModelFileReport report, referenceReport;
-        report.keepUsableLabelsOnly = referenceReport.keepUsableLabelsOnly = usableOnly;
-        if (!readModelFile(modelPath, labels, e, p, &report) || !readModelFileReference(modelPath, referenceLabels, referenceE, referenceP, &referenceReport))
+        const LabelsKept kept = usableOnly ? LabelsKept::UpToProjectionRows : LabelsKept::All;
+        if (!readModelFile(modelPath, labels, e, p, &report, kept)
+            || !readModelFileReference(modelPath, referenceLabels, referenceE, referenceP, &referenceReport, kept))
             std::abort();
         if (labels != referenceLabels || !sameBits(e, referenceE) || !sameBits(p, referenceP) || !sameReport(report, referenceReport))
             std::abort();
