@@ -20,12 +20,7 @@ bool allocatorInPlace()
 
 } // namespace sorvik
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SORVIK_ADDRESS_SANITIZER
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(SORVIK_ADDRESS_SANITIZER)
+#if SORVIK_ADDRESS_SANITIZER
 // AddressSanitizer owns malloc: it is told to return null instead of aborting,
 // and to refuse, in every thread and at any time, what no decoding may take at once
 // (8 bytes for each of 2^24 pixels, and 1 MiB of row padding). Sanitized builds run
@@ -49,7 +44,7 @@ void __libc_free(void *);
 
 namespace {
 
-using sorvik::allocationAllowed;
+using sorvik::Allocation;
 
 // What a failed allocation means: nothing for a request of no bytes or an invalid
 // one; else, once the heap has let go of its pad, memory ran out, and the run ends.
@@ -64,12 +59,27 @@ void *orOutOfMemory(std::size_t bytes, const Allocate &allocate)
     sorvik::endOutOfMemory(bytes);
 }
 
+// Every request asks the decoding limit of its thread first.
+template <class Allocate>
+void *guarded(std::size_t bytes, const Allocate &allocate)
+{
+    switch (sorvik::allocationAllowed(bytes)) {
+    case Allocation::Refused:
+        return nullptr;
+    case Allocation::OutOfMemory:
+        sorvik::endOutOfMemory(bytes);
+    case Allocation::Allowed:
+        break;
+    }
+    return orOutOfMemory(bytes, allocate);
+}
+
 } // namespace
 
 extern "C" {
 void *malloc(std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_malloc(bytes); }) : nullptr;
+    return guarded(bytes, [&] { return __libc_malloc(bytes); });
 }
 
 void *calloc(std::size_t count, std::size_t size)
@@ -77,12 +87,12 @@ void *calloc(std::size_t count, std::size_t size)
     const std::size_t bytes = count * size;
     if (size != 0 && bytes / size != count)
         return __libc_calloc(count, size);  // overflows: glibc refuses it itself
-    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_calloc(count, size); }) : nullptr;
+    return guarded(bytes, [&] { return __libc_calloc(count, size); });
 }
 
 void *realloc(void *pointer, std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_realloc(pointer, bytes); }) : nullptr;
+    return guarded(bytes, [&] { return __libc_realloc(pointer, bytes); });
 }
 
 void *reallocarray(void *pointer, std::size_t count, std::size_t size)
@@ -97,7 +107,7 @@ void *reallocarray(void *pointer, std::size_t count, std::size_t size)
 
 void *memalign(std::size_t alignment, std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_memalign(alignment, bytes); }) : nullptr;
+    return guarded(bytes, [&] { return __libc_memalign(alignment, bytes); });
 }
 
 void *aligned_alloc(std::size_t alignment, std::size_t bytes)
@@ -118,12 +128,12 @@ int posix_memalign(void **block, std::size_t alignment, std::size_t bytes)
 
 void *valloc(std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_valloc(bytes); }) : nullptr;
+    return guarded(bytes, [&] { return __libc_valloc(bytes); });
 }
 
 void *pvalloc(std::size_t bytes)
 {
-    return allocationAllowed(bytes) ? orOutOfMemory(bytes, [&] { return __libc_pvalloc(bytes); }) : nullptr;
+    return guarded(bytes, [&] { return __libc_pvalloc(bytes); });
 }
 
 void free(void *pointer)

@@ -9,6 +9,7 @@ namespace {
 
 thread_local std::size_t allocationLimit = SIZE_MAX;
 thread_local bool allocationRefused = false;
+thread_local long countdown = 0;  // 0: none
 
 } // namespace
 
@@ -29,13 +30,25 @@ bool AllocationLimit::refused() const
     return allocationRefused;
 }
 
-bool allocationAllowed(std::size_t bytes)
+AllocationCountdown::AllocationCountdown(long n)
 {
+    countdown = n;
+}
+
+AllocationCountdown::~AllocationCountdown()
+{
+    countdown = 0;
+}
+
+Allocation allocationAllowed(std::size_t bytes)
+{
+    if (countdown > 0 && --countdown == 0)
+        return errno = ENOMEM, Allocation::OutOfMemory;
     if (bytes <= allocationLimit)
-        return true;
+        return Allocation::Allowed;
     allocationRefused = true;
     errno = ENOMEM;
-    return false;
+    return Allocation::Refused;
 }
 
 } // namespace sorvik

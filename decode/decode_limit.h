@@ -24,8 +24,22 @@ private:
     bool previousRefused;
 };
 
-// Whether this thread may allocate `bytes` at once; a refusal is noted for the
-// limit that lives. Asked by the allocator before every allocation.
-bool allocationAllowed(std::size_t bytes);
+// While an AllocationCountdown lives, the n-th allocation of this thread from now
+// (1: the next) fails as memory that ran out, within a limit or not: the run ends
+// with its one line. The tests walk n over every allocation of a decode, as
+// SQLite's tests walk a failing allocation over an operation, to see that no
+// allocation of any decoder escapes that rule.
+class AllocationCountdown {
+public:
+    explicit AllocationCountdown(long n);
+    ~AllocationCountdown();
+    AllocationCountdown(const AllocationCountdown &) = delete;
+    AllocationCountdown &operator=(const AllocationCountdown &) = delete;
+};
+
+// What the allocator does with a request of this thread: hand it on, refuse it
+// (noted for the limit that lives), or end the run for want of memory.
+enum class Allocation { Allowed, Refused, OutOfMemory };
+Allocation allocationAllowed(std::size_t bytes);
 
 } // namespace sorvik

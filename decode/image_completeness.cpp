@@ -17,7 +17,6 @@ struct Bytes {
     unsigned at(std::int64_t i) const { return i < size ? data[i] : 0; }
     std::uint32_t le16(std::int64_t i) const { return at(i) | at(i + 1) << 8; }
     std::uint32_t le32(std::int64_t i) const { return le16(i) | le16(i + 2) << 16; }
-    std::uint32_t be32(std::int64_t i) const { return at(i) << 24 | at(i + 1) << 16 | at(i + 2) << 8 | at(i + 3); }
 };
 
 // Walks RLE8 (or RLE4) codes from `p` to the end-of-bitmap code, or to the end of

@@ -23,10 +23,6 @@ namespace sorvik {
 
 namespace {
 
-// No decoder may allocate more at once than an image of the largest size held at
-// 8 bytes a pixel (the widest format Qt decodes into), with room for its row padding.
-constexpr std::size_t maxDecodeAllocation = std::size_t(maxImagePixels) * 8 + (std::size_t(1) << 20);
-
 const QString damaged = QStringLiteral("is a damaged or truncated image");
 
 QString loadFailure(QImageReader::ImageReaderError error)
@@ -41,7 +37,7 @@ QString loadFailure(QImageReader::ImageReaderError error)
 
 QString sizeFailure(QSize size)
 {
-    return QStringLiteral("is %1 x %2 pixels; images of at most %3 pixels are read").arg(size.width()).arg(size.height()).arg(maxImagePixels);
+    return QStringLiteral("is %1 x %2 pixels; images of at most %3 pixels are read").arg(size.width()).arg(size.height()).arg(sampleLimits.pixels);
 }
 
 // Decoders report data that ends too soon only as a warning (libjpeg's "Premature
@@ -89,6 +85,41 @@ struct TruncationWatch {
     ~TruncationWatch() { qInstallMessageHandler(previous); }
 };
 
+// What a decode under the limit found, to be put in words once the limit is gone.
+struct Decoded {
+    enum Verdict { Image, TooLarge, Unread, Truncated } verdict = Unread;
+    QImage image;  // 32-bit ARGB
+    QSize size;    // announced, or decoded
+    QImageReader::ImageReaderError error = QImageReader::UnknownError;
+};
+
+// Everything that allocates for one image, under the limit: the size the header
+// announces, the decoding, the size it produced, whether its data ended before
+// its header says, and the conversion to 32-bit ARGB.
+Decoded decodeUnderLimit(QImageReader &reader, const QByteArray &bytes, const QByteArray &suffixFormat)
+{
+    Decoded d;
+    d.size = reader.size();
+    if (d.size.isValid() && qint64(d.size.width()) * d.size.height() > sampleLimits.pixels)
+        return d.verdict = Decoded::TooLarge, d;
+    QByteArray format = reader.format();
+    QImage image;
+    {
+        const TruncationWatch watch;
+        image = reader.read();
+    }
+    if (image.isNull())
+        return d.error = reader.error(), d;
+    d.size = image.size();
+    if (qint64(image.width()) * image.height() > sampleLimits.pixels)
+        return d.verdict = Decoded::TooLarge, d;
+    if (truncationWarned || !imageDataComplete(bytes, format.isEmpty() ? suffixFormat : format, image.size()))
+        return d.verdict = Decoded::Truncated, d;
+    d.image = image.convertToFormat(QImage::Format_ARGB32);
+    d.verdict = d.image.isNull() ? Decoded::Unread : Decoded::Image;
+    return d;
+}
+
 // Decodes with the reader, refusing images larger than any sample image should be
 // (by the size the header announces, by what the decoder tries to allocate, and by
 // the size it produced) and images whose data ends before their header says.
@@ -101,43 +132,29 @@ QImage decode(QImageReader &reader, const QString &path, const QByteArray &bytes
     static std::mutex decoding;
     const std::lock_guard<std::mutex> lock(decoding);
     loadImagePlugins();
-    // Finding the size may already decode (GIF does), so the limit holds from the start.
-    const AllocationLimit limit(maxDecodeAllocation);
-    QSize announced;
-    QByteArray format;
-    QImage image;
-    try {
-        announced = reader.size();
-        if (announced.isValid() && qint64(announced.width()) * announced.height() > maxImagePixels) {
-            failure = sizeFailure(announced);
-            return QImage();
+    const QByteArray suffixFormat = QFileInfo(path).suffix().toLower().toLatin1();
+    Decoded decoded;
+    bool refused = false;
+    {
+        // Finding the size may already decode (GIF does), so the limit holds from the start.
+        const AllocationLimit limit(sampleLimits.allocation);
+        try {
+            decoded = decodeUnderLimit(reader, bytes, suffixFormat);
+        } catch (const std::bad_alloc &) {
+            // Only the limit refuses here (memory that runs out ends the run): a request
+            // beyond it, through operator new, stops at this edge.
         }
-        format = reader.format();
-        const TruncationWatch watch;
-        image = reader.read();
-    } catch (const std::bad_alloc &) {
-        // Only the limit refuses here (memory that runs out ends the run): a request
-        // beyond it, through operator new, stops at this edge.
+        refused = limit.refused();
     }
-    if (format.isEmpty())
-        format = QFileInfo(path).suffix().toLower().toLatin1();
-    if (limit.refused()) {
-        failure = QStringLiteral("needs more memory to decode than an image of at most %1 pixels").arg(maxImagePixels);
-        return QImage();
-    }
-    if (image.isNull()) {
-        failure = loadFailure(reader.error());
-        return QImage();
-    }
-    if (qint64(image.width()) * image.height() > maxImagePixels) {
-        failure = sizeFailure(image.size());
-        return QImage();
-    }
-    if (truncationWarned || !imageDataComplete(bytes, format, image.size())) {
+    if (refused)
+        failure = QStringLiteral("needs more memory to decode than an image of at most %1 pixels").arg(sampleLimits.pixels);
+    else if (decoded.verdict == Decoded::TooLarge)
+        failure = sizeFailure(decoded.size);
+    else if (decoded.verdict == Decoded::Truncated)
         failure = damaged;
-        return QImage();
-    }
-    return image.convertToFormat(QImage::Format_ARGB32);
+    else if (decoded.verdict == Decoded::Unread)
+        failure = loadFailure(decoded.error);
+    return failure.isEmpty() ? decoded.image : QImage();
 }
 
 } // namespace

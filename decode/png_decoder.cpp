@@ -71,7 +71,7 @@ bool readHeader(const unsigned char *body, Header &header)
     constexpr std::uint32_t largestSide = 1000000;
     return depth == 8 && compression == 0 && filter == 0 && interlace == 0 && header.width >= 1 && header.height >= 1
            && header.width <= largestSide && header.height <= largestSide
-           && qint64(header.width) * header.height <= maxImagePixels;
+           && qint64(header.width) * header.height <= sampleLimits.pixels;
 }
 
 // The chunks of a plain file: IHDR first, at most one pHYs before the image data,

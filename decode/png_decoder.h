@@ -1,6 +1,6 @@
 #pragma once
 
-#include "decode/image_loader.h"
+#include "decode/pixels.h"
 
 #include <QByteArray>
 

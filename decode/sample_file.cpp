@@ -2,6 +2,7 @@
 
 #include "base/printable_name.h"
 #include "base/run_end.h"
+#include "decode/pixels.h"
 
 #include <cerrno>
 
@@ -29,9 +30,9 @@ bool readSampleFile(const QByteArray &path, QByteArray &bytes, QString &failure)
         failure = QStringLiteral("is not a regular file");
         return false;
     }
-    if (ok && info.st_size > maxImageFileBytes) {
+    if (ok && info.st_size > sampleLimits.fileBytes) {
         ::close(fd);
-        failure = QStringLiteral("is %1 bytes; image files of at most %2 bytes are read").arg(qint64(info.st_size)).arg(maxImageFileBytes);
+        failure = QStringLiteral("is %1 bytes; image files of at most %2 bytes are read").arg(qint64(info.st_size)).arg(sampleLimits.fileBytes);
         return false;
     }
     if (ok) {

@@ -5,10 +5,7 @@
 
 namespace sorvik {
 
-// Files larger than this are not read: no image of at most 2^24 pixels needs more.
-constexpr qint64 maxImageFileBytes = qint64(1) << 28;
-
-// The bytes of a regular file of at most maxImageFileBytes, or false and the
+// The bytes of a regular file of at most sampleLimits.fileBytes (pixels.h), or false and the
 // reason: what loading a sample reads, and all it reads. The file is opened
 // without waiting, so a pipe put in place of a sample is refused, never waited
 // on; a process that may open no more files ends the run (base/run_end.h).

@@ -28,11 +28,6 @@ int componentCount(int size, int h, int offset)
     return room <= 0 ? 0 : (room + h - 1) / h;
 }
 
-Raster imageToRaster(const QImage &image)
-{
-    return rasterOfPixels(bluePixels(image));
-}
-
 Raster rasterOfPixels(BluePixels &&blue)
 {
     Raster grey;
@@ -195,11 +190,6 @@ Raster fTransformFast(const Raster &input, int h, int offsetX, int offsetY)
 Raster fTransform(const Raster &input, int h, int offsetX, int offsetY)
 {
     return plainKernels ? fTransformReference(input, h, offsetX, offsetY) : fTransformFast(input, h, offsetX, offsetY);
-}
-
-Raster extractFeatures(const QImage &image)
-{
-    return fTransform(imageToRaster(image), transformH, transformOffsetX, transformOffsetY);
 }
 
 } // namespace sorvik

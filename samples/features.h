@@ -1,6 +1,6 @@
 #pragma once
 
-#include "decode/image_loader.h"
+#include "decode/pixels.h"
 #include "samples/raster.h"
 
 #include <array>
@@ -22,9 +22,6 @@ std::vector<float> basicFunctionTable(int h);
 // Number of whole supports that fit along a side of `size` pixels.
 int componentCount(int size, int h, int offset);
 
-// The grey raster of an ARGB32 image: the blue byte of every pixel.
-Raster imageToRaster(const QImage &image);
-
 // The grey raster of decoded pixels, which it takes over.
 Raster rasterOfPixels(BluePixels &&blue);
 
@@ -36,8 +33,5 @@ Raster fTransform(const Raster &input, int h, int offsetX, int offsetY);
 // The same, summing all (2h + 1)^2 weighted pixels of each node one by one: the
 // reference that the fast transform is tested against.
 Raster fTransformReference(const Raster &input, int h, int offsetX, int offsetY);
-
-// imageToRaster then fTransform with the fixed parameters.
-Raster extractFeatures(const QImage &image);
 
 } // namespace sorvik

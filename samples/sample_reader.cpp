@@ -2,6 +2,8 @@
 
 #include "samples/features.h"
 
+#include "decode/image_loader.h"
+
 #include "base/parallel.h"
 #include "base/run_end.h"
 

@@ -5,6 +5,7 @@
 
 #include "support.h"
 
+#include "decode/image_loader.h"
 #include "samples/features.h"
 #include "samples/sample_reader.h"
 
@@ -16,6 +17,8 @@
 #include <random>
 
 #include <malloc.h>
+
+using namespace sorvik;
 
 namespace {
 

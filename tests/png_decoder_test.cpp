@@ -4,6 +4,7 @@
 #include "support.h"
 
 #include "samples/features.h"
+#include "decode/image_loader.h"
 #include "decode/png_decoder.h"
 #include "samples/sample_reader.h"
 
@@ -15,6 +16,8 @@
 #include <random>
 
 #include <zlib.h>
+
+using namespace sorvik;
 
 namespace {
 

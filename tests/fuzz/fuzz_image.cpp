@@ -4,6 +4,7 @@
 // under any suffix, loading from memory and the direct PNG decoder must decide as
 // Qt's loading of the file.
 
+#include "decode/image_loader.h"
 #include "samples/features.h"
 #include "samples/sample_reader.h"
 
