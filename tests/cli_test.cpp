@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+using namespace sorvik;
+
 namespace {
 
 QByteArray usageText(const QByteArray &program)

@@ -10,6 +10,8 @@
 
 #include <random>
 
+using namespace sorvik;
+
 namespace {
 
 Raster rasterOf(int width, int height, const std::function<int(int, int)> &value)

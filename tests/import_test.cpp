@@ -13,6 +13,8 @@
 
 #include <zlib.h>
 
+using namespace sorvik;
+
 namespace {
 
 // An IDX file: the magic number, the sizes and the bytes that follow them.

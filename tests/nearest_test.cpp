@@ -11,6 +11,8 @@
 #include <limits>
 #include <random>
 
+using namespace sorvik;
+
 TEST(NearestRow, FollowsItsTieNanStartAndSumRules)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN(), t = std::ldexp(1.0f, -12);

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <random>
 
+using namespace sorvik;
+
 namespace {
 
 // Trains and classifies with both builds in their own folders, and compares;

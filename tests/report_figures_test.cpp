@@ -19,6 +19,8 @@
 #include <cmath>
 #include <random>
 
+using namespace sorvik;
+
 namespace {
 
 // Text is drawn with Qt's fonts, which need an application, as sorvik-report has.
@@ -105,4 +107,48 @@ TEST(ReportFigures, TakeAnyModel)
         const Matrix components = matrixOf({{value, 1}, {value, value}, {-value, 0}, {0, value}});
         EXPECT_FALSE(componentsPicture(components, grid, shares, 16).isNull());
     }
+}
+
+TEST(ReportFigures, EqualAHandWorkedClassificationReport)
+{
+    // Ten images of four classes, six read right; D is never predicted, so its
+    // precision is 0 (as scikit-learn gives it with zero_division=0).
+    const QStringList actual = {"A", "A", "A", "A", "B", "B", "B", "C", "C", "D"};
+    const QStringList predicted = {"A", "A", "A", "B", "B", "B", "C", "C", "A", "C"};
+    const Figures f = classificationFigures(actual, predicted);
+    EXPECT_EQ(10, f.images);
+    EXPECT_EQ(6, f.correct);
+    EXPECT_DOUBLE_EQ(60.0, accuracyPercent(f));
+    EXPECT_EQ(QStringList({"A", "B", "C", "D"}), f.classes);
+    const double expected[4][3] = {{3.0 / 4, 3.0 / 4, 3.0 / 4}, {2.0 / 3, 2.0 / 3, 2.0 / 3}, {1.0 / 3, 1.0 / 2, 0.4}, {0, 0, 0}};
+    const int support[4] = {4, 3, 2, 1};
+    ASSERT_EQ(4u, f.perClass.size());
+    for (int c = 0; c < 4; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_EQ(f.classes.at(c), f.perClass[std::size_t(c)].label);
+        EXPECT_NEAR(expected[c][0], f.perClass[std::size_t(c)].precision, 1e-12);
+        EXPECT_NEAR(expected[c][1], f.perClass[std::size_t(c)].recall, 1e-12);
+        EXPECT_NEAR(expected[c][2], f.perClass[std::size_t(c)].f1, 1e-12);
+        EXPECT_EQ(support[c], f.perClass[std::size_t(c)].support);
+    }
+    // Macro: the plain mean of the four; weighted: by the supports 4, 3, 2 and 1.
+    EXPECT_NEAR(1.75 / 4, f.macroAverage.precision, 1e-12);
+    EXPECT_NEAR((0.75 + 2.0 / 3 + 0.5) / 4, f.macroAverage.recall, 1e-12);
+    EXPECT_NEAR((0.75 + 2.0 / 3 + 0.4) / 4, f.macroAverage.f1, 1e-12);
+    EXPECT_NEAR((3 + 2 + 2.0 / 3) / 10, f.weightedAverage.precision, 1e-12);
+    EXPECT_NEAR(0.6, f.weightedAverage.recall, 1e-12);
+    EXPECT_NEAR(0.58, f.weightedAverage.f1, 1e-12);
+    EXPECT_EQ(10, f.macroAverage.support);
+    EXPECT_EQ(10, f.weightedAverage.support);
+    EXPECT_EQ((std::vector<std::vector<int>>{{3, 1, 0, 0}, {0, 2, 1, 0}, {1, 0, 1, 0}, {0, 0, 1, 0}}), f.confusion);
+    // Four confusions of one image each: in the order of their labels.
+    QStringList order;
+    for (const Confusion &c : f.topConfusions)
+        order << c.actual + ">" + c.predicted + ":" + QString::number(c.count);
+    EXPECT_EQ(QStringList({"A>B:1", "B>C:1", "C>A:1", "D>C:1"}), order);
+    // The text as classification_report lays it out, two decimals.
+    const QByteArray text = figuresText(f);
+    EXPECT_TRUE(text.contains("           C       0.33      0.50      0.40         2\n")) << text.constData();
+    EXPECT_TRUE(text.contains("    accuracy                           0.60        10\n")) << text.constData();
+    EXPECT_TRUE(text.contains("weighted avg       0.57      0.60      0.58        10\n")) << text.constData();
 }

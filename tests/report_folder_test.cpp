@@ -17,6 +17,8 @@
 
 #include <sys/stat.h>
 
+using namespace sorvik;
+
 namespace {
 
 const QStringList trainNames = {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"};

@@ -1,6 +1,6 @@
-// sorvik-report: its figures on a hand-worked example, and the whole report as a
-// user meets it: the same answers as sorvik class, a CSV that survives Python's
-// csv module, and a page whose pictures and figures a real browser shows.
+// sorvik-report as a user meets it: the same answers as sorvik class, a CSV that
+// survives Python's csv module, a page whose pictures and figures a real browser
+// shows, and the training images it names proven.
 
 #include "support.h"
 
@@ -18,6 +18,8 @@
 
 #include <map>
 #include <random>
+
+using namespace sorvik;
 
 namespace {
 
@@ -106,9 +108,10 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
     EXPECT_EQ(d + "/test", about["test_directory"].toString());
     EXPECT_EQ(SORVIK_VERSION, about["version"].toString());
     EXPECT_TRUE(about["command"].toString().endsWith("sorvik-report test trained.out --train train --out out --gallery 2")) << about["command"].toString().toStdString();
-    runProgram("chromium", browser + QStringList{"--window-size=1200,1600", "--screenshot=" SORVIK_BINARY_DIR "/report-screenshot.png",
-                                                  "file://" + d + "/out/index.html"});
-    EXPECT_TRUE(QFile::exists(SORVIK_BINARY_DIR "/report-screenshot.png"));
+    const QString screenshot = SORVIK_BINARY_DIR "/report-screenshot.png";
+    QFile::remove(screenshot);
+    runProgram("chromium", browser + QStringList{"--window-size=1200,1600", "--screenshot=" + screenshot, "file://" + d + "/out/index.html"});
+    EXPECT_EQ(QSize(1200, 1600), QImage(screenshot).size());
 }
 
 namespace {

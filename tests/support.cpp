@@ -11,6 +11,8 @@
 
 #include <random>
 
+using namespace sorvik;
+
 RunResult runProgram(const QString &program, const QStringList &arguments, const QString &workingDirectory, const QStringList &environment)
 {
     QProcess process;
@@ -57,9 +59,9 @@ void saveImage(const QImage &image, const QString &directory, const QString &nam
     ASSERT_TRUE(image.save(path, format)) << path.toStdString();
 }
 
-Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)
+sorvik::Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)
 {
-    Matrix m;
+    sorvik::Matrix m;
     for (const auto &row : rows) {
         m.columns = int(row.size());
         m.values.insert(m.values.end(), row.begin(), row.end());

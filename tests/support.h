@@ -13,7 +13,6 @@
 #include <functional>
 #include <string>
 
-using namespace sorvik;
 
 struct RunResult {
     QByteArray out;
@@ -40,7 +39,7 @@ void noiseImages(const QString &directory, const QStringList &names, unsigned se
 void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format = nullptr);
 
 // A matrix written out row by row: matrixOf({{1, 2}, {3, 4}}).
-Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows);
+sorvik::Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows);
 
 // A report with its millisecond figures, the only parts that vary between runs,
 // replaced by "Tms" and "T.TTTTTTms".

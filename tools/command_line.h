@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <iostream>
 
+namespace sorvik {
+
 [[noreturn]] inline void refuseCommandLine(const QString &message)
 {
     const std::string name = QCoreApplication::applicationName().toStdString();
@@ -46,3 +48,5 @@ inline int integerOption(const QCommandLineParser &parser, const QString &name, 
         refuseCommandLine(QStringLiteral("--%1 needs a whole number of at least %2, not \"%3\"").arg(name).arg(least).arg(parser.value(name)));
     return value;
 }
+
+} // namespace sorvik

@@ -4,17 +4,21 @@
 // The same seed, fonts and Qt give the same images.
 
 #include "tools/command_line.h"
-#include "tools/file_reasons.h"
+#include "tools/image_set.h"
 
-#include <QDir>
+#include "base/run_end.h"
+
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <random>
+
+using namespace sorvik;
 
 namespace {
 
@@ -52,6 +56,14 @@ QImage renderGlyph(QChar c, int size, const QStringList &fonts, std::mt19937 &ra
     return image;
 }
 
+// Ends the run with one line; the images written so far go with it.
+[[noreturn]] void fail(const QString &message)
+{
+    runEndActions();
+    std::cout << "sorvik-glyphs: " << message.toStdString() << "\n";
+    std::exit(1);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -79,29 +91,29 @@ int main(int argc, char *argv[])
         std::cout << "sorvik-glyphs: no DejaVu, Liberation or FreeFont fonts are installed (scripts/setup bench installs them)\n";
         return 1;
     }
-    for (const QString &directory : directories)
-        if (!QDir().mkpath(directory)) {
-            std::cout << "sorvik-glyphs: cannot create directory " << directory.toStdString() << ": " << folderFailure(directory).toStdString()
-                      << "; give a folder that can be created\n";
-            return 1;
-        }
-
-    std::mt19937 random(seed);
+    // The images are written beside the two directories and take their place
+    // together: an end part way leaves none of them.
     const QString classes = QStringLiteral("0123456789abcdefghijklmnopqrstuvwxyz");
+    const auto name = [](QChar c, int i) { return QStringLiteral("%1-%2.png").arg(c).arg(i, 5, 10, QLatin1Char('0')); };
+    QStringList names[2];
+    for (const QChar c : classes)
+        for (int i = 0; i < perClass; ++i)
+            names[i % 5 == 4 ? 1 : 0] << name(c, i);
+    ImageSet train(directories[0]), test(directories[1]);
+    ImageSet *const sets[2] = {&train, &test};
+    for (int s = 0; s < 2; ++s)
+        if (!sets[s]->problem(names[s]).isEmpty())
+            fail(sets[s]->problem(names[s]));
+    std::mt19937 random(seed);
+    QString reason;
     int written = 0;
-    for (const QChar c : classes) {
-        for (int i = 0; i < perClass; ++i) {
-            const QImage image = renderGlyph(c, size, fonts, random);
-            const QString directory = directories[i % 5 == 4 ? 1 : 0];
-            const QString path = directory + QStringLiteral("/%1-%2.png").arg(c).arg(i, 5, 10, QLatin1Char('0'));
-            if (!image.save(path, "PNG")) {
-                std::cout << "sorvik-glyphs: cannot write " << path.toStdString() << ": " << writeFailure(path).toStdString()
-                          << "; check the folder's permissions and the free space\n";
-                return 1;
-            }
-            ++written;
-        }
-    }
+    for (const QChar c : classes)
+        for (int i = 0; i < perClass; ++i, ++written)
+            if (!sets[i % 5 == 4 ? 1 : 0]->add(name(c, i), renderGlyph(c, size, fonts, random), reason))
+                fail(reason);
+    for (ImageSet *set : sets)
+        if (!set->place(reason))
+            fail(reason);
     std::cout << "wrote " << written << " images of " << size << " x " << size << " from " << fonts.size() << " fonts\n";
     return 0;
 }

@@ -3,7 +3,7 @@
 
 #include "tools/command_line.h"
 #include "tools/import/idx_file.h"
-#include "tools/import/image_set.h"
+#include "tools/image_set.h"
 
 #include "base/run_end.h"
 

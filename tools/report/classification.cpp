@@ -43,7 +43,7 @@ void progress(const char *stage)
         std::cerr << "sorvik-report: " << stage << "...\n";
 }
 
-QImage picture(const QString &path)
+QImage samplePicture(const QString &path)
 {
     QString failure;
     const BluePixels blue = loadSamplePixels(QFile::encodeName(path), failure);
@@ -76,7 +76,7 @@ bool classify(const QString &testDirectory, const QString &modelFile, Classified
     }
     progress("classifying");
     const Matrix projected = projectSamples(model, c.samples);
-    const std::vector<int> nearest = nearestTrainingRows(model, projected);
+    const std::vector<int> nearest = nearestTrainingRows(c.reading, projected);
     for (int i = 0; i < c.samples.size(); ++i) {
         const int row = nearest[std::size_t(i)];
         const QString &name = c.report.names.at(i);

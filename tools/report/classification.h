@@ -23,7 +23,7 @@ struct Classified {
 bool classify(const QString &testDirectory, const QString &modelFile, Classified &c);
 
 // An image as the model reads it: the blue plane of its pixels, shown as grey.
-QImage picture(const QString &path);
+QImage samplePicture(const QString &path);
 
 // A line on standard error while a person watches: never into a pipe or a file.
 void progress(const char *stage);

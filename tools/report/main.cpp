@@ -39,8 +39,8 @@ namespace {
 // Where the report comes from and goes to.
 struct Places {
     QString testDirectory, modelFile, trainingDirectory, out;
-    int galleryLimit;
-    bool force;  // write among entries that are not a report's
+    int galleryLimit = 100;
+    bool force = false;  // write among entries that are not a report's
 };
 
 // The file: URL of a sample, which the page links to.
@@ -64,7 +64,7 @@ std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, con
     std::vector<QImage> thumbnails;
     for (const int i : thumbnailChoice(c.answers, 3)) {
         labels << c.answers[std::size_t(i)].label;
-        thumbnails.push_back(picture(samplePath(places.testDirectory, c.answers[std::size_t(i)].file)));
+        thumbnails.push_back(samplePicture(samplePath(places.testDirectory, c.answers[std::size_t(i)].file)));
     }
     if (!thumbnails.empty())
         pictures.emplace_back(QStringLiteral("thumbnails.png"), thumbnailSheet(labels, thumbnails));
@@ -88,14 +88,19 @@ void addGallery(const Places &places, const Classified &c, const QStringList &tr
     forEachIndex(int(chosen.size()), [&](int g) {
         const Answer &a = c.answers[std::size_t(chosen[std::size_t(g)])];
         const QString nearestFile = training.isEmpty() ? QString() : training.at(a.nearestRow);
-        const QImage nearest = nearestFile.isEmpty() ? QImage() : picture(samplePath(places.trainingDirectory, nearestFile));
-        const QImage drawn = pairPicture(picture(samplePath(places.testDirectory, a.file)), nearest);
+        const QImage nearest = nearestFile.isEmpty() ? QImage() : samplePicture(samplePath(places.trainingDirectory, nearestFile));
+        const QImage drawn = pairPicture(samplePicture(samplePath(places.testDirectory, a.file)), nearest);
         const QByteArray png = pngBytes(drawn);
-        // The page shows these small pictures enlarged, pixel by pixel.
-        page.gallery[std::size_t(g)] = {png.isEmpty() ? QString() : QStringLiteral("data:image/png;base64,") + QLatin1String(png.toBase64()),
-                                        drawn.size() * std::max(1, 128 / std::max(1, drawn.height())), printableName(a.file),
-                                        fileUrl(places.testDirectory, a.file), a.label, a.predicted, a.distance, printableName(nearestFile),
-                                        nearestFile.isEmpty() ? QString() : fileUrl(places.trainingDirectory, nearestFile)};
+        GalleryItem &item = page.gallery[std::size_t(g)];
+        item.picture = png.isEmpty() ? QString() : QStringLiteral("data:image/png;base64,") + QLatin1String(png.toBase64());
+        item.size = drawn.size() * std::max(1, 128 / std::max(1, drawn.height()));  // shown enlarged, pixel by pixel
+        item.testFile = printableName(a.file);
+        item.testUrl = fileUrl(places.testDirectory, a.file);
+        item.actual = a.label;
+        item.predicted = a.predicted;
+        item.distance = a.distance;
+        item.nearestFile = printableName(nearestFile);
+        item.nearestUrl = nearestFile.isEmpty() ? QString() : fileUrl(places.trainingDirectory, nearestFile);
     }, 4);
 }
 
@@ -176,8 +181,14 @@ Places parsePlaces(QCommandLineParser &parser)
                                "the figures of every class and a page with pictures into one folder."), 2);
     if (parser.value(QStringLiteral("out")).isEmpty())
         refuseCommandLine(QStringLiteral("--out needs the name of a folder"));
-    return {arguments.at(0), arguments.at(1), parser.value(QStringLiteral("train")), parser.value(QStringLiteral("out")),
-            integerOption(parser, QStringLiteral("gallery"), 0), parser.isSet(QStringLiteral("force"))};
+    Places places;
+    places.testDirectory = arguments.at(0);
+    places.modelFile = arguments.at(1);
+    places.trainingDirectory = parser.value(QStringLiteral("train"));
+    places.out = parser.value(QStringLiteral("out"));
+    places.galleryLimit = integerOption(parser, QStringLiteral("gallery"), 0);
+    places.force = parser.isSet(QStringLiteral("force"));
+    return places;
 }
 
 // The command line as a shell would take it back: arguments quoted where they need it.
@@ -194,8 +205,15 @@ QString commandLine()
 ReportOrigin originOf(const Places &places)
 {
     const auto absolute = [](const QString &path) { return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath(); };
-    return {QDateTime::currentDateTimeUtc().toString(Qt::ISODate), QStringLiteral(SORVIK_VERSION), commandLine(), absolute(places.testDirectory),
-            absolute(places.modelFile), absolute(places.trainingDirectory), absolute(places.out)};
+    ReportOrigin origin;
+    origin.date = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    origin.version = QStringLiteral(SORVIK_VERSION);
+    origin.command = commandLine();
+    origin.testDirectory = absolute(places.testDirectory);
+    origin.modelFile = absolute(places.modelFile);
+    origin.trainingDirectory = absolute(places.trainingDirectory);
+    origin.out = absolute(places.out);
+    return origin;
 }
 
 // Ends the report without waiting for a model or a listing that is still being
@@ -235,8 +253,12 @@ int main(int argc, char *argv[])
     Classified c;
     if (!classify(places.testDirectory, places.modelFile, c))
         endReport(1);
-    PageContent page{originOf(places), classificationFigures(c.actual, c.predicted), int(c.samples.size() - c.actual.size()),
-                     unseenClasses(c.answers, c.reading.model.labels), {}, {}, varianceShares(c.reading.model.projections), {}, 0};
+    PageContent page;
+    page.origin = originOf(places);
+    page.figures = classificationFigures(c.actual, c.predicted);
+    page.unlabelled = int(c.samples.size() - c.actual.size());
+    page.unseenClasses = unseenClasses(c.answers, c.reading.model.labels);
+    page.varianceShares = varianceShares(c.reading.model.projections);
     // The training directory is checked, and the answers written out, beside the
     // drawing of the figures. The listing is held to the end, not freed name by
     // name while the report waits.

@@ -15,17 +15,17 @@ QString figureCells(const ClassFigures &c)
         .arg(c.precision, 0, 'f', 2).arg(c.recall, 0, 'f', 2).arg(c.f1, 0, 'f', 2).arg(c.support);
 }
 
-// A picture with its size, so that the page lays out before it loads.
-QString image(const QString &source, QSize size, const QString &alt)
+// An image element with its size, so that the page lays out before it loads.
+QString imageTag(const QString &source, QSize size, const QString &alt)
 {
     return QStringLiteral("<img src=\"%1\" width=\"%2\" height=\"%3\" alt=\"%4\">")
         .arg(escaped(source)).arg(size.width()).arg(size.height()).arg(escaped(alt));
 }
 
-// A picture beside the page.
-QString picture(const PageContent &content, const QString &name, const QString &alt)
+// The image element of a picture beside the page, or nothing where there is none.
+QString besidePicture(const PageContent &content, const QString &name, const QString &alt)
 {
-    return content.pictures.contains(name) ? image(name, content.pictures.value(name), alt) : QString();
+    return content.pictures.contains(name) ? imageTag(name, content.pictures.value(name), alt) : QString();
 }
 
 QString head()
@@ -83,7 +83,7 @@ QString classSection(const PageContent &content)
         page += QStringLiteral("<tr><th>%1</th>%2</tr>\n").arg(escaped(c.label), figureCells(c));
     for (const ClassFigures *c : {&f.macroAverage, &f.weightedAverage})
         page += QStringLiteral("<tr><th>%1</th>%2</tr>\n").arg(c->label, figureCells(*c));
-    return page + QStringLiteral("</table></div>\n") + picture(content, QStringLiteral("recall.png"), QStringLiteral("bars of the recall of each class"))
+    return page + QStringLiteral("</table></div>\n") + besidePicture(content, QStringLiteral("recall.png"), QStringLiteral("bars of the recall of each class"))
          + QStringLiteral("\n");
 }
 
@@ -92,7 +92,7 @@ QString confusionSection(const PageContent &content)
     const Figures &f = content.figures;
     QString page = QStringLiteral("<h2 id=\"confusion-matrix\">Confusion matrix</h2>\n<p>Rows are the actual classes, columns the predicted ones. Right reads are blue "
                                   "by their share of the row; misreads are red by their count against the largest misread count.</p>\n")
-                 + picture(content, QStringLiteral("confusion.png"), QStringLiteral("heat map of the confusion matrix with its colour key"))
+                 + besidePicture(content, QStringLiteral("confusion.png"), QStringLiteral("heat map of the confusion matrix with its colour key"))
                  + QStringLiteral("\n<div class=\"scroll\"><table id=\"confusion\">\n<tr><th></th>");
     for (const QString &label : f.classes)
         page += QStringLiteral("<th>%1</th>").arg(escaped(label));
@@ -116,21 +116,21 @@ QString modelSection(const PageContent &content)
         page += QStringLiteral("<h2 id=\"components\">Eigen-characters</h2>\n<p>The leading components taken back to pixels through the basic functions of the "
                                "F-transform, each with its share of the variance that the kept components hold: grey is zero, light positive, "
                                "dark negative.</p>\n")
-              + picture(content, QStringLiteral("components.png"), QStringLiteral("the leading components drawn as images")) + QStringLiteral("\n");
+              + besidePicture(content, QStringLiteral("components.png"), QStringLiteral("the leading components drawn as images")) + QStringLiteral("\n");
     QStringList shares;
     for (const double share : content.varianceShares)
         shares << QString::number(share * 100, 'f', 1);
     page += QStringLiteral("<p>Shares of the variance in per cent, component by component: <span id=\"variance\">%1</span>.</p>\n")
                 .arg(shares.join(QStringLiteral(", ")))
-          + picture(content, QStringLiteral("variance.png"), QStringLiteral("cumulative share of the variance over the components")) + QStringLiteral("\n")
-          + picture(content, QStringLiteral("scatter.png"), QStringLiteral("training images by their first two projections, coloured by class"))
+          + besidePicture(content, QStringLiteral("variance.png"), QStringLiteral("cumulative share of the variance over the components")) + QStringLiteral("\n")
+          + besidePicture(content, QStringLiteral("scatter.png"), QStringLiteral("training images by their first two projections, coloured by class"))
           + QStringLiteral("\n<h2 id=\"distances\">Distances and examples</h2>\n")
           + (content.unmeasured == 0 ? QString()
                                      : QStringLiteral("<p id=\"unmeasured\">%1 images have a nearest squared distance that is not a finite number "
                                                       "(the model's values are too large for float arithmetic) and are not drawn.</p>\n")
                                            .arg(content.unmeasured))
-          + picture(content, QStringLiteral("distances.png"), QStringLiteral("histograms of the nearest distances of right and misread images"))
-          + QStringLiteral("\n") + picture(content, QStringLiteral("thumbnails.png"), QStringLiteral("the first three test images of every class"));
+          + besidePicture(content, QStringLiteral("distances.png"), QStringLiteral("histograms of the nearest distances of right and misread images"))
+          + QStringLiteral("\n") + besidePicture(content, QStringLiteral("thumbnails.png"), QStringLiteral("the first three test images of every class"));
     return page + QStringLiteral("\n");
 }
 
@@ -145,7 +145,7 @@ QString gallerySection(const PageContent &content)
         if (!item.nearestFile.isEmpty())
             alt += QStringLiteral(", nearest %1").arg(item.nearestFile);
         page += QStringLiteral("<figure>%1<figcaption><a href=\"%2\">%3</a><br>%4 read as %5, squared distance %6")
-                    .arg(item.picture.isEmpty() ? QString() : image(item.picture, item.size, alt), escaped(item.testUrl), escaped(item.testFile), escaped(item.actual), escaped(item.predicted))
+                    .arg(item.picture.isEmpty() ? QString() : imageTag(item.picture, item.size, alt), escaped(item.testUrl), escaped(item.testFile), escaped(item.actual), escaped(item.predicted))
                     .arg(double(item.distance), 0, 'g', 6);
         if (!item.nearestFile.isEmpty())
             page += QStringLiteral("<br>nearest: <a href=\"%1\">%2</a>").arg(escaped(item.nearestUrl), escaped(item.nearestFile));

@@ -21,7 +21,7 @@ struct GalleryItem {
     QString testUrl;        // file: URL of the test image
     QString actual;
     QString predicted;
-    float distance;         // squared distance to the nearest projection row
+    float distance = 0;     // squared distance to the nearest projection row
     QString nearestFile;    // empty when the training files are not known
     QString nearestUrl;
 };

@@ -1,25 +1,18 @@
 #include "tools/report/pictures.h"
 
+#include "tools/report/drawing.h"
+
 #include "samples/features.h"
 
-#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numeric>
 
 namespace sorvik {
 
 namespace {
-
-constexpr int margin = 8;
-
-QImage canvas(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    return image;
-}
 
 int textWidth(const QFontMetrics &metrics, const QStringList &texts)
 {
@@ -103,14 +96,13 @@ QImage componentImage(const Matrix &components, int t, const Raster &grid)
 QImage confusionPicture(const Figures &figures)
 {
     const int n = figures.classes.size();
-    QFont font;
-    font.setPixelSize(12);
+    const QFont font = labelFont();
     const QFontMetrics metrics(font);
     const int cell = std::max(28, metrics.horizontalAdvance(QString::number(figures.images)) + 8);
     const int labels = textWidth(metrics, figures.classes) + margin;
     const int left = margin + metrics.height() + labels, top = margin + metrics.height() + labels;
     const int span = std::max(n * cell, metrics.horizontalAdvance(QStringLiteral("predicted class")));  // room for the captions
-    QImage image = canvas(left + std::max(span, keyWidth(metrics)) + margin, top + span + 2 * margin + 2 * keyHeight(metrics));
+    QImage image = whiteCanvas(left + std::max(span, keyWidth(metrics)) + margin, top + span + 2 * margin + 2 * keyHeight(metrics));
     QPainter painter(&image);
     painter.setFont(font);
     painter.setPen(Qt::black);
@@ -157,13 +149,12 @@ QImage confusionPicture(const Figures &figures)
 
 QImage recallPicture(const Figures &figures)
 {
-    QFont font;
-    font.setPixelSize(12);
+    const QFont font = labelFont();
     const QFontMetrics metrics(font);
     const int row = metrics.height() + 6, bar = 300;
     const int labels = textWidth(metrics, figures.classes) + margin;
     const int valueWidth = metrics.horizontalAdvance(QStringLiteral("100.0 %")) + margin;
-    QImage image = canvas(margin + labels + bar + valueWidth + margin, margin + row * (figures.classes.size() + 1) + margin);
+    QImage image = whiteCanvas(margin + labels + bar + valueWidth + margin, margin + row * (figures.classes.size() + 1) + margin);
     QPainter painter(&image);
     painter.setFont(font);
     painter.setPen(Qt::black);
@@ -184,13 +175,12 @@ QImage componentsPicture(const Matrix &components, const Raster &grid, const std
     count = std::min({count, components.columns, int(shares.size())});
     if (count <= 0 || grid.width * grid.height != components.rows)
         return QImage();
-    QFont font;
-    font.setPixelSize(12);
+    const QFont font = labelFont();
     const QFontMetrics metrics(font);
     const int scale = std::max(1, 96 / std::max({grid.sourceWidth, grid.sourceHeight, 1}));
     const int tileWidth = std::max(grid.sourceWidth * scale, metrics.horizontalAdvance(QStringLiteral("#16 100.0 %"))), tileHeight = grid.sourceHeight * scale;
     const int columns = std::min(count, 8), rows = (count + columns - 1) / columns, title = metrics.height() + 2;
-    QImage image = canvas(margin + columns * (tileWidth + margin), margin + rows * (title + tileHeight + margin));
+    QImage image = whiteCanvas(margin + columns * (tileWidth + margin), margin + rows * (title + tileHeight + margin));
     QPainter painter(&image);
     painter.setFont(font);
     painter.setPen(Qt::black);
@@ -208,13 +198,38 @@ QImage pairPicture(const QImage &test, const QImage &nearest)
     // At the images' own size: the page enlarges it, pixel by pixel, and a small
     // file is quick to write. Grey images stay grey, a quarter of the bytes.
     constexpr int gap = 2;
-    QImage image = canvas(gap + (test.width() + gap) * (nearest.isNull() ? 1 : 2), gap + std::max(test.height(), nearest.height()) + gap);
+    QImage image = whiteCanvas(gap + (test.width() + gap) * (nearest.isNull() ? 1 : 2), gap + std::max(test.height(), nearest.height()) + gap);
     QPainter painter(&image);
     painter.drawImage(gap, gap, test);
     if (!nearest.isNull())
         painter.drawImage(2 * gap + test.width(), gap, nearest);
     painter.end();
     return test.isGrayscale() && (nearest.isNull() || nearest.isGrayscale()) ? image.convertToFormat(QImage::Format_Grayscale8) : image;
+}
+
+QImage thumbnailSheet(const QStringList &labels, const std::vector<QImage> &images)
+{
+    std::map<QString, std::vector<const QImage *>> rows;
+    int side = 1;
+    for (int i = 0; i < labels.size(); ++i) {
+        rows[labels.at(i)].push_back(&images[std::size_t(i)]);
+        side = std::max({side, images[std::size_t(i)].width(), images[std::size_t(i)].height()});
+    }
+    const int scale = std::max(1, 48 / side), cell = side * scale, labelWidth = 60;
+    std::size_t most = 1;
+    for (const auto &row : rows)
+        most = std::max(most, row.second.size());
+    QImage sheet(labelWidth + int(most) * (cell + margin) + margin, margin + int(rows.size()) * (cell + margin), QImage::Format_RGB32);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    int y = margin;
+    for (const auto &[label, shown] : rows) {
+        axisText(painter, QRect(margin, y, labelWidth - 2 * margin, cell), Qt::AlignRight | Qt::AlignVCenter, label);
+        for (std::size_t i = 0; i < shown.size(); ++i)
+            painter.drawImage(QRect(labelWidth + int(i) * (cell + margin), y, shown[i]->width() * scale, shown[i]->height() * scale), *shown[i]);
+        y += cell + margin;
+    }
+    return sheet;
 }
 
 } // namespace sorvik

@@ -1,8 +1,9 @@
 #pragma once
 
-// The pictures of a report, drawn with QPainter: the confusion matrix as a heat
-// map with its key, recall per class as bars, the leading components as images,
-// and a misread test image beside its nearest training image.
+// The pictures of a report, the figures made of cells and images: the confusion
+// matrix as a heat map with its key, recall per class as bars, the leading
+// components as images, test images by class, and a misread test image beside
+// its nearest training image.
 
 #include "tools/report/figures.h"
 
@@ -20,6 +21,9 @@ QImage recallPicture(const Figures &figures);
 // grid of F-transform components came from and titled with its index and its
 // share of the variance.
 QImage componentsPicture(const Matrix &components, const Raster &grid, const std::vector<double> &shares, int count);
+
+// Rows of images, one row per class, each headed by its label.
+QImage thumbnailSheet(const QStringList &labels, const std::vector<QImage> &images);
 
 // A test image, and beside it the nearest training image when there is one, at
 // their own size for the page to enlarge.

@@ -1,65 +1,17 @@
 #include "tools/report/plots.h"
 
+#include "tools/report/drawing.h"
 #include "tools/report/figures.h"
 
-#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace sorvik {
 
 namespace {
 
-constexpr int margin = 8, plotWidth = 360, plotHeight = 200;
-
-struct Plot {
-    QImage image;
-    QRect area;  // where the data goes
-};
-
-QFont smallFont()
-{
-    QFont font;
-    font.setPixelSize(12);
-    return font;
-}
-
-// A white picture with a plot area framed, its title above and its axis names.
-Plot plotCanvas(const QString &title, const QString &xName, const QString &yName, int width = plotWidth, int height = plotHeight)
-{
-    const QFont font = smallFont();
-    const QFontMetrics metrics(font);
-    const int left = margin + metrics.height() + 48, top = margin + metrics.height() + 4;
-    Plot plot{QImage(left + width + margin, top + height + 2 * metrics.height() + 2 * margin, QImage::Format_RGB32), QRect(left, top, width, height)};
-    plot.image.fill(Qt::white);
-    QPainter painter(&plot.image);
-    painter.setFont(font);
-    painter.drawText(QRect(left, margin, width, metrics.height()), Qt::AlignLeft, title);
-    painter.drawText(QRect(left, top + height + metrics.height() + 4, width, metrics.height()), Qt::AlignHCenter, xName);
-    painter.translate(margin, top + height);
-    painter.rotate(-90);
-    painter.drawText(QRect(0, 0, height, metrics.height()), Qt::AlignHCenter, yName);
-    painter.resetTransform();
-    painter.setPen(QColor(160, 160, 160));
-    painter.drawRect(plot.area.adjusted(0, 0, -1, -1));
-    return plot;
-}
-
-// A number at the end of an axis.
-void axisText(QPainter &painter, const QRect &box, Qt::Alignment alignment, const QString &text)
-{
-    painter.setPen(Qt::black);
-    painter.setFont(smallFont());
-    painter.drawText(box, alignment, text);
-}
-
-QColor classColour(int index)
-{
-    static const QRgb palette[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf};
-    return index < 10 ? QColor(palette[index]) : QColor::fromHsv(int(index * 137.508) % 360, 200, 180);
-}
+constexpr int plotWidth = 360, plotHeight = 200;
 
 } // namespace
 
@@ -179,31 +131,6 @@ QImage distanceHistogram(const std::vector<Answer> &answers)
     painter.drawImage(0, 0, panels[0]);
     painter.drawImage(0, panels[0].height(), panels[1]);
     return image;
-}
-
-QImage thumbnailSheet(const QStringList &labels, const std::vector<QImage> &images)
-{
-    std::map<QString, std::vector<const QImage *>> rows;
-    int side = 1;
-    for (int i = 0; i < labels.size(); ++i) {
-        rows[labels.at(i)].push_back(&images[std::size_t(i)]);
-        side = std::max({side, images[std::size_t(i)].width(), images[std::size_t(i)].height()});
-    }
-    const int scale = std::max(1, 48 / side), cell = side * scale, labelWidth = 60;
-    std::size_t most = 1;
-    for (const auto &row : rows)
-        most = std::max(most, row.second.size());
-    QImage sheet(labelWidth + int(most) * (cell + margin) + margin, margin + int(rows.size()) * (cell + margin), QImage::Format_RGB32);
-    sheet.fill(Qt::white);
-    QPainter painter(&sheet);
-    int y = margin;
-    for (const auto &[label, shown] : rows) {
-        axisText(painter, QRect(margin, y, labelWidth - 2 * margin, cell), Qt::AlignRight | Qt::AlignVCenter, label);
-        for (std::size_t i = 0; i < shown.size(); ++i)
-            painter.drawImage(QRect(labelWidth + int(i) * (cell + margin), y, shown[i]->width() * scale, shown[i]->height() * scale), *shown[i]);
-        y += cell + margin;
-    }
-    return sheet;
 }
 
 } // namespace sorvik

@@ -1,8 +1,8 @@
 #pragma once
 
-// The plots of a report, all from what the model and the answers already hold: the
-// variance of the components, the training projections, the nearest distances,
-// and a sheet of test images by class.
+// The plots of a report, the figures with axes, all from what the model and the
+// answers already hold: the variance of the components, the training projections
+// and the nearest distances.
 
 #include "tools/report/predictions.h"
 
@@ -31,8 +31,5 @@ QImage projectionScatter(const Matrix &projections, const QStringList &labels, i
 // out, and counted by unmeasuredDistances.
 QImage distanceHistogram(const std::vector<Answer> &answers);
 int unmeasuredDistances(const std::vector<Answer> &answers);
-
-// Rows of images, one row per class, each headed by its label.
-QImage thumbnailSheet(const QStringList &labels, const std::vector<QImage> &images);
 
 } // namespace sorvik

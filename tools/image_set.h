@@ -1,7 +1,7 @@
 #pragma once
 
-// What sorvik-import writes: the class name of every label, and sample
-// directories that are written whole or not at all.
+// What the tools that make sample sets write: the class name of every label,
+// and sample directories that are written whole or not at all.
 
 #include "base/staging.h"
 

@@ -1,4 +1,4 @@
-#include "tools/import/image_set.h"
+#include "tools/image_set.h"
 
 #include "tools/file_reasons.h"
 
