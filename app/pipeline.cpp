@@ -2,10 +2,13 @@
 
 #include "base/kernels.h"
 #include "base/parallel.h"
+#include "model/model_parameters.h"
 #include "model/model_problem.h"
+#include "search/neighbours.h"
 #include "linalg/pca.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <cmath>
@@ -100,7 +103,7 @@ QString trainingProblem(const QString &directory, const QList<Raster> &samples, 
 }
 
 QString classificationProblem(const QString &directory, const QString &modelFile, const QList<Raster> &samples,
-                              const DirectoryReport &report, const Model &model, const ModelFileReport &modelReport)
+                              const DirectoryReport &report, const Model &model, const ModelFileReport &modelReport, TunedModels tuned)
 {
     if (samples.isEmpty())
         return QStringLiteral("cannot classify: %1 %2").arg(printableName(directory),
@@ -109,6 +112,10 @@ QString classificationProblem(const QString &directory, const QString &modelFile
     const QString problem = modelProblem(e, model.projections, modelReport);
     if (!problem.isEmpty())
         return QStringLiteral("cannot classify: model %1 %2").arg(printableName(modelFile), problem);
+    if (tuned == TunedModels::Refused && !modelReport.parameters.isEmpty())
+        return QStringLiteral("cannot classify: model %1 was made by sorvik-tune with %2, not with the fixed spacing of 4 that this "
+                              "program reads; read it with sorvik-label or sorvik-report")
+            .arg(printableName(modelFile), parametersInWords(model.parameters, e.columns));
     const QString sizes = sizeProblem(directory, samples, report);
     if (!sizes.isEmpty())
         return QStringLiteral("cannot classify: ") + sizes;
@@ -120,7 +127,12 @@ QString classificationProblem(const QString &directory, const QString &modelFile
     return QString();
 }
 
-Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone)
+Transform transformOf(const ModelParameters &p)
+{
+    return {p.spacing, p.offsetX, p.offsetY};
+}
+
+Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone, const Recipe &recipe)
 {
     const auto done = [&](const char *name, const Matrix &matrix) {
         if (stepDone)
@@ -131,12 +143,13 @@ Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone)
     done("input", x);
     const Matrix s = covariance(centerColumns(x));
     done("covariance", s);
-    model.components = principalComponents(s, keptComponentCount(s.rows));
+    model.components = principalComponents(s, keptComponentCount(s.rows, recipe.keep));
     done("eigen", model.components);
     model.projections = multiply(x, model.components);
     done("pca", model.projections);
     for (const Raster &sample : samples)
         model.labels.append(sample.label);
+    model.parameters = recipe.parameters;
     return model;
 }
 
@@ -149,6 +162,8 @@ bool readModel(ModelReading &reading)
     Model &model = reading.model;
     if (!readModelFile(reading.file, model.labels, model.components, model.projections, &reading.report, LabelsKept::UpToProjectionRows))
         return false;
+    if (!reading.report.parameters.isEmpty())  // one that cannot serve is refused by modelProblem
+        readParametersItem(reading.report.parameters, model.components.columns, model.parameters);
     if (!plainKernels)
         reading.search = nearestIndex(model.projections);
     return true;
@@ -183,6 +198,36 @@ Matrix projectSamples(const Model &model, const QList<Raster> &samples)
 std::vector<int> nearestTrainingRows(const ModelReading &reading, const Matrix &projectedSamples)
 {
     return nearestRows(reading.model.projections, reading.search, projectedSamples);
+}
+
+std::vector<Neighbourhood> neighbourhoods(const ModelReading &reading, const Matrix &projectedSamples, int neighbours, bool otherClass)
+{
+    const Model &model = reading.model;
+    std::vector<int> classOf;
+    QHash<QString, int> classes;
+    for (const QString &label : model.labels)
+        classOf.push_back(classes.insert(label, classes.value(label, classes.size())).value());
+    classOf.resize(std::size_t(model.projections.rows), -1);
+    std::vector<Neighbourhood> found(std::size_t(projectedSamples.rows));
+    if (neighbours <= 1) {
+        const std::vector<int> nearest = nearestTrainingRows(reading, projectedSamples);
+        for (std::size_t i = 0; i < found.size(); ++i)
+            found[i].nearest = found[i].labelRow = nearest[i];
+    } else {
+        forEachIndex(projectedSamples.rows, [&](int q) {
+            const std::vector<int> rows = kNearestRows(model.projections, projectedSamples.row(q), neighbours);
+            found[std::size_t(q)].nearest = rows.empty() ? 0 : rows.front();
+            found[std::size_t(q)].labelRow = rows.empty() ? 0 : rows[std::size_t(votedPosition(rows, classOf))];
+        });
+    }
+    if (otherClass)
+        forEachIndex(projectedSamples.rows, [&](int q) {
+            Neighbourhood &n = found[std::size_t(q)];
+            const int own = classOf[std::size_t(n.labelRow)];
+            n.otherRow = plainKernels ? nearestRowOutsideReference(model.projections, projectedSamples.row(q), classOf, own)
+                                      : nearestRowOutside(reading.search, projectedSamples.row(q), classOf, own);
+        }, 16);
+    return found;
 }
 
 } // namespace sorvik

@@ -195,8 +195,10 @@ void BM_ModelWrite(benchmark::State &state)
     const Trained &t = trained(int(state.range(0)), int(state.range(1)));
     QTemporaryDir dir;
     const LabelList labels = sevens(t.p.rows);
+    using Writer = bool (*)(const QString &, const LabelList &, const Matrix &, const Matrix &, QString *);
+    const Writer write = state.range(2) ? Writer(writeModelFile) : Writer(writeModelFileReference);
     for (auto _ : state)
-        (state.range(2) ? writeModelFile : writeModelFileReference)(dir.path() + "/model", labels, t.e, t.p, nullptr);
+        write(dir.path() + "/model", labels, t.e, t.p, nullptr);
 }
 BENCHMARK(BM_ModelWrite)->Args({60000, 25, 1})->Args({60000, 25, 0})->Unit(benchmark::kMillisecond);
 

@@ -3,15 +3,16 @@
 #include "linalg/eigen.h"
 #include "base/kernels.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sorvik {
 
-int keptComponentCount(int featureCount)
+int keptComponentCount(int featureCount, double share)
 {
     // The product is a double before it is rounded: 10 * 0.85 is exactly 8.5 there.
-    const double product = double(featureCount) * componentFraction;
-    return int(std::round(product));
+    const double product = double(featureCount) * share;
+    return featureCount < 1 ? 0 : std::clamp(int(std::round(product)), 1, featureCount);
 }
 
 Matrix principalComponents(const Matrix &covariance, int k)

@@ -161,4 +161,22 @@ bool readModelLines(const QString &fileName, const LineTaker &take, ModelFileRep
     return true;
 }
 
+bool peekParametersItem(const QString &fileName, QString &item)
+{
+    item.clear();
+    struct stat info;
+    const int fd = openModel(fileName, info);
+    if (fd < 0)
+        return true;  // the reading says that it cannot be opened
+    const bool regular = S_ISREG(info.st_mode) && info.st_size > 0;
+    char head[256];
+    const ssize_t got = regular ? ::read(fd, head, sizeof head) : 0;
+    ::close(fd);
+    const char *semicolon = got > 0 ? static_cast<const char *>(std::memchr(head, ';', std::size_t(got))) : nullptr;
+    const QByteArray first = semicolon ? QByteArray(head, int(semicolon - head)) : QByteArray();
+    if (first.startsWith("sorvik-tune:"))
+        item = QString::fromUtf8(first);
+    return regular;
+}
+
 } // namespace sorvik

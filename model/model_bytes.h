@@ -33,4 +33,10 @@ using LineTaker = std::function<void(const char *p, const char *end, qint64 byte
 // must then be dropped. False when it cannot be opened (or is a directory).
 bool readModelLines(const QString &fileName, const LineTaker &take, ModelFileReport &report);
 
+// The parameters item at the head of a model file (model_parameters.h), or an
+// empty one when it has none, read from its first bytes without taking them
+// from anyone; false when the file is not a regular file, which only a whole
+// reading can tell.
+bool peekParametersItem(const QString &fileName, QString &item);
+
 } // namespace sorvik

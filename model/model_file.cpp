@@ -2,6 +2,7 @@
 
 #include "model/model_bytes.h"
 #include "model/model_number.h"
+#include "model/model_parameters.h"
 
 #include "base/kernels.h"
 
@@ -58,6 +59,13 @@ LabelList labelsOfLine(const QString &line, int limit, ModelFileReport &report)
     QVector<QString> distinct;
     int start = 0;
     report.labelCount = 0;
+    report.parameters.clear();
+    // The item of a model's parameters comes first, when there is one.
+    const int first = line.indexOf(QLatin1Char(';'));
+    if (first >= 0 && line.startsWith(parametersMark)) {
+        report.parameters = line.left(first);
+        start = first + 1;
+    }
     for (int end; (end = line.indexOf(QLatin1Char(';'), start)) >= 0; start = end + 1) {
         if (limit < 0 || report.labelCount < limit) {
             const QStringRef piece = line.midRef(start, end - start);

@@ -14,7 +14,8 @@ namespace sorvik {
 
 // What the reader found in a file, for refusing a model that cannot serve.
 struct ModelFileReport {
-    int labelCount = 0;                 // labels on the first line, kept or not
+    QString parameters;                 // the parameters item of a model not of the fixed recipe, or empty
+    int labelCount = 0;                 // labels on the first line, kept or not (the parameters item is none)
     int raggedLine = 0;                 // first line (1-based) whose row length differs from its block's first row
     int raggedLength = 0;
     int expectedLength = 0;

@@ -1,6 +1,7 @@
 #include "model/model_problem.h"
 
 #include "model/model_bytes.h"
+#include "model/model_parameters.h"
 
 namespace sorvik {
 
@@ -16,6 +17,10 @@ QString modelProblem(const Matrix &components, const Matrix &projections, const 
         return QStringLiteral("has a line (line %1) longer than %2 bytes, more than any model holds").arg(report.longLine).arg(maxModelLineBytes);
     if (report.labelCount == 0)
         return QStringLiteral("has no labels on its first line");
+    ModelParameters parameters;
+    const QString unreadable = report.parameters.isEmpty() ? QString() : readParametersItem(report.parameters, components.columns, parameters);
+    if (!unreadable.isEmpty())
+        return unreadable;
     if (components.rows == 0 || components.columns == 0)
         return QStringLiteral("has no component rows before its empty line");
     if (projections.rows == 0)

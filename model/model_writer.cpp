@@ -1,6 +1,7 @@
 #include "model/model_writer.h"
 
 #include "model/model_number.h"
+#include "model/model_parameters.h"
 
 #include "base/kernels.h"
 #include "base/parallel.h"
@@ -66,6 +67,14 @@ bool writeModelFileFast(const QString &fileName, const LabelList &labels, const 
 }
 
 } // namespace
+
+bool writeModelFile(const QString &fileName, const Model &model, QString *reason)
+{
+    const Matrix &e = model.components;
+    if (fixedRecipe(model.parameters, e.rows, e.columns))
+        return writeModelFile(fileName, model.labels, e, model.projections, reason);
+    return writeModelFile(fileName, LabelList{parametersItem(model.parameters, e.columns)} + model.labels, e, model.projections, reason);
+}
 
 bool writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
                     QString *reason)

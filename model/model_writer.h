@@ -14,6 +14,10 @@ namespace sorvik {
 bool writeModelFile(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,
                     QString *reason = nullptr);
 
+// Writes a model with its parameters: the fixed recipe's exactly as above, any
+// other with its parameters item first on the label line (model_parameters.h).
+bool writeModelFile(const QString &fileName, const Model &model, QString *reason = nullptr);
+
 // The same writer going value by value through QTextStream, the reference that the
 // fast one is tested against.
 bool writeModelFileReference(const QString &fileName, const LabelList &labels, const Matrix &components, const Matrix &projections,

@@ -103,20 +103,30 @@ std::vector<DirectoryEntry> listSampleDirectory(const QString &directory)
     return sorted;
 }
 
-Raster sampleFeatures(const QByteArray &path, QString &failure)
+Raster sampleGrey(const QByteArray &path, QString &failure, const Transform &transform)
 {
-    const Raster grey = rasterOfPixels(loadSamplePixels(path, failure));
+    Raster grey = rasterOfPixels(loadSamplePixels(path, failure));
     if (!failure.isEmpty())
         return Raster();
-    Raster raster = fTransform(grey, transformH, transformOffsetX, transformOffsetY);
-    if (raster.width == 0 || raster.height == 0) {
-        const int least = 2 * transformH + std::max(transformOffsetX, transformOffsetY) + 1;
-        failure = QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(grey.width).arg(grey.height).arg(least);
+    if (grey.width < leastSide(transform) || grey.height < leastSide(transform)) {
+        failure = QStringLiteral("is %1 x %2 pixels; images need at least %3 x %3 pixels").arg(grey.width).arg(grey.height).arg(leastSide(transform));
+        return Raster();
     }
-    return raster;
+    return grey;
 }
 
-void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report)
+Raster sampleFeatures(const QByteArray &path, QString &failure, const Transform &transform)
+{
+    const Raster grey = sampleGrey(path, failure, transform);
+    return failure.isEmpty() ? fTransform(grey, transform) : Raster();
+}
+
+namespace {
+
+// Reads every file of a directory into the raster that `read` gives, side by side,
+// then appends those that gave one in name order, labelled.
+template <class Read>
+void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Read &read)
 {
     const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
     std::vector<DirectoryEntry> listing = listSampleDirectory(directory);
@@ -133,7 +143,7 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
             return;
         Raster &raster = rasters[std::size_t(i)];
         QString &failure = failures[std::size_t(i)];
-        raster = sampleFeatures(directoryBytes + entry.bytes, failure);
+        raster = read(directoryBytes + entry.bytes, failure);
         if (!failure.isEmpty())
             return;
         raster.label = labelFromFileName(entry.name);
@@ -166,6 +176,18 @@ void readSampleDirectory(const QString &directory, QList<Raster> &samples, Direc
     }
     if (report)
         report->listing.swap(listing);
+}
+
+} // namespace
+
+void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Transform &transform)
+{
+    readDirectory(directory, samples, report, [&](const QByteArray &path, QString &failure) { return sampleFeatures(path, failure, transform); });
+}
+
+void readGreyDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Transform &smallest)
+{
+    readDirectory(directory, samples, report, [&](const QByteArray &path, QString &failure) { return sampleGrey(path, failure, smallest); });
 }
 
 } // namespace sorvik

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/printable_name.h"
+#include "samples/features.h"
 #include "samples/raster.h"
 
 #include <QImage>
@@ -47,7 +48,11 @@ QString samplePath(const QString &directory, const QString &name);
 
 // The F-transform raster of one sample file as a directory's reading gives it
 // (unlabelled), or why it gives none.
-Raster sampleFeatures(const QByteArray &path, QString &failure);
+Raster sampleFeatures(const QByteArray &path, QString &failure, const Transform &transform = Transform());
+
+// The grey raster of one sample file (the blue plane of its pixels), unlabelled,
+// or why it gives none: an image too small for one component of `transform`.
+Raster sampleGrey(const QByteArray &path, QString &failure, const Transform &transform = Transform());
 
 // The class label of a sample file: the base name up to its first "-", upper-cased.
 QString labelFromFileName(const QString &fileName);
@@ -56,6 +61,11 @@ QString labelFromFileName(const QString &fileName);
 // case-insensitive name order. A file that does not load as an image, an image too
 // small for one component either way, and a class name that a model file cannot
 // hold (";" or a line break) are passed over and noted in the report.
-void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report = nullptr);
+void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report = nullptr,
+                         const Transform &transform = Transform());
+
+// The same files as readSampleDirectory takes for `transform`, each as its
+// labelled grey raster, for a caller that transforms them in more than one way.
+void readGreyDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Transform &smallest);
 
 } // namespace sorvik

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace sorvik {
 
@@ -37,28 +38,61 @@ int nearestRowReference(const Matrix &stored, const float *query)
 
 using namespace leafSearch;
 
+int nearestRowOutsideReference(const Matrix &stored, const float *query, const std::vector<int> &classOf, int excluded)
+{
+    int best = -1;
+    float bestDistance = startDistance;
+    for (int r = 0; r < stored.rows; ++r) {
+        const float distance = classOf[std::size_t(r)] == excluded ? NAN : squaredDistance(stored.row(r), query, stored.columns);
+        if (beats(distance, r, bestDistance, best)) {
+            bestDistance = distance;
+            best = r;
+        }
+    }
+    return best;
+}
+
+namespace {
+
+Best searchIndex(const NearestIndex &arranged, const float *query, const int *classOf, int excluded);
+
+} // namespace
+
 int nearestRow(const NearestIndex &arranged, const float *query)
 {
+    return searchIndex(arranged, query, nullptr, -1).row;
+}
+
+int nearestRowOutside(const NearestIndex &index, const float *query, const std::vector<int> &classOf, int excluded)
+{
+    const Best best = searchIndex(index, query, classOf.data(), excluded);
+    return best.distance < startDistance ? best.row : -1;
+}
+
+namespace {
+
+Best searchIndex(const NearestIndex &arranged, const float *query, const int *classOf, int excluded)
+{
     if (!arranged.layout())
-        return 0;
+        return Best();
     const IndexLayout &index = *arranged.layout();
     const int leafCount = index.leafCount();
     if (leafCount == 0)
-        return 0;
+        return Best();
     thread_local std::vector<double> queryWide;
     thread_local std::vector<float> values, bounds;
     queryWide.resize(std::size_t(index.width));
     values.assign(std::size_t(std::max(index.width, IndexLayout::headWidth)), 0.0f);
     for (int j = 0; j < index.width; ++j) {
         if (!std::isfinite(query[j]))
-            return 0;  // every distance is infinite or not a number
+            return Best();  // every distance is infinite or not a number
         queryWide[j] = values[j] = query[j];
     }
     const int groupCount = (leafCount + IndexLayout::lanes - 1) / IndexLayout::lanes;
     bounds.resize(std::size_t(groupCount) * IndexLayout::lanes);
     const int nearest = boxBounds(index.boxes.data(), groupCount, index.width, query, bounds.data());
 
-    const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, roundingShrink(index.width)};
+    const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, roundingShrink(index.width), classOf, excluded};
     Best best;
     float limit = threshold(best, q.shrink);
     const auto search = [&](int leaf) {
@@ -92,8 +126,10 @@ int nearestRow(const NearestIndex &arranged, const float *query)
     };
     searchLeavesWithin(limit / 4);
     searchLeavesWithin(limit);
-    return best.row;
+    return best;
 }
+
+} // namespace
 
 int nearestRow(const Matrix &stored, const float *query)
 {

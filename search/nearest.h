@@ -15,6 +15,12 @@ int nearestRowReference(const Matrix &stored, const float *query);
 
 int nearestRow(const NearestIndex &index, const float *query);
 
+// The nearest stored row whose class (classOf[row]) is not `excluded`, as the scan
+// in row order over those rows finds it: the nearest row of any other class; -1
+// when none is nearer than where a search starts.
+int nearestRowOutsideReference(const Matrix &stored, const float *query, const std::vector<int> &classOf, int excluded);
+int nearestRowOutside(const NearestIndex &index, const float *query, const std::vector<int> &classOf, int excluded);
+
 // The nearest stored row of every query row, in query order; `index` is
 // nearestIndex(stored), which the plain build does not need.
 std::vector<int> nearestRows(const Matrix &stored, const NearestIndex &index, const Matrix &queries);

@@ -37,6 +37,8 @@ float takeOpenRows(unsigned open, const Floats &estimate, const float *head, con
         const int l = __builtin_ctz(open);
         if (estimate[l] > limit)
             continue;  // ruled out by a row taken before it
+        if (query.classOf && query.classOf[rows[l]] == query.excluded)
+            continue;  // of the class passed over: boxes still bound the rest
         const float distance = exactDistance(head + l, tail + l, query);
         if (beats(distance, rows[l], best.distance, best.row)) {
             best = {distance, rows[l]};

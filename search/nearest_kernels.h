@@ -29,6 +29,8 @@ struct Query {
     const double *wide;  // the values in double, as the exact distance takes them
     int width, tailWidth;
     double shrink;       // covers the rounding of the float sums, estimates and bounds
+    const int *classOf = nullptr;  // with it, the rows whose class is `excluded` are passed over
+    int excluded = -1;
 };
 
 // The estimate above which a row cannot beat `best`, rounded up, never below the

@@ -176,7 +176,7 @@ TEST(Report, GivesWhatUsersAskAndRefusesWhatWouldHarmTheirData)
         {"the model's own training directory", [](const QString &) {}, {"test", "trained.out", "--train", "train", "--out", "out"}, 0, "accuracy: ",
          [](const QString &d) { EXPECT_TRUE(readFile(d + "/out/predictions.csv").contains(",nearest_file\r\n")); }},
         {"a model that is not there", [](const QString &) {}, {"test", "nothing.out"}, 1,
-         "cannot classify: model nothing.out cannot be opened: No such file or directory; give the model file that sorvik train wrote"},
+         "cannot classify: model nothing.out cannot be opened: No such file or directory; give the model file that sorvik train or sorvik-tune wrote"},
     };
     for (const ReportCase &c : cases) {
         SCOPED_TRACE(c.name);

@@ -3,8 +3,8 @@
 // answer for every image (predictions.csv), the figures of each class
 // (summary.txt, summary.json) and a page with pictures (index.html).
 
+#include "tools/classification.h"
 #include "tools/command_line.h"
-#include "tools/report/classification.h"
 #include "tools/report/figures.h"
 #include "tools/report/gallery.h"
 #include "tools/report/page.h"
@@ -251,8 +251,14 @@ int main(int argc, char *argv[])
     if (!places.trainingDirectory.isEmpty())
         listing = std::async(std::launch::async | std::launch::deferred, listSampleDirectory, places.trainingDirectory);
     Classified c;
-    if (!classify(places.testDirectory, places.modelFile, c))
+    QString problem;
+    const bool classified = classify(places.testDirectory, places.modelFile, c, problem);
+    for (const SkippedFile &file : c.report.skipped)
+        std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
+    if (!classified) {
+        std::cout << problem.toStdString() << "\n";
         endReport(1);
+    }
     PageContent page;
     page.origin = originOf(places);
     page.figures = classificationFigures(c.actual, c.predicted);

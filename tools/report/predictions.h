@@ -2,6 +2,8 @@
 
 // The answer for every test image and predictions.csv, the file that holds them.
 
+#include "tools/classification.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -10,14 +12,6 @@
 
 namespace sorvik {
 
-struct Answer {
-    QString file;
-    bool hasClass;      // the name carries a class: "c-xxx.yyy"
-    QString label;
-    QString predicted;
-    float distance;     // squared distance to the nearest projection row
-    int nearestRow;
-};
 
 // One row per answer; the column nearest_file when the training files are known.
 // Fields are quoted where RFC 4180 needs it. A field that a spreadsheet would run

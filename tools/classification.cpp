@@ -1,0 +1,131 @@
+#include "tools/classification.h"
+
+#include "base/printable_name.h"
+#include "decode/image_loader.h"
+#include "model/model_bytes.h"
+#include "model/model_parameters.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace sorvik {
+
+namespace {
+
+// Why a model file cannot be opened, as the system says it.
+QString openFailure(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const QString reason = fd >= 0 ? QStringLiteral("it cannot be read") : QString::fromLocal8Bit(std::strerror(errno));
+    if (fd >= 0)
+        ::close(fd);
+    return QFileInfo(path).isDir() ? QStringLiteral("it is a directory") : reason;
+}
+
+// Whether a file name carries a class: a "-" in its base name, the part before
+// its first ".".
+bool carriesClass(const QString &name)
+{
+    const int dash = name.indexOf(QLatin1Char('-')), dot = name.indexOf(QLatin1Char('.'));
+    return dash >= 0 && (dot < 0 || dash < dot);
+}
+
+bool sameTransform(const Transform &a, const Transform &b)
+{
+    return a.spacing == b.spacing && a.offsetX == b.offsetX && a.offsetY == b.offsetY;
+}
+
+// The transform the test images are read with: the model's, from the head of a
+// regular file, so that they are read beside the rest of it; for a pipe, the
+// model is read first.
+Transform readingTransform(const QString &modelFile, ModelReading &reading)
+{
+    QString item;
+    ModelParameters parameters;
+    if (!peekParametersItem(modelFile, item))
+        return finishModelRead(reading) ? transformOf(reading.model.parameters) : Transform();
+    if (!item.isEmpty())
+        readParametersItem(item, -1, parameters);
+    return transformOf(parameters);
+}
+
+void answer(Classified &c, const Matrix &projected, const std::vector<Neighbourhood> &found)
+{
+    const Model &model = c.reading.model;
+    for (int i = 0; i < c.samples.size(); ++i) {
+        const Neighbourhood &n = found[std::size_t(i)];
+        Answer a;
+        a.file = c.report.names.at(i);
+        a.hasClass = carriesClass(a.file);
+        a.label = c.samples.at(i).label;
+        a.predicted = model.labels.at(n.labelRow);
+        a.nearestRow = n.nearest;
+        a.distance = squaredDistance(model.projections.row(n.nearest), projected.row(i), projected.columns);
+        a.otherRow = n.otherRow;
+        if (n.otherRow >= 0)
+            a.otherDistance = squaredDistance(model.projections.row(n.otherRow), projected.row(i), projected.columns);
+        if (a.hasClass) {
+            c.actual << a.label;
+            c.predicted << a.predicted;
+        }
+        c.answers.push_back(a);
+    }
+}
+
+} // namespace
+
+void progress(const char *stage)
+{
+    if (isatty(STDERR_FILENO))
+        std::cerr << QCoreApplication::applicationName().toStdString() << ": " << stage << "...\n";
+}
+
+QImage samplePicture(const QString &path)
+{
+    QString failure;
+    const BluePixels blue = loadSamplePixels(QFile::encodeName(path), failure);
+    if (!failure.isEmpty() || blue.width <= 0 || blue.height <= 0)
+        return QImage();
+    QImage image(blue.width, blue.height, QImage::Format_Grayscale8);
+    for (int y = 0; y < blue.height; ++y)
+        std::memcpy(image.scanLine(y), blue.values.data() + std::size_t(y) * std::size_t(blue.width), std::size_t(blue.width));
+    return image;
+}
+
+bool classify(const QString &testDirectory, const QString &modelFile, Classified &c, QString &problem, int neighbours, bool otherClass)
+{
+    startModelRead(c.reading, modelFile);
+    progress("reading the test images");
+    c.transform = readingTransform(modelFile, c.reading);
+    readSampleDirectory(testDirectory, c.samples, &c.report, c.transform);
+    progress("reading the model");
+    if (!c.samples.isEmpty() && !finishModelRead(c.reading)) {
+        problem = QStringLiteral("cannot classify: model %1 cannot be opened: %2; give the model file that sorvik train or sorvik-tune wrote")
+                      .arg(printableName(modelFile), openFailure(modelFile));
+        return false;
+    }
+    const Model &model = c.reading.model;
+    if (!c.samples.isEmpty() && !sameTransform(c.transform, transformOf(model.parameters))) {  // the file changed meanwhile
+        c.samples.clear();
+        c.report = DirectoryReport();
+        c.transform = transformOf(model.parameters);
+        readSampleDirectory(testDirectory, c.samples, &c.report, c.transform);
+    }
+    problem = classificationProblem(testDirectory, modelFile, c.samples, c.report, model, c.reading.report, TunedModels::Read);
+    if (!problem.isEmpty())
+        return false;
+    progress("classifying");
+    const Matrix projected = projectSamples(model, c.samples);
+    answer(c, projected, neighbourhoods(c.reading, projected, neighbours > 0 ? neighbours : model.parameters.neighbours, otherClass));
+    return true;
+}
+
+} // namespace sorvik
