@@ -103,7 +103,8 @@ QString trainingProblem(const QString &directory, const QList<Raster> &samples, 
 }
 
 QString classificationProblem(const QString &directory, const QString &modelFile, const QList<Raster> &samples,
-                              const DirectoryReport &report, const Model &model, const ModelFileReport &modelReport, TunedModels tuned)
+                              const DirectoryReport &report, const Model &model, const ModelFileReport &modelReport, TunedModels tuned,
+                              Sizes sizes)
 {
     if (samples.isEmpty())
         return QStringLiteral("cannot classify: %1 %2").arg(printableName(directory),
@@ -116,9 +117,9 @@ QString classificationProblem(const QString &directory, const QString &modelFile
         return QStringLiteral("cannot classify: model %1 was made by sorvik-tune with %2, not with the fixed spacing of 4 that this "
                               "program reads; read it with sorvik-label or sorvik-report")
             .arg(printableName(modelFile), parametersInWords(model.parameters, e.columns));
-    const QString sizes = sizeProblem(directory, samples, report);
-    if (!sizes.isEmpty())
-        return QStringLiteral("cannot classify: ") + sizes;
+    const QString differing = sizes == Sizes::OneForAll ? sizeProblem(directory, samples, report) : QString();
+    if (!differing.isEmpty())
+        return QStringLiteral("cannot classify: ") + differing;
     const Raster &sample = samples.first();
     if (sample.width * sample.height != e.rows)
         return QStringLiteral("cannot classify: image %1 is %2 pixels and gives %3 features; model %4 has %5 features per image")
@@ -200,33 +201,52 @@ std::vector<int> nearestTrainingRows(const ModelReading &reading, const Matrix &
     return nearestRows(reading.model.projections, reading.search, projectedSamples);
 }
 
+namespace {
+
+// The class of every stored row: its label's place among the labels as they come.
+std::vector<int> classesOf(const Model &model)
+{
+    std::vector<int> classOf;
+    QHash<QString, int> classes;
+    for (int r = 0; r < model.projections.rows; ++r)
+        classOf.push_back(classes.insert(model.labels.at(r), classes.value(model.labels.at(r), classes.size())).value());
+    return classOf;
+}
+
+} // namespace
+
 std::vector<Neighbourhood> neighbourhoods(const ModelReading &reading, const Matrix &projectedSamples, int neighbours, bool otherClass)
 {
     const Model &model = reading.model;
-    std::vector<int> classOf;
-    QHash<QString, int> classes;
-    for (const QString &label : model.labels)
-        classOf.push_back(classes.insert(label, classes.value(label, classes.size())).value());
-    classOf.resize(std::size_t(model.projections.rows), -1);
+    const std::vector<int> classOf = classesOf(model);
     std::vector<Neighbourhood> found(std::size_t(projectedSamples.rows));
-    if (neighbours <= 1) {
+    if (neighbours <= 1 && (!otherClass || plainKernels)) {
         const std::vector<int> nearest = nearestTrainingRows(reading, projectedSamples);
         for (std::size_t i = 0; i < found.size(); ++i)
             found[i].nearest = found[i].labelRow = nearest[i];
-    } else {
-        forEachIndex(projectedSamples.rows, [&](int q) {
-            const std::vector<int> rows = kNearestRows(model.projections, projectedSamples.row(q), neighbours);
-            found[std::size_t(q)].nearest = rows.empty() ? 0 : rows.front();
-            found[std::size_t(q)].labelRow = rows.empty() ? 0 : rows[std::size_t(votedPosition(rows, classOf))];
-        });
     }
-    if (otherClass)
-        forEachIndex(projectedSamples.rows, [&](int q) {
-            Neighbourhood &n = found[std::size_t(q)];
-            const int own = classOf[std::size_t(n.labelRow)];
-            n.otherRow = plainKernels ? nearestRowOutsideReference(model.projections, projectedSamples.row(q), classOf, own)
-                                      : nearestRowOutside(reading.search, projectedSamples.row(q), classOf, own);
-        }, 16);
+    forEachIndex(projectedSamples.rows, [&](int q) {
+        Neighbourhood &n = found[std::size_t(q)];
+        const float *query = projectedSamples.row(q);
+        if (neighbours > 1) {
+            const std::vector<int> rows = kNearestRows(model.projections, query, neighbours);
+            n.nearest = rows.empty() ? 0 : rows.front();
+            n.labelRow = rows.empty() ? 0 : rows[std::size_t(votedPosition(rows, classOf))];
+        }
+        if (!otherClass)
+            return;
+        if (plainKernels) {
+            n.otherRow = nearestRowOutsideReference(model.projections, query, classOf, classOf[std::size_t(n.labelRow)]);
+            return;
+        }
+        // One search gives the nearest row and the nearest of any other class than
+        // its: the other class of the label, or the nearest row itself where the
+        // neighbours voted for another class than that row's.
+        const NearestTwo two = nearestRowAndOtherClass(reading.search, query, classOf);
+        if (neighbours <= 1)
+            n.nearest = n.labelRow = two.row;
+        n.otherRow = classOf[std::size_t(two.row)] == classOf[std::size_t(n.labelRow)] ? two.otherRow : two.row;
+    }, 16);
     return found;
 }
 

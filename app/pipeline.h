@@ -65,11 +65,15 @@ bool finishModelRead(ModelReading &reading);
 // sorvik class refuses it, naming its parameters and the tools that read it).
 enum class TunedModels { Refused, Read };
 
+// Whether the test images must all be of the size of the first (a directory to
+// grade), or each only give the model's features (new images to label).
+enum class Sizes { OneForAll, EachOnItsOwn };
+
 // Why these test samples cannot be classified with this model ("cannot
 // classify: ..."), or an empty string.
 QString classificationProblem(const QString &directory, const QString &modelFile, const QList<Raster> &samples,
                               const DirectoryReport &report, const Model &model, const ModelFileReport &modelReport,
-                              TunedModels tuned = TunedModels::Refused);
+                              TunedModels tuned = TunedModels::Refused, Sizes sizes = Sizes::OneForAll);
 
 // Every test sample projected uncentred onto the components, as a row of values.
 Matrix projectSamples(const Model &model, const QList<Raster> &samples);

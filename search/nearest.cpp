@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace sorvik {
 
@@ -54,46 +53,47 @@ int nearestRowOutsideReference(const Matrix &stored, const float *query, const s
 
 namespace {
 
-Best searchIndex(const NearestIndex &arranged, const float *query, const int *classOf, int excluded);
+Best searchIndex(const NearestIndex &arranged, const float *query, Best best);
 
 } // namespace
 
 int nearestRow(const NearestIndex &arranged, const float *query)
 {
-    return searchIndex(arranged, query, nullptr, -1).row;
+    return searchIndex(arranged, query, Best()).row;
 }
 
-int nearestRowOutside(const NearestIndex &index, const float *query, const std::vector<int> &classOf, int excluded)
+NearestTwo nearestRowAndOtherClass(const NearestIndex &index, const float *query, const std::vector<int> &classOf)
 {
-    const Best best = searchIndex(index, query, classOf.data(), excluded);
-    return best.distance < startDistance ? best.row : -1;
+    Best start;
+    start.classOf = classOf.data();
+    const Best best = searchIndex(index, query, start);
+    return {best.row, best.otherDistance < startDistance ? best.otherRow : -1};
 }
 
 namespace {
 
-Best searchIndex(const NearestIndex &arranged, const float *query, const int *classOf, int excluded)
+Best searchIndex(const NearestIndex &arranged, const float *query, Best best)
 {
     if (!arranged.layout())
-        return Best();
+        return best;
     const IndexLayout &index = *arranged.layout();
     const int leafCount = index.leafCount();
     if (leafCount == 0)
-        return Best();
+        return best;
     thread_local std::vector<double> queryWide;
     thread_local std::vector<float> values, bounds;
     queryWide.resize(std::size_t(index.width));
     values.assign(std::size_t(std::max(index.width, IndexLayout::headWidth)), 0.0f);
     for (int j = 0; j < index.width; ++j) {
         if (!std::isfinite(query[j]))
-            return Best();  // every distance is infinite or not a number
+            return best;  // every distance is infinite or not a number
         queryWide[j] = values[j] = query[j];
     }
     const int groupCount = (leafCount + IndexLayout::lanes - 1) / IndexLayout::lanes;
     bounds.resize(std::size_t(groupCount) * IndexLayout::lanes);
     const int nearest = boxBounds(index.boxes.data(), groupCount, index.width, query, bounds.data());
 
-    const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, roundingShrink(index.width), classOf, excluded};
-    Best best;
+    const Query q{values.data(), queryWide.data(), index.width, index.tailWidth, roundingShrink(index.width)};
     float limit = threshold(best, q.shrink);
     const auto search = [&](int leaf) {
         const std::size_t first = std::size_t(index.leafBlocks[leaf]);

@@ -19,7 +19,16 @@ int nearestRow(const NearestIndex &index, const float *query);
 // in row order over those rows finds it: the nearest row of any other class; -1
 // when none is nearer than where a search starts.
 int nearestRowOutsideReference(const Matrix &stored, const float *query, const std::vector<int> &classOf, int excluded);
-int nearestRowOutside(const NearestIndex &index, const float *query, const std::vector<int> &classOf, int excluded);
+
+// The nearest stored row, and the nearest row of any other class than that row's
+// (classOf[row], one for every stored row; -1 when there is none nearer than where
+// a search starts): one search, whose answers are nearestRow's and
+// nearestRowOutsideReference's.
+struct NearestTwo {
+    int row = 0;
+    int otherRow = -1;
+};
+NearestTwo nearestRowAndOtherClass(const NearestIndex &index, const float *query, const std::vector<int> &classOf);
 
 // The nearest stored row of every query row, in query order; `index` is
 // nearestIndex(stored), which the plain build does not need.

@@ -11,7 +11,7 @@ namespace leafSearch {
 
 float threshold(const Best &best, double shrink)
 {
-    return pruningThreshold(best.distance, shrink);
+    return pruningThreshold(best.classOf ? best.otherDistance : best.distance, shrink);
 }
 
 namespace {
@@ -28,6 +28,27 @@ float exactDistance(const float *head, const float *tail, const Query &query)
     return distance;
 }
 
+// Takes a row into a best that keeps two classes: the nearest row, and the nearest
+// row of any other class than that row's. A row that beats the best moves it to
+// the other class's place when its class differs, for the best row beat every
+// other row of any class.
+void takeWithClasses(Best &best, float distance, int row)
+{
+    const int klass = best.classOf[row];
+    if (beats(distance, row, best.distance, best.row)) {
+        if (klass != best.bestClass) {
+            best.otherDistance = best.distance;
+            best.otherRow = best.row;
+        }
+        best.distance = distance;
+        best.row = row;
+        best.bestClass = klass;
+    } else if (klass != best.bestClass && beats(distance, row, best.otherDistance, best.otherRow)) {
+        best.otherDistance = distance;
+        best.otherRow = row;
+    }
+}
+
 // Takes the rows of a block whose estimates the mask leaves open, by their exact
 // distance; returns the threshold of the best.
 float takeOpenRows(unsigned open, const Floats &estimate, const float *head, const float *tail, const int *rows, const Query &query, Best &best,
@@ -37,11 +58,13 @@ float takeOpenRows(unsigned open, const Floats &estimate, const float *head, con
         const int l = __builtin_ctz(open);
         if (estimate[l] > limit)
             continue;  // ruled out by a row taken before it
-        if (query.classOf && query.classOf[rows[l]] == query.excluded)
-            continue;  // of the class passed over: boxes still bound the rest
         const float distance = exactDistance(head + l, tail + l, query);
-        if (beats(distance, rows[l], best.distance, best.row)) {
-            best = {distance, rows[l]};
+        if (best.classOf) {
+            takeWithClasses(best, distance, rows[l]);
+            limit = threshold(best, query.shrink);
+        } else if (beats(distance, rows[l], best.distance, best.row)) {
+            best.distance = distance;
+            best.row = rows[l];
             limit = threshold(best, query.shrink);
         }
     }

@@ -16,6 +16,12 @@ using Ints = int __attribute__((vector_size(IndexLayout::lanes * sizeof(int))));
 struct Best {
     float distance = startDistance;
     int row = 0;
+    // Where rows have classes: the class of the best row, and the nearest row of
+    // any other class, which then sets the threshold.
+    const int *classOf = nullptr;
+    int bestClass = -1;
+    float otherDistance = startDistance;
+    int otherRow = 0;
 };
 
 // One leaf's blocks and what the search knows of the query.
@@ -29,8 +35,6 @@ struct Query {
     const double *wide;  // the values in double, as the exact distance takes them
     int width, tailWidth;
     double shrink;       // covers the rounding of the float sums, estimates and bounds
-    const int *classOf = nullptr;  // with it, the rows whose class is `excluded` are passed over
-    int excluded = -1;
 };
 
 // The estimate above which a row cannot beat `best`, rounded up, never below the

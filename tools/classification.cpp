@@ -57,6 +57,27 @@ Transform readingTransform(const QString &modelFile, ModelReading &reading)
     return transformOf(parameters);
 }
 
+// Passes over the images that do not give the model's features, with their reason.
+void passOverMisfits(const QString &directory, Classified &c)
+{
+    const int features = c.reading.model.components.rows;
+    QList<Raster> fitting;
+    QStringList names;
+    for (int i = 0; i < c.samples.size(); ++i) {
+        const Raster &r = c.samples.at(i);
+        if (r.width * r.height == features || features == 0) {
+            fitting.append(r);
+            names << c.report.names.at(i);
+            continue;
+        }
+        c.report.skipped.append({QFile::encodeName(samplePath(directory, c.report.names.at(i))),
+                                 QStringLiteral("is %1 x %2 pixels and gives %3 features; the model has %4")
+                                     .arg(r.sourceWidth).arg(r.sourceHeight).arg(r.width * r.height).arg(features)});
+    }
+    c.samples = fitting;
+    c.report.names = names;
+}
+
 void answer(Classified &c, const Matrix &projected, const std::vector<Neighbourhood> &found)
 {
     const Model &model = c.reading.model;
@@ -100,7 +121,7 @@ QImage samplePicture(const QString &path)
     return image;
 }
 
-bool classify(const QString &testDirectory, const QString &modelFile, Classified &c, QString &problem, int neighbours, bool otherClass)
+bool classify(const QString &testDirectory, const QString &modelFile, Classified &c, QString &problem, const Classifying &how)
 {
     startModelRead(c.reading, modelFile);
     progress("reading the test images");
@@ -119,12 +140,15 @@ bool classify(const QString &testDirectory, const QString &modelFile, Classified
         c.transform = transformOf(model.parameters);
         readSampleDirectory(testDirectory, c.samples, &c.report, c.transform);
     }
-    problem = classificationProblem(testDirectory, modelFile, c.samples, c.report, model, c.reading.report, TunedModels::Read);
+    if (how.eachOnItsOwn)
+        passOverMisfits(testDirectory, c);
+    problem = classificationProblem(testDirectory, modelFile, c.samples, c.report, model, c.reading.report, TunedModels::Read,
+                                    how.eachOnItsOwn ? Sizes::EachOnItsOwn : Sizes::OneForAll);
     if (!problem.isEmpty())
         return false;
     progress("classifying");
     const Matrix projected = projectSamples(model, c.samples);
-    answer(c, projected, neighbourhoods(c.reading, projected, neighbours > 0 ? neighbours : model.parameters.neighbours, otherClass));
+    answer(c, projected, neighbourhoods(c.reading, projected, how.neighbours > 0 ? how.neighbours : model.parameters.neighbours, how.otherClass));
     return true;
 }
 

@@ -34,11 +34,20 @@ struct Classified {
     QStringList actual, predicted;  // of the images that carry a class
 };
 
-// Classifies every usable image of the directory; `neighbours` above 0 overrides
-// the model's own count, and `otherClass` asks for the nearest row of any other
-// class. False with one line that says why (`problem`) when it cannot.
-bool classify(const QString &testDirectory, const QString &modelFile, Classified &c, QString &problem, int neighbours = 0,
-              bool otherClass = false);
+// How to classify: `neighbours` above 0 overrides the model's own count;
+// `otherClass` asks for the nearest row of any other class; `eachOnItsOwn` takes
+// every image that gives as many features as the model has, whatever the others
+// give, and passes the rest over with their reason (as a directory of new images
+// wants), where otherwise images of differing sizes refuse the directory.
+struct Classifying {
+    int neighbours = 0;
+    bool otherClass = false;
+    bool eachOnItsOwn = false;
+};
+
+// Classifies every usable image of the directory. False with one line that says
+// why (`problem`) when it cannot.
+bool classify(const QString &testDirectory, const QString &modelFile, Classified &c, QString &problem, const Classifying &how = Classifying());
 
 // An image as the model reads it: the blue plane of its pixels, shown as grey.
 QImage samplePicture(const QString &path);
