@@ -255,6 +255,7 @@ bool readModelText(const QString &fileName, bool fast, LabelsKept kept, LabelLis
         text.resize(int(std::remove(text.begin(), text.end(), '\r') - text.begin()));  // as reading in text mode drops them
         parseModelTextReference(text, labels, components, projections, kept, parsed);
     }
+    read.parameters = parsed.parameters;
     read.labelCount = parsed.labelCount;
     read.raggedLine = parsed.raggedLine;
     read.raggedLength = parsed.raggedLength;

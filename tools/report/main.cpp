@@ -56,7 +56,7 @@ std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, con
     std::vector<std::pair<QString, QImage>> pictures = {
         {QStringLiteral("confusion.png"), confusionPicture(page.figures)},
         {QStringLiteral("recall.png"), recallPicture(page.figures)},
-        {QStringLiteral("components.png"), componentsPicture(model.components, c.samples.first(), page.varianceShares, 16)},
+        {QStringLiteral("components.png"), componentsPicture(model.components, c.samples.first(), page.varianceShares, 16, c.transform)},
         {QStringLiteral("variance.png"), varianceCurve(page.varianceShares)},
         {QStringLiteral("scatter.png"), projectionScatter(model.projections, model.labels, 5000)},
         {QStringLiteral("distances.png"), distanceHistogram(c.answers)}};

@@ -64,9 +64,10 @@ void drawKey(QPainter &painter, const QFontMetrics &metrics, const QRect &area, 
 // each pixel the sum of the component's values weighted as the transform weighs
 // that pixel, drawn on the component's own scale (zero grey, light positive, dark
 // negative, its largest magnitude full white or black).
-QImage componentImage(const Matrix &components, int t, const Raster &grid)
+QImage componentImage(const Matrix &components, int t, const Raster &grid, const Transform &transform)
 {
-    const std::vector<float> a = basicFunctionTable(transformH);
+    const int h = transform.spacing;
+    const std::vector<float> a = basicFunctionTable(h);
     const auto weight = [&](int distance) { return std::abs(distance) < int(a.size()) ? double(a[std::size_t(std::abs(distance))]) : 0.0; };
     std::vector<double> pixels(std::size_t(grid.sourceWidth) * std::size_t(grid.sourceHeight), 0.0);
     double largest = 0;
@@ -74,9 +75,9 @@ QImage componentImage(const Matrix &components, int t, const Raster &grid)
         for (int x = 0; x < grid.sourceWidth; ++x) {
             double sum = 0;
             for (int j = 0; j < grid.height; ++j) {
-                const double wy = weight(y - (transformH + transformOffsetY + j * transformH));
+                const double wy = weight(y - (h + transform.offsetY + j * h));
                 for (int i = 0; wy != 0 && i < grid.width; ++i)
-                    sum += wy * weight(x - (transformH + transformOffsetX + i * transformH)) * components(j * grid.width + i, t);
+                    sum += wy * weight(x - (h + transform.offsetX + i * h)) * components(j * grid.width + i, t);
             }
             pixels[std::size_t(y) * std::size_t(grid.sourceWidth) + std::size_t(x)] = sum;
             largest = std::max(largest, std::fabs(sum));
@@ -170,7 +171,7 @@ QImage recallPicture(const Figures &figures)
     return image;
 }
 
-QImage componentsPicture(const Matrix &components, const Raster &grid, const std::vector<double> &shares, int count)
+QImage componentsPicture(const Matrix &components, const Raster &grid, const std::vector<double> &shares, int count, const Transform &transform)
 {
     count = std::min({count, components.columns, int(shares.size())});
     if (count <= 0 || grid.width * grid.height != components.rows)
@@ -188,7 +189,7 @@ QImage componentsPicture(const Matrix &components, const Raster &grid, const std
         const int left = margin + t % columns * (tileWidth + margin), top = margin + t / columns * (title + tileHeight + margin);
         painter.drawText(QRect(left, top, tileWidth, title), Qt::AlignLeft | Qt::AlignTop,
                          QStringLiteral("#%1 %2 %").arg(t + 1).arg(shares[std::size_t(t)] * 100, 0, 'f', 1));
-        painter.drawImage(QRect(left, top + title, grid.sourceWidth * scale, tileHeight), componentImage(components, t, grid));
+        painter.drawImage(QRect(left, top + title, grid.sourceWidth * scale, tileHeight), componentImage(components, t, grid, transform));
     }
     return image;
 }

@@ -8,6 +8,7 @@
 #include "tools/report/figures.h"
 
 #include "linalg/matrix.h"
+#include "samples/features.h"
 #include "samples/raster.h"
 
 #include <QImage>
@@ -18,9 +19,10 @@ QImage confusionPicture(const Figures &figures);
 QImage recallPicture(const Figures &figures);
 
 // Up to `count` leading components, each taken back to an image of the size the
-// grid of F-transform components came from and titled with its index and its
-// share of the variance.
-QImage componentsPicture(const Matrix &components, const Raster &grid, const std::vector<double> &shares, int count);
+// grid of F-transform components came from (through the basic functions of
+// `transform`) and titled with its index and its share of the variance.
+QImage componentsPicture(const Matrix &components, const Raster &grid, const std::vector<double> &shares, int count,
+                         const Transform &transform = Transform());
 
 // Rows of images, one row per class, each headed by its label.
 QImage thumbnailSheet(const QStringList &labels, const std::vector<QImage> &images);

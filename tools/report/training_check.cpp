@@ -33,7 +33,7 @@ QStringList usableNames(const QString &directory, const std::vector<DirectoryEnt
         return names;
     QList<Raster> samples;
     DirectoryReport report;
-    readSampleDirectory(directory, samples, &report);
+    readSampleDirectory(directory, samples, &report, transformOf(model.parameters));
     return report.names;
 }
 
@@ -82,7 +82,7 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     forEachIndex(int(rows.size()), [&](int i) {
         QString failure;  // read as training read it
         const int row = rows[std::size_t(i)];
-        const Raster features = sampleFeatures(QFile::encodeName(samplePath(directory, names.at(row))), failure);
+        const Raster features = sampleFeatures(QFile::encodeName(samplePath(directory, names.at(row))), failure, transformOf(model.parameters));
         proven[std::size_t(i)] = failure.isEmpty() && projectsOntoRow(features, model, componentErrors, row);
     });
     QStringList unproven;
