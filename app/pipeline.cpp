@@ -242,7 +242,7 @@ std::vector<Neighbourhood> neighbourhoods(const ModelReading &reading, const Mat
         // One search gives the nearest row and the nearest of any other class than
         // its: the other class of the label, or the nearest row itself where the
         // neighbours voted for another class than that row's.
-        const NearestTwo two = nearestRowAndOtherClass(reading.search, query, classOf);
+        const NearestTwo two = nearestRowAndOtherClass(model.projections, reading.search, query, classOf);
         if (neighbours <= 1)
             n.nearest = n.labelRow = two.row;
         n.otherRow = classOf[std::size_t(two.row)] == classOf[std::size_t(n.labelRow)] ? two.otherRow : two.row;

@@ -62,8 +62,12 @@ int nearestRow(const NearestIndex &arranged, const float *query)
     return searchIndex(arranged, query, Best()).row;
 }
 
-NearestTwo nearestRowAndOtherClass(const NearestIndex &index, const float *query, const std::vector<int> &classOf)
+NearestTwo nearestRowAndOtherClass(const Matrix &stored, const NearestIndex &index, const float *query, const std::vector<int> &classOf)
 {
+    if (stored.columns == 0 || stored.rows == 0) {  // every distance is 0, or there is no row
+        const int row = nearestRowReference(stored, query);
+        return {row, stored.rows == 0 ? -1 : nearestRowOutsideReference(stored, query, classOf, classOf[std::size_t(row)])};
+    }
     Best start;
     start.classOf = classOf.data();
     const Best best = searchIndex(index, query, start);

@@ -28,7 +28,7 @@ struct NearestTwo {
     int row = 0;
     int otherRow = -1;
 };
-NearestTwo nearestRowAndOtherClass(const NearestIndex &index, const float *query, const std::vector<int> &classOf);
+NearestTwo nearestRowAndOtherClass(const Matrix &stored, const NearestIndex &index, const float *query, const std::vector<int> &classOf);
 
 // The nearest stored row of every query row, in query order; `index` is
 // nearestIndex(stored), which the plain build does not need.

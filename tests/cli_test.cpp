@@ -46,7 +46,7 @@ TEST(CommandLine, AnswersEveryWrongFormWithUsageAndStatus255)
 
 TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
 {
-    for (const char *tool : {SORVIK_IMPORT_EXECUTABLE, SORVIK_GLYPHS_EXECUTABLE, SORVIK_REPORT_EXECUTABLE}) {
+    for (const char *tool : {SORVIK_IMPORT_EXECUTABLE, SORVIK_GLYPHS_EXECUTABLE, SORVIK_REPORT_EXECUTABLE, SORVIK_LABEL_EXECUTABLE, SORVIK_TUNE_EXECUTABLE}) {
         SCOPED_TRACE(tool);
         const QString name = QFileInfo(tool).fileName();
         for (const char *option : {"--help", "--help-all"}) {  // both are offered
@@ -58,7 +58,9 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
         const RunResult version = runProgram(tool, {"--version"});
         EXPECT_EQ(0, version.exitCode);
         EXPECT_EQ(name.toLatin1() + " " SORVIK_VERSION "\n", version.out);
-        for (const QStringList &wrong : {QStringList{"--no-such-option", "a", "b", "c", "d"}, QStringList{"a"}}) {
+        // A wrong count of arguments: sorvik-tune takes one, the others more.
+        const QStringList wrongCount = name == "sorvik-tune" ? QStringList{"a", "b"} : QStringList{"a"};
+        for (const QStringList &wrong : {QStringList{"--no-such-option", "a", "b", "c", "d"}, wrongCount}) {
             const RunResult refused = runProgram(tool, wrong);
             EXPECT_EQ(2, refused.exitCode) << wrong.join(' ').toStdString();
             EXPECT_EQ(QByteArray(), refused.out);

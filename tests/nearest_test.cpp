@@ -1,9 +1,11 @@
-// The nearest-neighbour search: its tie, NaN and start rules, and the fast search
-// against the plain scan on random and adversarial stored rows.
+// The nearest-neighbour search: its tie, NaN and start rules, the fast search
+// against the plain scan on random and adversarial stored rows, and the k nearest
+// rows with their vote.
 
 #include "support.h"
 
 #include "search/nearest.h"
+#include "search/neighbours.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +74,61 @@ TEST(NearestRow, FastSearchEqualsThePlainScan)
                 const int expected = nearestRowReference(stored, query.data());
                 ASSERT_EQ(expected, nearestRow(index, query.data())) << kind << " " << shape[0] << "x" << shape[1];
                 ASSERT_EQ(expected, nearestRow(portable, query.data())) << kind << " " << shape[0] << "x" << shape[1];
+                // With classes (of one, three or seven rows each): the nearest row and
+                // the nearest of any other class in one search.
+                for (const int width : {1, 3, 7}) {
+                    std::vector<int> classOf;
+                    for (int r = 0; r < stored.rows; ++r)
+                        classOf.push_back(r / width % 4);
+                    const NearestTwo two = nearestRowAndOtherClass(stored, index, query.data(), classOf);
+                    ASSERT_EQ(expected, two.row);
+                    ASSERT_EQ(nearestRowOutsideReference(stored, query.data(), classOf, classOf[std::size_t(expected)]), two.otherRow)
+                        << kind << " " << shape[0] << "x" << shape[1] << " classes of " << width;
+                }
             }
         }
     }
+}
+
+TEST(Neighbours, VoteByMostThenByTheNearestMember)
+{
+    // Stored rows on a line at 0, 1, 2, ... with these classes; the query at 0.
+    const struct {
+        const char *rule;
+        std::vector<int> classOf;
+        int k;
+        int voted;  // position of the winner's nearest member among the k nearest
+    } cases[] = {
+        {"one neighbour is the nearest", {0, 1, 1}, 1, 0},
+        {"most votes win", {0, 1, 1}, 3, 1},
+        {"a tie goes to the class of the nearest member", {0, 1, 1, 0}, 4, 0},
+        {"a tie of three classes too", {2, 1, 0, 0, 1, 2}, 6, 0},
+        {"most votes beat the nearest", {0, 1, 2, 1}, 4, 1},
+    };
+    for (const auto &c : cases) {
+        Matrix stored(int(c.classOf.size()), 1);
+        for (int r = 0; r < stored.rows; ++r)
+            stored(r, 0) = float(r);
+        const float query = 0;
+        const std::vector<int> nearest = kNearestRows(stored, &query, c.k);
+        EXPECT_EQ(c.voted, votedPosition(nearest, c.classOf)) << c.rule;
+    }
+}
+
+TEST(Neighbours, KNearestRowsAreTheScansInOrder)
+{
+    // Equal distances keep row order; rows too far (or not a number) come last, in
+    // row order; the first of the k is always the nearest row.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Matrix stored = matrixOf({{3}, {1}, {nan}, {-1}, {1e30f}, {1}, {0}});
+    const float query = 0;
+    EXPECT_EQ(std::vector<int>({6, 1, 3, 5, 0, 2, 4}), kNearestRows(stored, &query, 7));
+    EXPECT_EQ(std::vector<int>({6, 1, 3}), kNearestRows(stored, &query, 3));
+    std::mt19937 random(3);
+    std::normal_distribution<float> normal(0, 1);
+    Matrix many(500, 5);
+    for (float &v : many.values)
+        v = std::round(normal(random) * 2);  // many ties
+    for (int q = 0; q < 50; ++q)
+        EXPECT_EQ(nearestRowReference(many, many.row(q * 7)), kNearestRows(many, many.row(q * 7), 5).front());
 }

@@ -10,6 +10,13 @@ namespace sorvik {
 
 std::vector<int> galleryChoice(const std::vector<Answer> &answers, int limit)
 {
+    // Images that carry no class show as they come, each with the label it is given.
+    if (std::none_of(answers.begin(), answers.end(), [](const Answer &a) { return a.hasClass; })) {
+        std::vector<int> first;
+        for (int i = 0; i < std::min(limit, int(answers.size())); ++i)
+            first.push_back(i);
+        return first;
+    }
     std::map<std::pair<QString, QString>, std::vector<int>> pairs;
     for (int i = 0; i < int(answers.size()); ++i)
         if (answers[std::size_t(i)].hasClass && answers[std::size_t(i)].label != answers[std::size_t(i)].predicted)

@@ -10,7 +10,8 @@ namespace sorvik {
 
 // Misread images from every confused pair (actual, predicted): the most frequent
 // pairs first (then by labels), taking one image of each pair in turn, each pair's
-// in listing order, up to `limit`. Indices into `answers`.
+// in listing order, up to `limit`; where no image carries a class, the first
+// `limit` images in listing order. Indices into `answers`.
 std::vector<int> galleryChoice(const std::vector<Answer> &answers, int limit);
 
 // The first `perClass` images of every class in listing order, class by class in

@@ -16,6 +16,7 @@
 #include "tools/report/training_check.h"
 
 #include "app/pipeline.h"
+#include "model/model_parameters.h"
 #include "base/heap_tuning.h"
 #include "base/parallel.h"
 #include "base/printable_name.h"
@@ -104,9 +105,12 @@ void addGallery(const Places &places, const Classified &c, const QStringList &tr
     }, 4);
 }
 
-QJsonObject aboutJson(const PageContent &page)
+QJsonObject aboutJson(const PageContent &page, const Model &model)
 {
     const ReportOrigin &o = page.origin;
+    const ModelParameters &p = model.parameters;
+    const QJsonObject parameters{{"spacing", p.spacing}, {"offsets", QJsonArray{p.offsetX, p.offsetY}}, {"features", model.components.rows},
+                                 {"components", model.components.columns}, {"neighbours", p.neighbours}};
     QJsonArray shares;
     for (const double share : page.varianceShares)
         shares.append(share);
@@ -114,7 +118,7 @@ QJsonObject aboutJson(const PageContent &page)
                                    {"model", o.modelFile}, {"training_directory", o.trainingDirectory}, {"out", o.out},
                                    {"unseen_classes", QJsonArray::fromStringList(page.unseenClasses)}, {"training_problem", page.trainingProblem},
                                    {"misread_shown", int(page.gallery.size())}, {"misread", page.misread}}},
-            {"variance_shares", shares}};
+            {"model", parameters}, {"variance_shares", shares}};
 }
 
 // Writes every file of the report into its folder, the page last, and swaps the
@@ -137,7 +141,7 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
     progress("writing the report");
     bool written = folder.add(QStringLiteral("predictions.csv"), checked.csv)
                 && folder.add(QStringLiteral("summary.txt"), figuresText(page.figures))
-                && folder.add(QStringLiteral("summary.json"), figuresJson(page.figures, aboutJson(page)));
+                && folder.add(QStringLiteral("summary.json"), figuresJson(page.figures, aboutJson(page, c.reading.model)));
     for (std::size_t i = 0; written && i < pictures.size(); ++i) {
         if (pictures[i].second.isNull())
             continue;
@@ -265,6 +269,8 @@ int main(int argc, char *argv[])
     page.unlabelled = int(c.samples.size() - c.actual.size());
     page.unseenClasses = unseenClasses(c.answers, c.reading.model.labels);
     page.varianceShares = varianceShares(c.reading.model.projections);
+    const Model &model = c.reading.model;
+    page.origin.recipe = parametersInWords(model.parameters, model.components.columns);
     // The training directory is checked, and the answers written out, beside the
     // drawing of the figures. The listing is held to the end, not freed name by
     // name while the report waits.

@@ -49,7 +49,8 @@ QString originTable(const ReportOrigin &o)
 {
     QString table = QStringLiteral("<table id=\"origin\">\n");
     const std::pair<const char *, QString> rows[] = {{"date", o.date}, {"version", o.version}, {"command", o.command}, {"test images", o.testDirectory},
-                                                     {"model", o.modelFile}, {"training images", o.trainingDirectory}, {"report", o.out}};
+                                                     {"model", o.modelFile}, {"recipe", o.recipe}, {"training images", o.trainingDirectory},
+                                                     {"report", o.out}};
     for (const auto &[name, value] : rows)
         if (!value.isEmpty())
             table += QStringLiteral("<tr><th>%1</th><td><code>%2</code></td></tr>\n").arg(QLatin1String(name), escaped(value));
@@ -136,16 +137,21 @@ QString modelSection(const PageContent &content)
 
 QString gallerySection(const PageContent &content)
 {
-    QString page = QStringLiteral("<h2 id=\"misread\">Misread images</h2>\n<p>%1 of %2 misread images, from every confused pair in turn, the most frequent pairs first%3.</p>\n")
-                       .arg(content.gallery.size()).arg(content.misread)
-                       .arg(content.gallery.empty() || content.gallery.front().nearestFile.isEmpty() ? QString()
-                                                                                                      : QStringLiteral(", each beside its nearest training image"));
+    const bool labelled = content.figures.images > 0;
+    const QString beside = content.gallery.empty() || content.gallery.front().nearestFile.isEmpty() ? QString()
+                                                                                                    : QStringLiteral(", each beside its nearest training image");
+    QString page = labelled ? QStringLiteral("<h2 id=\"misread\">Misread images</h2>\n<p>%1 of %2 misread images, from every confused pair in turn, "
+                                             "the most frequent pairs first%3.</p>\n").arg(content.gallery.size()).arg(content.misread).arg(beside)
+                            : QStringLiteral("<h2 id=\"labelled\">Images and their labels</h2>\n<p>The first %1 of %2 images, whose names carry no class, "
+                                             "with the label the model gives them and the squared distance of their nearest training image%3 "
+                                             "(all of them in predictions.csv).</p>\n").arg(content.gallery.size()).arg(content.unlabelled).arg(beside);
     for (const GalleryItem &item : content.gallery) {
-        QString alt = QStringLiteral("%1 read as %2").arg(item.actual, item.predicted);
+        QString alt = labelled ? QStringLiteral("%1 read as %2").arg(item.actual, item.predicted) : QStringLiteral("read as %1").arg(item.predicted);
         if (!item.nearestFile.isEmpty())
             alt += QStringLiteral(", nearest %1").arg(item.nearestFile);
-        page += QStringLiteral("<figure>%1<figcaption><a href=\"%2\">%3</a><br>%4 read as %5, squared distance %6")
-                    .arg(item.picture.isEmpty() ? QString() : imageTag(item.picture, item.size, alt), escaped(item.testUrl), escaped(item.testFile), escaped(item.actual), escaped(item.predicted))
+        page += QStringLiteral("<figure>%1<figcaption><a href=\"%2\">%3</a><br>%4, squared distance %5")
+                    .arg(item.picture.isEmpty() ? QString() : imageTag(item.picture, item.size, alt), escaped(item.testUrl), escaped(item.testFile),
+                         escaped(alt.section(QStringLiteral(", nearest"), 0, 0)))
                     .arg(double(item.distance), 0, 'g', 6);
         if (!item.nearestFile.isEmpty())
             page += QStringLiteral("<br>nearest: <a href=\"%1\">%2</a>").arg(escaped(item.nearestUrl), escaped(item.nearestFile));
@@ -158,8 +164,10 @@ QString gallerySection(const PageContent &content)
 
 QByteArray indexPage(const PageContent &content)
 {
+    // A directory without classes has no figures of classes to show.
+    const bool labelled = content.figures.images > 0;
     const QString page = head() + QStringLiteral("<h1>sorvik report</h1>\n") + originTable(content.origin) + summarySection(content)
-                       + classSection(content) + confusionSection(content) + modelSection(content) + gallerySection(content)
+                       + (labelled ? classSection(content) + confusionSection(content) : QString()) + modelSection(content) + gallerySection(content)
                        + QStringLiteral("</body>\n</html>\n");
     return page.toUtf8();
 }

@@ -35,6 +35,7 @@ struct ReportOrigin {
     QString modelFile;
     QString trainingDirectory;
     QString out;
+    QString recipe;          // the model's parameters in words: "spacing 4, 21 components and 1 neighbour"
 };
 
 struct PageContent {

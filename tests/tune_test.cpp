@@ -1,0 +1,128 @@
+// sorvik-tune and sorvik-label as users meet them: a grid whose accuracies can be
+// worked out by hand, the fixed recipe's model byte for byte sorvik train's, a
+// tuned model that sorvik class refuses and the tools read, the same bytes from
+// two runs, and labels for images whose names carry no class.
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <random>
+
+using namespace sorvik;
+
+namespace {
+
+RunResult tune(const QString &d, const QStringList &arguments)
+{
+    return runProgram(SORVIK_TUNE_EXECUTABLE, QStringList{"train"} + arguments, d);
+}
+
+RunResult label(const QString &d, const QStringList &arguments)
+{
+    return runProgram(SORVIK_LABEL_EXECUTABLE, arguments, d);
+}
+
+// Three identical images of A, two of B, and b-1, a copy of the A image that its
+// name calls B. With two folds (image j of a class in fold j % 2):
+// - fold 1 reads a-1, a-3, b-1 and b-3 against a-2 and b-2; b-1 is read as A, so
+//   3 of 4 are right, with one neighbour or three (A and B tie; the nearer wins);
+// - fold 2 reads a-2 and b-2 against a-1, a-3, b-1 and b-3: both right with one
+//   neighbour; with three, b-2 has b-3 and then a-1 and a-3, the earliest of the
+//   three rows at the A image's distance, so it is read as A: 1 of 2.
+// One neighbour: 75 and 100, mean 87.5, standard deviation 12.5; three: 75 and 50,
+// mean 62.5, standard deviation 12.5.
+void handWorkedSet(const QString &d)
+{
+    std::mt19937 random(4);
+    QImage a = greyImage(24, 24, [&](int, int) { return int(random() % 256); });
+    QImage b = greyImage(24, 24, [&](int, int) { return int(random() % 256); });
+    for (const char *name : {"a-1.png", "a-2.png", "a-3.png", "b-1.png"})
+        saveImage(a, d + "/train", name);
+    for (const char *name : {"b-2.png", "b-3.png"})
+        saveImage(b, d + "/train", name);
+}
+
+} // namespace
+
+TEST(Tune, ScoresAGridWorkedOutByHand)
+{
+    QTemporaryDir dir;
+    handWorkedSet(dir.path());
+    const RunResult run = tune(dir.path(), {"--spacing", "4", "--keep", "0.85", "--neighbours", "3,1", "--folds", "2", "--json", "grid.json"});
+    ASSERT_EQ(0, run.exitCode) << run.out.constData();
+    EXPECT_EQ("spacing  features  components  neighbours  accuracy      sd\n"
+              "      4        16          14           1    87.50 %   12.50  best  fixed recipe\n"
+              "      4        16          14           3    62.50 %   12.50\n"
+              "trained: spacing 4, 16 features, 14 components, 1 neighbour\n"
+              "model written to tuned.out\n",
+              run.out);
+    const QJsonObject json = QJsonDocument::fromJson(readFile(dir.path() + "/grid.json")).object();
+    EXPECT_EQ(2, json["grid"].toArray().size());
+    EXPECT_EQ(87.5, json["best"]["accuracy"].toDouble());
+    EXPECT_EQ(12.5, json["best"]["sd"].toDouble());
+    EXPECT_EQ(1, json["best"]["neighbours"].toInt());
+    // The fixed recipe's parameters make sorvik train's model, byte for byte.
+    runSorvik({"train", "train"}, dir.path());
+    EXPECT_EQ(readFile(dir.path() + "/trained.out"), readFile(dir.path() + "/tuned.out"));
+}
+
+TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
+{
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    noiseImages(d + "/train", {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}, 8);
+    const QStringList chosen = {"--spacing", "2", "--keep", "0.3", "--neighbours", "3", "--folds", "0", "--model", "m.out"};
+    ASSERT_EQ(0, tune(d, chosen).exitCode);
+    EXPECT_TRUE(readFile(d + "/m.out").startsWith("sorvik-tune:spacing=2:offsets=2,2:components=24:neighbours=3;A;A;A;B;"));
+    // The same bytes from a second run, and from a cross-validation, table and all.
+    const QByteArray model = readFile(d + "/m.out");
+    ASSERT_EQ(0, tune(d, chosen).exitCode);
+    EXPECT_EQ(model, readFile(d + "/m.out"));
+    const QStringList grid = {"--spacing", "2,3", "--keep", "0.2,0.5", "--neighbours", "1,3", "--folds", "3", "--json", "g.json"};
+    const RunResult first = tune(d, grid);
+    const QByteArray firstJson = readFile(d + "/g.json"), firstModel = readFile(d + "/tuned.out");
+    EXPECT_EQ(first.out, tune(d, grid).out);
+    EXPECT_EQ(firstJson, readFile(d + "/g.json"));
+    EXPECT_EQ(firstModel, readFile(d + "/tuned.out"));
+
+    // Test images: copies of training images under names that carry no class, a
+    // damaged file, and a text file.
+    QDir().mkpath(d + "/new");
+    QFile::copy(d + "/train/a-2.png", d + "/new/first.png");
+    QFile::copy(d + "/train/c-1.png", d + "/new/second.png");
+    writeFile(d + "/new/broken.png", readFile(d + "/train/b-1.png").left(60));
+    writeFile(d + "/new/notes.txt", "not an image");
+    for (const char *build : {SORVIK_EXECUTABLE, SORVIK_REFERENCE_EXECUTABLE}) {
+        const RunResult refused = runProgram(build, {"class", "new", "m.out"}, d);
+        EXPECT_TRUE(refused.out.endsWith("cannot classify: model m.out was made by sorvik-tune with spacing 2, 24 components and 3 neighbours, "
+                                         "not with the fixed spacing of 4 that this program reads; read it with sorvik-label or sorvik-report\n"))
+            << refused.out.constData();
+    }
+    const RunResult labels = label(d, {"new", "m.out"});
+    EXPECT_EQ(1, labels.exitCode);  // a file could not be read
+    const QList<QByteArray> lines = labels.out.split('\n');
+    ASSERT_EQ(6, lines.size()) << labels.out.constData();
+    EXPECT_EQ("file,label,squared_distance,nearest_row,nearest_class,other_row,other_class,other_squared_distance,reason\r", lines[0]);
+    EXPECT_TRUE(lines[1].startsWith("broken.png,,,,,,,,is a damaged or truncated image")) << lines[1].constData();
+    // Copies of training rows, but for the rounding of the model file's numbers.
+    EXPECT_TRUE(QRegularExpression("^first\\.png,A,[0-9.e-]+,1,A,[0-9]+,[BC],[0-9.]+,\r$").match(QString(lines[2])).hasMatch()) << lines[2].constData();
+    EXPECT_EQ("notes.txt,,,,,,,,is not an image in a format that can be read\r", lines[3]);
+    EXPECT_TRUE(QRegularExpression("^second\\.png,C,[0-9.e-]+,6,C,[0-9]+,[AB],[0-9.]+,\r$").match(QString(lines[4])).hasMatch()) << lines[4].constData();
+    const RunResult near = label(d, {"new", "m.out", "--format", "jsonl", "--reject-distance", "0.001", "--neighbours", "1"});
+    EXPECT_TRUE(near.out.contains("{\"file\":\"first.png\",\"label\":\"A\",\"squared_distance\":")) << near.out.constData();
+    const RunResult far = label(d, {"new", "m.out", "--format", "jsonl", "--reject-distance", "0"});
+    EXPECT_EQ(4, far.out.count('\n'));
+    EXPECT_EQ(4, far.out.count("\"label\":null"));
+    const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
+    EXPECT_EQ(0, report.exitCode) << report.out.constData();
+    EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());
+}
