@@ -66,6 +66,15 @@ struct ImportCase {
     QStringList files = {};  // of out, when it is written
 };
 
+// The files name-00000.png to the count's.
+QStringList numbered(const QString &name, int count)
+{
+    QStringList files;
+    for (int i = 0; i < count; ++i)
+        files << name + QString("-%1.png").arg(i, 5, 10, QLatin1Char('0'));
+    return files;
+}
+
 const QByteArray twelveNames = "zero,one,two,three,four,five,six,seven,eight,nine,ten,eleven";
 
 } // namespace
@@ -79,6 +88,11 @@ TEST(Import, NamesEveryClassAsToldOrRefusesBeforeWriting)
         {"names of any length", twelveLabels, {"--class-names", twelveNames}, 0, "wrote 12 images",
          {"eight-00008.png", "eleven-00011.png", "five-00005.png", "four-00004.png", "nine-00009.png", "one-00001.png", "seven-00007.png",
           "six-00006.png", "ten-00010.png", "three-00003.png", "two-00002.png", "zero-00000.png"}},
+        {"one image", [](const QString &d) { writeFile(d + "/images", idx(0x803, {1, 3, 4}, QByteArray(12, 'x'))), writeFile(d + "/labels", idx(0x801, {1}, "\7")); },
+         {}, 0, "wrote 1 images of 4 x 3 to out\n", {"7-00000.png"}},
+        {"a name of 200 bytes", [](const QString &d) { twelve(d, QByteArray(12, '\0')); }, {"--class-names", QString(200, 'n')}, 0, "wrote 12 images",
+         numbered(QString(200, 'n'), 12)},
+        {"a name of 201 bytes", twelveLabels, {"--class-names", QString(201, 'n')}, 2, "is longer than 200 bytes, too long for a file name"},
         {"a label that is no digit", twelveLabels, {}, 1, "sorvik-import: labels: label 10 of image 10 has no class name in the digits"},
         {"a label beyond the names", twelveLabels, {"--class-names", "a,b,c"}, 1, "label 3 of image 3 has no class name in --class-names, which names the labels 0 to 2"},
         {"letters and a label 0", twelveLabels, {"--letters"}, 1, "label 0 of image 0 has no class name in --letters, which names the labels 1 to 26"},

@@ -151,4 +151,9 @@ TEST(ReportFigures, EqualAHandWorkedClassificationReport)
     EXPECT_TRUE(text.contains("           C       0.33      0.50      0.40         2\n")) << text.constData();
     EXPECT_TRUE(text.contains("    accuracy                           0.60        10\n")) << text.constData();
     EXPECT_TRUE(text.contains("weighted avg       0.57      0.60      0.58        10\n")) << text.constData();
+    // Of twelve confusions, the ten most frequent.
+    QStringList many, read;
+    for (int i = 0; i < 12; ++i)
+        many << QString(QChar('A' + i)), read << QString(QChar('A' + (i + 1) % 12));
+    EXPECT_EQ(10u, classificationFigures(many, read).topConfusions.size());
 }
