@@ -10,6 +10,7 @@
 #include "tools/report/plots.h"
 #include "tools/report/png_encoder.h"
 #include "tools/report/predictions.h"
+#include "tools/report/rejection.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,8 @@ TEST(ReportFigures, TakeAnyDistance)
         EXPECT_EQ(unmeasured, unmeasuredDistances(answers));
         EXPECT_FALSE(distanceHistogram(answers).isNull());
         const Figures figures = classificationFigures(actual, predicted);
-        EXPECT_FALSE(confusionPicture(figures).isNull());
+        const std::vector<RejectionRow> curve = rejectionCurve(answers);
+        EXPECT_FALSE(rejectionPlot(curve, rejectionThresholds(curve)).isNull());
         EXPECT_FALSE(recallPicture(figures).isNull());
         EXPECT_EQ(4u, galleryChoice(answers, 10).size());
         EXPECT_EQ(4u, thumbnailChoice(answers, 2).size());
@@ -102,7 +104,7 @@ TEST(ReportFigures, TakeAnyModel)
         const std::vector<double> shares = varianceShares(projections);
         for (const double share : shares)
             EXPECT_TRUE(share >= 0 && share <= 1) << share;
-        EXPECT_FALSE(varianceCurve(shares).isNull());
+        EXPECT_FALSE(varianceCurve(shares, 4).isNull());
         EXPECT_FALSE(projectionScatter(projections, {"A", "B", "A", "C"}, 5000).isNull());
         const Matrix components = matrixOf({{value, 1}, {value, value}, {-value, 0}, {0, value}});
         EXPECT_FALSE(componentsPicture(components, grid, shares, 16).isNull());
@@ -156,4 +158,37 @@ TEST(ReportFigures, EqualAHandWorkedClassificationReport)
     for (int i = 0; i < 12; ++i)
         many << QString(QChar('A' + i)), read << QString(QChar('A' + (i + 1) % 12));
     EXPECT_EQ(10u, classificationFigures(many, read).topConfusions.size());
+}
+
+TEST(ReportFigures, RejectionKeepsTheNearestAnswers)
+{
+    // Six labelled images at distances 1, 2, 2, 3, 5 and infinity, the third and the
+    // last misread, and one without a class.
+    const float inf = INFINITY;
+    const struct { float distance; bool right; } read[] = {{2, false}, {1, true}, {5, true}, {2, true}, {3, true}, {inf, false}};
+    std::vector<Answer> answers;
+    for (const auto &r : read) {
+        Answer a;
+        a.hasClass = true;
+        a.label = "A";
+        a.predicted = r.right ? "A" : "B";
+        a.distance = r.distance;
+        answers.push_back(a);
+    }
+    answers.push_back(Answer());  // no class
+    const std::vector<RejectionRow> curve = rejectionCurve(answers);
+    ASSERT_EQ(4u, curve.size());
+    const double expected[4][3] = {{1, 1.0 / 6, 1}, {2, 3.0 / 6, 2.0 / 3}, {3, 4.0 / 6, 3.0 / 4}, {5, 5.0 / 6, 4.0 / 5}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(float(expected[i][0]), curve[std::size_t(i)].squaredDistance);
+        EXPECT_DOUBLE_EQ(expected[i][1], curve[std::size_t(i)].answered);
+        EXPECT_DOUBLE_EQ(expected[i][2], curve[std::size_t(i)].accuracy);
+    }
+    // Every asked accuracy from 99.5 to 90 % is met only at distance 1; then the largest.
+    const std::vector<RejectionRow> marked = rejectionThresholds(curve);
+    ASSERT_EQ(2u, marked.size());
+    EXPECT_EQ(1.0f, marked[0].squaredDistance);
+    EXPECT_DOUBLE_EQ(0.995, marked[0].target);
+    EXPECT_EQ(5.0f, marked[1].squaredDistance);
+    EXPECT_EQ(0.0, marked[1].target);
 }

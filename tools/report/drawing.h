@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QRect>
 
+#include <vector>
+
 namespace sorvik {
 
 constexpr int margin = 8;
@@ -29,7 +31,25 @@ Plot plotCanvas(const QString &title, const QString &xName, const QString &yName
 // A number or name at an axis, in black.
 void axisText(QPainter &painter, const QRect &box, Qt::Alignment alignment, const QString &text);
 
-// The colour of class `index` (in the order of the classes).
+// The colour of class `index` (in the order of the classes): twelve colours that
+// stay apart, repeated; classMarker then tells the classes of one colour apart.
 QColor classColour(int index);
+
+// The marker of class `index`: a square, a disc, a triangle, a diamond or a cross,
+// one for each round of the twelve colours, so that no two of 60 classes share
+// colour and marker.
+void drawMarker(QPainter &painter, QPointF centre, int index);
+
+// Ticks of an axis from 0 to `high`: steps of 1, 2 or 5 times a power of ten,
+// about `count` of them.
+std::vector<double> niceTicks(double high, int count);
+
+// A tick's label: a whole number when the step is one (with thin groups of
+// thousands), else as few decimals as the step needs.
+QString tickLabel(double value, double step);
+
+// Draws the ticks of both axes of a plot area, x over [0, xHigh] and y over
+// [0, yHigh], with `xUnit` and `yUnit` after the labels ("%" or nothing).
+void drawAxes(QPainter &painter, const QRect &area, double xHigh, double yHigh, const QString &xUnit = QString(), const QString &yUnit = QString());
 
 } // namespace sorvik

@@ -27,7 +27,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QUrl>
+#include <QFile>
 
 #include <future>
 #include <iostream>
@@ -42,25 +42,26 @@ struct Places {
     QString testDirectory, modelFile, trainingDirectory, out;
     int galleryLimit = 100;
     bool force = false;  // write among entries that are not a report's
+    QString grid;        // the JSON of a tuning, to draw
 };
-
-// The file: URL of a sample, which the page links to.
-QString fileUrl(const QString &directory, const QString &name)
-{
-    return QUrl::fromLocalFile(QFileInfo(samplePath(directory, name)).absoluteFilePath()).toString(QUrl::FullyEncoded);
-}
 
 // The pictures of the page that the model and the answers give, by file name.
 std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, const Classified &c, const PageContent &page)
 {
     const Model &model = c.reading.model;
     std::vector<std::pair<QString, QImage>> pictures = {
-        {QStringLiteral("confusion.png"), confusionPicture(page.figures)},
-        {QStringLiteral("recall.png"), recallPicture(page.figures)},
         {QStringLiteral("components.png"), componentsPicture(model.components, c.samples.first(), page.varianceShares, 16, c.transform)},
-        {QStringLiteral("variance.png"), varianceCurve(page.varianceShares)},
+        {QStringLiteral("variance.png"), varianceCurve(page.varianceShares, model.components.rows)},
         {QStringLiteral("scatter.png"), projectionScatter(model.projections, model.labels, 5000)},
         {QStringLiteral("distances.png"), distanceHistogram(c.answers)}};
+    if (page.figures.images > 0) {
+        pictures.emplace_back(QStringLiteral("recall.png"), recallPicture(page.figures));
+        const std::vector<RejectionRow> curve = rejectionCurve(c.answers);
+        if (!curve.empty())
+            pictures.emplace_back(QStringLiteral("rejection.png"), rejectionPlot(curve, page.rejection));
+    }
+    if (!page.grid.empty())
+        pictures.emplace_back(QStringLiteral("grid.png"), gridPlot(page.grid, page.chosen));
     QStringList labels;
     std::vector<QImage> thumbnails;
     for (const int i : thumbnailChoice(c.answers, 3)) {
@@ -96,13 +97,23 @@ void addGallery(const Places &places, const Classified &c, const QStringList &tr
         item.picture = png.isEmpty() ? QString() : QStringLiteral("data:image/png;base64,") + QLatin1String(png.toBase64());
         item.size = drawn.size() * std::max(1, 128 / std::max(1, drawn.height()));  // shown enlarged, pixel by pixel
         item.testFile = printableName(a.file);
-        item.testUrl = fileUrl(places.testDirectory, a.file);
         item.actual = a.label;
         item.predicted = a.predicted;
         item.distance = a.distance;
         item.nearestFile = printableName(nearestFile);
-        item.nearestUrl = nearestFile.isEmpty() ? QString() : fileUrl(places.trainingDirectory, nearestFile);
     }, 4);
+}
+
+QJsonArray rejectionJson(const std::vector<RejectionRow> &rows)
+{
+    QJsonArray json;
+    for (const RejectionRow &r : rows) {
+        QJsonObject row{{"squared_distance", double(r.squaredDistance)}, {"answered", r.answered}, {"accuracy", r.accuracy}};
+        if (r.target > 0)
+            row.insert(QStringLiteral("accuracy_asked"), r.target);
+        json.append(row);
+    }
+    return json;
 }
 
 QJsonObject aboutJson(const PageContent &page, const Model &model)
@@ -118,7 +129,7 @@ QJsonObject aboutJson(const PageContent &page, const Model &model)
                                    {"model", o.modelFile}, {"training_directory", o.trainingDirectory}, {"out", o.out},
                                    {"unseen_classes", QJsonArray::fromStringList(page.unseenClasses)}, {"training_problem", page.trainingProblem},
                                    {"misread_shown", int(page.gallery.size())}, {"misread", page.misread}}},
-            {"model", parameters}, {"variance_shares", shares}};
+            {"model", parameters}, {"variance_shares", shares}, {"rejection", rejectionJson(page.rejection)}};
 }
 
 // Writes every file of the report into its folder, the page last, and swaps the
@@ -151,6 +162,20 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
     return written && folder.add(QStringLiteral("index.html"), indexPage(page)) && folder.commit();
 }
 
+// The table of a tuning, read whole from a file of at most 64 MiB; false after one
+// line that says why it cannot serve.
+bool readGrid(const QString &path, PageContent &page)
+{
+    QFile file(path);
+    const QByteArray json = file.open(QIODevice::ReadOnly) ? file.read(qint64(64) << 20) : QByteArray();
+    if (!readGridJson(json, page.grid, page.chosen)) {
+        std::cout << "cannot draw the tuning: " << printableName(path).toStdString()
+                  << " is not the JSON that sorvik-tune --json writes; give that file, or no --grid\n";
+        return false;
+    }
+    return true;
+}
+
 void printSummary(const PageContent &page, const QString &out)
 {
     const Figures &figures = page.figures;
@@ -178,6 +203,8 @@ Places parsePlaces(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report, outside the image directories (default: report)"),
                       QStringLiteral("DIR"), QStringLiteral("report")});
     parser.addOption({QStringLiteral("gallery"), QStringLiteral("misread images shown on the page (default: 100)"), QStringLiteral("N"), QStringLiteral("100")});
+    parser.addOption({QStringLiteral("grid"), QStringLiteral("the JSON of a sorvik-tune run (--json): its table and choice go on the page"),
+                      QStringLiteral("JSON")});
     parser.addOption({QStringLiteral("force"), QStringLiteral("write into a folder that holds entries but no report, replacing its files "
                                                               "of the report's names; what else it holds stays")});
     const QStringList arguments = parseCommandLine(
@@ -192,6 +219,7 @@ Places parsePlaces(QCommandLineParser &parser)
     places.out = parser.value(QStringLiteral("out"));
     places.galleryLimit = integerOption(parser, QStringLiteral("gallery"), 0);
     places.force = parser.isSet(QStringLiteral("force"));
+    places.grid = parser.value(QStringLiteral("grid"));
     return places;
 }
 
@@ -271,6 +299,10 @@ int main(int argc, char *argv[])
     page.varianceShares = varianceShares(c.reading.model.projections);
     const Model &model = c.reading.model;
     page.origin.recipe = parametersInWords(model.parameters, model.components.columns);
+    page.features = model.components.rows;
+    page.rejection = rejectionThresholds(rejectionCurve(c.answers));
+    if (!places.grid.isEmpty() && !readGrid(places.grid, page))
+        endReport(1);
     // The training directory is checked, and the answers written out, beside the
     // drawing of the figures. The listing is held to the end, not freed name by
     // name while the report waits.

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numeric>
 
 namespace sorvik {
 
@@ -20,44 +19,6 @@ int textWidth(const QFontMetrics &metrics, const QStringList &texts)
     for (const QString &text : texts)
         width = std::max(width, metrics.horizontalAdvance(text));
     return width;
-}
-
-QColor rightColour(double share)
-{
-    return QColor::fromRgbF(1 - 0.9 * share, 1 - 0.7 * share, 1 - 0.35 * share);
-}
-
-QColor errorColour(double share)
-{
-    return QColor::fromRgbF(1 - 0.2 * share, 1 - 0.85 * share, 1 - 0.9 * share);
-}
-
-const int keyBar = 100;
-const QString rightKey = QStringLiteral("read right: 0 to 100 % of the row");
-
-int keyWidth(const QFontMetrics &metrics)
-{
-    return keyBar + 6 + metrics.horizontalAdvance(rightKey);
-}
-
-int keyHeight(const QFontMetrics &metrics)
-{
-    return metrics.height() + 12;
-}
-
-// The colour key below the matrix: a scale for each hue with its ends named.
-void drawKey(QPainter &painter, const QFontMetrics &metrics, const QRect &area, int largestError)
-{
-    const int bar = keyBar, textLeft = area.left() + bar + 6;
-    for (int row = 0; row < 2; ++row) {
-        const int y = area.top() + row * keyHeight(metrics);
-        for (int x = 0; x < bar; ++x)
-            painter.fillRect(QRect(area.left() + x, y + 2, 1, metrics.height()), row == 0 ? rightColour(x / 99.0) : errorColour(x / 99.0));
-        painter.setPen(Qt::black);
-        painter.drawText(QRect(textLeft, y, area.width() - bar - 6, metrics.height() + 4), Qt::AlignLeft | Qt::AlignVCenter,
-                         row == 0 ? rightKey
-                                  : QStringLiteral("misread: 0 to %1 images").arg(largestError));
-    }
 }
 
 // Component t taken back to pixels through the basic functions of the F-transform:
@@ -93,60 +54,6 @@ QImage componentImage(const Matrix &components, int t, const Raster &grid, const
 }
 
 } // namespace
-
-QImage confusionPicture(const Figures &figures)
-{
-    const int n = figures.classes.size();
-    const QFont font = labelFont();
-    const QFontMetrics metrics(font);
-    const int cell = std::max(28, metrics.horizontalAdvance(QString::number(figures.images)) + 8);
-    const int labels = textWidth(metrics, figures.classes) + margin;
-    const int left = margin + metrics.height() + labels, top = margin + metrics.height() + labels;
-    const int span = std::max(n * cell, metrics.horizontalAdvance(QStringLiteral("predicted class")));  // room for the captions
-    QImage image = whiteCanvas(left + std::max(span, keyWidth(metrics)) + margin, top + span + 2 * margin + 2 * keyHeight(metrics));
-    QPainter painter(&image);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    painter.drawText(QRect(left, margin, span, metrics.height()), Qt::AlignLeft, QStringLiteral("predicted class"));
-    painter.save();
-    painter.translate(margin, top + span);
-    painter.rotate(-90);
-    painter.drawText(QRect(0, 0, span, metrics.height()), Qt::AlignRight, QStringLiteral("actual class"));
-    painter.restore();
-    for (int i = 0; i < n; ++i) {
-        painter.drawText(QRect(left - labels, top + i * cell, labels - 4, cell), Qt::AlignRight | Qt::AlignVCenter, figures.classes.at(i));
-        painter.save();
-        painter.translate(left + i * cell, top - 4);
-        painter.rotate(-90);
-        painter.drawText(QRect(0, 0, labels - 4, cell), Qt::AlignLeft | Qt::AlignVCenter, figures.classes.at(i));
-        painter.restore();
-    }
-    int largestError = 0;
-    for (int a = 0; a < n; ++a)
-        for (int p = 0; p < n; ++p)
-            largestError = std::max(largestError, a == p ? 0 : figures.confusion[std::size_t(a)][std::size_t(p)]);
-    for (int a = 0; a < n; ++a) {
-        const auto &counts = figures.confusion[std::size_t(a)];
-        const int total = std::max(1, std::accumulate(counts.begin(), counts.end(), 0));
-        for (int p = 0; p < n; ++p) {
-            // Right reads in blue by their share of the row; misreads in red by their
-            // count against the largest misread count, so that errors stand out
-            // however large the diagonal is.
-            const int count = counts[std::size_t(p)];
-            const double share = a == p ? double(count) / total : double(count) / std::max(1, largestError);
-            const QRect box(left + p * cell, top + a * cell, cell, cell);
-            painter.fillRect(box, a == p ? rightColour(share) : errorColour(share));
-            painter.setPen(QColor(220, 220, 220));
-            painter.drawRect(box.adjusted(0, 0, -1, -1));
-            if (count > 0) {
-                painter.setPen(share > 0.5 ? Qt::white : Qt::black);
-                painter.drawText(box, Qt::AlignCenter, QString::number(count));
-            }
-        }
-    }
-    drawKey(painter, metrics, QRect(left, top + span + margin, std::max(span, keyWidth(metrics)), 2 * keyHeight(metrics)), largestError);
-    return image;
-}
 
 QImage recallPicture(const Figures &figures)
 {

@@ -1,9 +1,9 @@
 #pragma once
 
-// The pictures of a report, the figures made of cells and images: the confusion
-// matrix as a heat map with its key, recall per class as bars, the leading
-// components as images, test images by class, and a misread test image beside
-// its nearest training image.
+// The pictures of a report, the figures made of bars and images: recall per
+// class as bars, the leading components as images, test images by class, and a
+// misread test image beside its nearest training image. (The confusion matrix is
+// a table of the page, whose cells tell their counts as one points at them.)
 
 #include "tools/report/figures.h"
 
@@ -15,7 +15,6 @@
 
 namespace sorvik {
 
-QImage confusionPicture(const Figures &figures);
 QImage recallPicture(const Figures &figures);
 
 // Up to `count` leading components, each taken back to an image of the size the

@@ -83,7 +83,8 @@ QString shortList(const QList<QByteArray> &entries)
 bool reportWrites(const QString &name)
 {
     static const QSet<QString> names = {listName, "index.html", "predictions.csv", "summary.txt", "summary.json", "confusion.png",
-                                        "recall.png", "components.png", "variance.png", "scatter.png", "distances.png", "thumbnails.png"};
+                                        "recall.png", "components.png", "variance.png", "scatter.png", "distances.png", "thumbnails.png",
+                                        "rejection.png", "grid.png"};
     static const QRegularExpression misread(QStringLiteral("^misread-\\d{4}\\.png$"));  // pictures of an earlier version
     return names.contains(name) || misread.match(name).hasMatch();
 }

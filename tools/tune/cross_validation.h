@@ -3,6 +3,8 @@
 // Stratified cross-validation of the recipe over a grid of its parameters: node
 // spacing, share of the features kept as components, and neighbours.
 
+#include "tools/grid.h"
+
 #include "app/pipeline.h"
 
 #include <QString>
@@ -19,17 +21,6 @@ struct Grid {
     int folds = 5;
 };
 
-// One configuration and how it read the folds: its mean accuracy and the standard
-// deviation over the folds (as numpy's std), both in per cent.
-struct Scored {
-    int spacing = 0;
-    int features = 0;
-    int components = 0;
-    double keep = 0;
-    int neighbours = 0;
-    double accuracy = 0;
-    double sd = 0;
-};
 
 // The fold of each image: image j of its class (in listing order) goes to fold
 // j % folds, so that every fold holds each class alike, the same on every run.

@@ -14,9 +14,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <algorithm>
 #include <cstdio>
@@ -127,12 +124,6 @@ Step progressStep(const QList<Raster> &images, const Grid &grid)
     };
 }
 
-QJsonObject jsonOf(const Scored &s)
-{
-    return {{"spacing", s.spacing}, {"features", s.features}, {"components", s.components}, {"neighbours", s.neighbours},
-            {"accuracy", s.accuracy}, {"sd", s.sd}};
-}
-
 bool fixedRecipeRow(const Scored &s)
 {
     return s.spacing == transformH && s.neighbours == 1 && s.components == keptComponentCount(s.features);
@@ -210,16 +201,10 @@ int main(int argc, char *argv[])
         std::_Exit(1);
     }
     std::cout << "model written to " << printableName(options.modelFile).toStdString() << "\n";
-    if (!options.jsonFile.isEmpty()) {
-        QJsonArray grid;
-        for (const Scored &s : scored)
-            grid.append(jsonOf(s));
-        const QJsonObject json{{"grid", grid}, {"best", jsonOf(best)}};
-        if (!writeWholeFile(options.jsonFile, QJsonDocument(json).toJson(), reason)) {
-            std::cout << "cannot write " << printableName(options.jsonFile).toStdString() << ": " << reason.toStdString() << "\n";
-            std::fflush(stdout);
-            std::_Exit(1);
-        }
+    if (!options.jsonFile.isEmpty() && !writeWholeFile(options.jsonFile, gridJson(scored, best), reason)) {
+        std::cout << "cannot write " << printableName(options.jsonFile).toStdString() << ": " << reason.toStdString() << "\n";
+        std::fflush(stdout);
+        std::_Exit(1);
     }
     std::fflush(stdout);
     std::_Exit(0);
