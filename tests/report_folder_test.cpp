@@ -114,7 +114,7 @@ TEST(ReportFolder, RemovesOnlyTheOldReportsFilesAndTakesNoFolderOfTheUsers)
          },
          {}, 0, "report written to out/",
          [](const QString &d) {
-             EXPECT_EQ(QStringList({"components.png", "confusion.png", "distances.png", "index.html", "notes.txt", "predictions.csv", "recall.png",
+             EXPECT_EQ(QStringList({"components.png", "distances.png", "index.html", "notes.txt", "predictions.csv", "recall.png", "rejection.png",
                                     "report-files.txt", "scatter.png", "summary.json", "summary.txt", "thesis.tex", "thumbnails.png", "variance.png"}),
                        QDir(d + "/out").entryList(QDir::Files | QDir::Hidden));
              EXPECT_EQ("mine", readFile(d + "/out/notes.txt"));
