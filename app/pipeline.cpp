@@ -218,13 +218,16 @@ std::vector<int> classesOf(const Model &model)
 std::vector<Neighbourhood> neighbourhoods(const ModelReading &reading, const Matrix &projectedSamples, int neighbours, bool otherClass)
 {
     const Model &model = reading.model;
-    const std::vector<int> classOf = classesOf(model);
+    // Classes are needed only for a vote or for the nearest row of another class.
+    const std::vector<int> classOf = neighbours > 1 || otherClass ? classesOf(model) : std::vector<int>();
     std::vector<Neighbourhood> found(std::size_t(projectedSamples.rows));
     if (neighbours <= 1 && (!otherClass || plainKernels)) {
         const std::vector<int> nearest = nearestTrainingRows(reading, projectedSamples);
         for (std::size_t i = 0; i < found.size(); ++i)
             found[i].nearest = found[i].labelRow = nearest[i];
     }
+    if (neighbours <= 1 && !otherClass)
+        return found;
     forEachIndex(projectedSamples.rows, [&](int q) {
         Neighbourhood &n = found[std::size_t(q)];
         const float *query = projectedSamples.row(q);

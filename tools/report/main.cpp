@@ -77,6 +77,7 @@ std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, con
 // directory proven against the model, then the answers as CSV.
 struct Checked {
     TrainingFiles training;
+    QByteArray proofs;  // training-proofs.txt
     QByteArray csv;
 };
 
@@ -151,6 +152,7 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
 
     progress("writing the report");
     bool written = folder.add(QStringLiteral("predictions.csv"), checked.csv)
+                && (checked.proofs.isEmpty() || folder.add(QStringLiteral("training-proofs.txt"), checked.proofs))
                 && folder.add(QStringLiteral("summary.txt"), figuresText(page.figures))
                 && folder.add(QStringLiteral("summary.json"), figuresJson(page.figures, aboutJson(page, c.reading.model)));
     for (std::size_t i = 0; written && i < pictures.size(); ++i) {
@@ -284,7 +286,10 @@ int main(int argc, char *argv[])
         listing = std::async(std::launch::async | std::launch::deferred, listSampleDirectory, places.trainingDirectory);
     Classified c;
     QString problem;
+    // The model file as it was read, where it did not change meanwhile.
+    const QByteArray identityBefore = fileIdentity(places.modelFile);
     const bool classified = classify(places.testDirectory, places.modelFile, c, problem);
+    const QByteArray modelIdentity = fileIdentity(places.modelFile) == identityBefore ? identityBefore : QByteArray();
     for (const SkippedFile &file : c.report.skipped)
         std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
     if (!classified) {
@@ -314,7 +319,8 @@ int main(int argc, char *argv[])
             std::vector<int> named;
             for (const Answer &a : c.answers)
                 named.push_back(a.nearestRow);
-            checked.training = trainingFiles(places.trainingDirectory, trainingListing, c.reading.model, named);
+            checked.training = trainingFiles(places.trainingDirectory, trainingListing, c.reading.model, named, modelIdentity,
+                                             folder.oldFile(QStringLiteral("training-proofs.txt"), qint64(64) << 20), checked.proofs);
         }
         checked.csv = predictionsCsv(c.answers, checked.training.names);
         return checked;

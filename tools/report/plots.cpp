@@ -88,7 +88,6 @@ QImage projectionScatter(const Matrix &projections, const QStringList &labels, i
     QImage image = whiteCanvas(plot.image.width() + keyWidth, plot.image.height());
     QPainter painter(&image);
     painter.drawImage(0, 0, plot.image);
-    painter.setRenderHint(QPainter::Antialiasing);
     const QRect &a = plot.area;
     const int step = std::max(1, (projections.rows + most - 1) / std::max(1, most));
     // In double, where the span of two floats never overflows.
@@ -106,6 +105,7 @@ QImage projectionScatter(const Matrix &projections, const QStringList &labels, i
         sums[std::size_t(index)] += at;
         ++counts[std::size_t(index)];
     }
+    painter.setRenderHint(QPainter::Antialiasing);  // the names and the key, not the thousands of points
     for (int i = 0; i < classes.size(); ++i) {
         if (keyed) {
             drawMarker(painter, QPointF(a.right() + 36, a.top() + 16 * i + 8), i);

@@ -84,7 +84,7 @@ bool reportWrites(const QString &name)
 {
     static const QSet<QString> names = {listName, "index.html", "predictions.csv", "summary.txt", "summary.json", "confusion.png",
                                         "recall.png", "components.png", "variance.png", "scatter.png", "distances.png", "thumbnails.png",
-                                        "rejection.png", "grid.png"};
+                                        "rejection.png", "grid.png", "training-proofs.txt"};
     static const QRegularExpression misread(QStringLiteral("^misread-\\d{4}\\.png$"));  // pictures of an earlier version
     return names.contains(name) || misread.match(name).hasMatch();
 }
@@ -194,6 +194,23 @@ bool ReportFolder::failed(const QString &line)
     std::cout << line.toStdString() << "\n";
     staging.reset();
     return false;
+}
+
+QByteArray ReportFolder::oldFile(const QString &name, qint64 limit) const
+{
+    if (folder < 0 || !previous.contains(name))
+        return QByteArray();
+    const int fd = ::openat(folder, QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat status;
+    QByteArray bytes;
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= limit) {
+        bytes.resize(int(status.st_size));
+        const ssize_t got = ::read(fd, bytes.data(), std::size_t(bytes.size()));
+        bytes.resize(int(std::max<ssize_t>(0, got)));
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return bytes;
 }
 
 bool ReportFolder::add(const QString &file, const QByteArray &bytes)

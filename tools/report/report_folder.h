@@ -33,6 +33,10 @@ public:
     // Why the report cannot go there, one line; empty when it can.
     QString problem() const { return refusal; }
 
+    // A file of the old report, read only when it is one of the report's, a regular
+    // file of at most `limit` bytes; empty otherwise.
+    QByteArray oldFile(const QString &name, qint64 limit) const;
+
     // Adds a file to the new report; false after one line that says why it cannot.
     bool add(const QString &name, const QByteArray &bytes);
 

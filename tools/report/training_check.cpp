@@ -4,9 +4,16 @@
 #include "base/printable_name.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sorvik {
 
@@ -59,9 +66,73 @@ bool projectsOntoRow(const Raster &features, const Model &model, const std::vect
     return true;
 }
 
+// A file of a directory as its status names it: inode, size and time of change.
+struct Identity {
+    qint64 inode = -1, size = -1, changed = -1;
+    bool operator==(const Identity &o) const { return inode == o.inode && size == o.size && changed == o.changed; }
+};
+
+// Asked of the directory (`folder`, a descriptor of it) by name: a whole path
+// would be walked again for every file.
+Identity identityOf(int folder, const QByteArray &name)
+{
+    struct stat status;
+    if (::fstatat(folder, name.constData(), &status, 0) != 0)
+        return Identity();
+    return {qint64(status.st_ino), qint64(status.st_size), qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec};
+}
+
+// The header of a proofs file for this model and directory.
+QByteArray proofsHeader(const QByteArray &modelIdentity, const QString &directory)
+{
+    return "sorvik-report training proofs 1\nmodel " + modelIdentity + "\ntraining " + QFile::encodeName(QFileInfo(directory).canonicalFilePath()) + "\n";
+}
+
+// The rows an earlier proofs file holds for this model and directory: for each
+// row, its identity and name (as bytes), read in place; nothing where the header
+// differs, and no row whose line does not read.
+struct Proven {
+    Identity identity;
+    QByteArray name;
+};
+std::vector<Proven> earlierProofs(const QByteArray &earlier, const QByteArray &header, int rows)
+{
+    std::vector<Proven> proven;
+    if (!earlier.startsWith(header))
+        return proven;
+    proven.resize(std::size_t(rows));
+    const char *p = earlier.constData() + header.size(), *end = earlier.constData() + earlier.size();
+    while (p < end) {
+        const char *lineEnd = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+        if (!lineEnd)
+            break;
+        qint64 numbers[4];
+        bool ok = true;
+        for (qint64 &number : numbers) {
+            const auto [next, error] = std::from_chars(p, lineEnd, number);
+            ok = ok && error == std::errc() && next < lineEnd && *next == '\t';
+            p = ok ? next + 1 : lineEnd;
+        }
+        if (ok && numbers[0] >= 0 && numbers[0] < rows)
+            proven[std::size_t(numbers[0])] = {{numbers[1], numbers[2], numbers[3]}, QByteArray(p, int(lineEnd - p))};
+        p = lineEnd + 1;
+    }
+    return proven;
+}
+
 } // namespace
 
-TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model, std::vector<int> rows)
+QByteArray fileIdentity(const QString &path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return QByteArray();  // a pipe or a device may give other bytes each time
+    return QByteArray::number(qulonglong(status.st_dev)) + ' ' + QByteArray::number(qulonglong(status.st_ino)) + ' '
+         + QByteArray::number(qint64(status.st_size)) + ' ' + QByteArray::number(qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec);
+}
+
+TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model, std::vector<int> rows,
+                            const QByteArray &modelIdentity, const QByteArray &earlier, QByteArray &proofs)
 {
     TrainingFiles result;
     const QStringList names = usableNames(directory, listing, model);
@@ -78,13 +149,33 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     for (int j = 0; j < e.columns; ++j)
         for (int i = 0; i < e.rows; ++i)
             componentErrors[std::size_t(j) * std::size_t(e.rows) + std::size_t(i)] = writtenError(e(i, j));
+    const QByteArray header = proofsHeader(modelIdentity, directory);
+    const std::vector<Proven> before = modelIdentity.isEmpty() ? std::vector<Proven>() : earlierProofs(earlier, header, n);
     std::vector<char> proven(rows.size(), 0);
+    std::vector<Identity> identities(rows.size());
+    const int folder = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     forEachIndex(int(rows.size()), [&](int i) {
-        QString failure;  // read as training read it
         const int row = rows[std::size_t(i)];
-        const Raster features = sampleFeatures(QFile::encodeName(samplePath(directory, names.at(row))), failure, transformOf(model.parameters));
+        const QByteArray name = QFile::encodeName(names.at(row)), path = QFile::encodeName(directory) + '/' + name;
+        const Identity identity = identityOf(folder, name);
+        if (!before.empty() && identity.inode >= 0 && before[std::size_t(row)].identity == identity && before[std::size_t(row)].name == name) {
+            proven[std::size_t(i)] = 1, identities[std::size_t(i)] = identity;  // unchanged since it was proven
+            return;
+        }
+        QString failure;  // read as training read it
+        const Raster features = sampleFeatures(path, failure, transformOf(model.parameters));
         proven[std::size_t(i)] = failure.isEmpty() && projectsOntoRow(features, model, componentErrors, row);
+        // Kept for the next report only when the file did not change meanwhile.
+        if (identityOf(folder, name) == identity)
+            identities[std::size_t(i)] = identity;
     });
+    if (folder >= 0)
+        ::close(folder);
+    proofs = header;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (proven[i] && identities[i].inode >= 0 && !names.at(rows[i]).contains(QLatin1Char('\n')) && !names.at(rows[i]).contains(QLatin1Char('\t')))
+            proofs += QByteArray::number(rows[i]) + '\t' + QByteArray::number(identities[i].inode) + '\t' + QByteArray::number(identities[i].size) + '\t'
+                    + QByteArray::number(identities[i].changed) + '\t' + QFile::encodeName(names.at(rows[i])) + '\n';
     QStringList unproven;
     for (int r = 0; r < n; ++r)
         result.names << QString();

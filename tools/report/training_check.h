@@ -19,6 +19,19 @@ struct TrainingFiles {
 // of `rows` taken as the file of its row once it projects again onto what the
 // model holds. A file renamed, replaced, added or removed since training shifts or
 // changes the rows after it: those are not proven, and the problem says so.
-TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model, std::vector<int> rows);
+//
+// What was proven is kept in the report's folder (training-proofs.txt): the row,
+// the name, and the inode, size and time of change of the file. The next report
+// with the same model file and training directory takes a row whose file is the
+// same by all of these as proven without decoding it again: a file cannot be
+// written or renamed without a new time of change. `earlier` is that file of the
+// last report (empty where there is none), `modelIdentity` what names the model
+// file as it is now, and `proofs` receives the file of this report.
+TrainingFiles trainingFiles(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model, std::vector<int> rows,
+                            const QByteArray &modelIdentity, const QByteArray &earlier, QByteArray &proofs);
+
+// What names a model file as it is: its device, inode, size and time of change;
+// empty for anything but a regular file.
+QByteArray fileIdentity(const QString &path);
 
 } // namespace sorvik
