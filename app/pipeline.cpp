@@ -232,7 +232,8 @@ std::vector<Neighbourhood> neighbourhoods(const ModelReading &reading, const Mat
         Neighbourhood &n = found[std::size_t(q)];
         const float *query = projectedSamples.row(q);
         if (neighbours > 1) {
-            const std::vector<int> rows = kNearestRows(model.projections, query, neighbours);
+            const std::vector<int> rows = plainKernels ? kNearestRows(model.projections, query, neighbours)
+                                                       : kNearestRows(model.projections, reading.search, query, neighbours);
             n.nearest = rows.empty() ? 0 : rows.front();
             n.labelRow = rows.empty() ? 0 : rows[std::size_t(votedPosition(rows, classOf))];
         }

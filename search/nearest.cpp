@@ -74,6 +74,18 @@ NearestTwo nearestRowAndOtherClass(const Matrix &stored, const NearestIndex &ind
     return {best.row, best.otherDistance < startDistance ? best.otherRow : -1};
 }
 
+std::vector<std::pair<float, int>> nearestPairs(const NearestIndex &index, const float *query, int k)
+{
+    std::vector<std::pair<float, int>> kept;
+    kept.reserve(std::size_t(std::max(k, 0)) + 1);
+    Best start;
+    start.kept = &kept;
+    start.k = k;
+    if (k > 0)
+        searchIndex(index, query, start);
+    return kept;
+}
+
 namespace {
 
 Best searchIndex(const NearestIndex &arranged, const float *query, Best best)

@@ -4,6 +4,7 @@
 #include "search/distance.h"
 #include "search/nearest_index.h"
 
+#include <utility>
 #include <vector>
 
 namespace sorvik {
@@ -29,6 +30,11 @@ struct NearestTwo {
     int otherRow = -1;
 };
 NearestTwo nearestRowAndOtherClass(const Matrix &stored, const NearestIndex &index, const float *query, const std::vector<int> &classOf);
+
+// The k nearest rows through the index, as (distance, row), nearest first and the
+// earlier of equal rows first: only rows nearer than where a search starts, at
+// most k of them. kNearestRows (neighbours.h) completes them.
+std::vector<std::pair<float, int>> nearestPairs(const NearestIndex &index, const float *query, int k);
 
 // The nearest stored row of every query row, in query order; `index` is
 // nearestIndex(stored), which the plain build does not need.

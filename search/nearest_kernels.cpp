@@ -11,6 +11,8 @@ namespace leafSearch {
 
 float threshold(const Best &best, double shrink)
 {
+    if (best.kept)
+        return pruningThreshold(int(best.kept->size()) < best.k ? startDistance : best.kept->back().first, shrink);
     return pruningThreshold(best.classOf ? best.otherDistance : best.distance, shrink);
 }
 
@@ -49,6 +51,22 @@ void takeWithClasses(Best &best, float distance, int row)
     }
 }
 
+// Takes a row into the k nearest kept: in (distance, row) order, as the scan in
+// row order places it, and only nearer than where a search starts.
+void takeKept(Best &best, float distance, int row)
+{
+    std::vector<std::pair<float, int>> &kept = *best.kept;
+    const bool full = int(kept.size()) == best.k;
+    if (!(distance < startDistance) || (full && !beats(distance, row, kept.back().first, kept.back().second)))
+        return;
+    if (full)
+        kept.pop_back();
+    auto place = kept.end();
+    while (place != kept.begin() && beats(distance, row, place[-1].first, place[-1].second))
+        --place;
+    kept.insert(place, {distance, row});
+}
+
 // Takes the rows of a block whose estimates the mask leaves open, by their exact
 // distance; returns the threshold of the best.
 float takeOpenRows(unsigned open, const Floats &estimate, const float *head, const float *tail, const int *rows, const Query &query, Best &best,
@@ -59,7 +77,10 @@ float takeOpenRows(unsigned open, const Floats &estimate, const float *head, con
         if (estimate[l] > limit)
             continue;  // ruled out by a row taken before it
         const float distance = exactDistance(head + l, tail + l, query);
-        if (best.classOf) {
+        if (best.kept) {
+            takeKept(best, distance, rows[l]);
+            limit = threshold(best, query.shrink);
+        } else if (best.classOf) {
             takeWithClasses(best, distance, rows[l]);
             limit = threshold(best, query.shrink);
         } else if (beats(distance, rows[l], best.distance, best.row)) {

@@ -6,6 +6,9 @@
 #include "search/index_layout.h"
 #include "search/distance.h"
 
+#include <utility>
+#include <vector>
+
 namespace sorvik {
 
 namespace leafSearch {
@@ -22,6 +25,10 @@ struct Best {
     int bestClass = -1;
     float otherDistance = startDistance;
     int otherRow = 0;
+    // Where the k nearest rows are kept (a list given): those found so far as
+    // (distance, row), nearest first, which set the threshold once there are k.
+    std::vector<std::pair<float, int>> *kept = nullptr;
+    int k = 0;
 };
 
 // One leaf's blocks and what the search knows of the query.

@@ -1,6 +1,7 @@
 #include "search/neighbours.h"
 
 #include "search/distance.h"
+#include "search/nearest.h"
 
 #include <algorithm>
 #include <map>
@@ -8,14 +9,30 @@
 
 namespace sorvik {
 
+namespace {
+
+// The rows of the pairs, then the rows that are not among them in row order, up to k.
+std::vector<int> completed(const std::vector<std::pair<float, int>> &nearest, int k, int rowCount)
+{
+    std::vector<int> rows;
+    for (const auto &n : nearest)
+        rows.push_back(n.second);
+    for (int r = 0; int(rows.size()) < k && r < rowCount; ++r)
+        if (std::find(rows.begin(), rows.end(), r) == rows.end())
+            rows.push_back(r);
+    return rows;
+}
+
+} // namespace
+
 std::vector<int> kNearestRows(const Matrix &stored, const float *query, int k)
 {
     k = std::clamp(k, 0, stored.rows);
     std::vector<std::pair<float, int>> best;  // (distance, row), nearest first
     best.reserve(std::size_t(k) + 1);
-    for (int r = 0; r < stored.rows; ++r) {
+    for (int r = 0; r < stored.rows && k > 0; ++r) {
         const float distance = squaredDistance(stored.row(r), query, stored.columns);
-        if (!beats(distance, r, startDistance, stored.rows))
+        if (!(distance < startDistance))
             continue;
         if (int(best.size()) == k && !beats(distance, r, best.back().first, best.back().second))
             continue;
@@ -25,13 +42,15 @@ std::vector<int> kNearestRows(const Matrix &stored, const float *query, int k)
         if (int(best.size()) > k)
             best.pop_back();
     }
-    std::vector<int> rows;
-    for (const auto &b : best)
-        rows.push_back(b.second);
-    for (int r = 0; int(rows.size()) < k && r < stored.rows; ++r)
-        if (std::find(rows.begin(), rows.end(), r) == rows.end())
-            rows.push_back(r);
-    return rows;
+    return completed(best, k, stored.rows);
+}
+
+std::vector<int> kNearestRows(const Matrix &stored, const NearestIndex &index, const float *query, int k)
+{
+    k = std::clamp(k, 0, stored.rows);
+    if (stored.columns == 0)  // every distance is 0: the first k rows
+        return kNearestRows(stored, query, k);
+    return completed(nearestPairs(index, query, k), k, stored.rows);
 }
 
 int votedPosition(const std::vector<int> &nearest, const std::vector<int> &classOf)

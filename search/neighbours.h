@@ -3,6 +3,7 @@
 // More than one neighbour: the k nearest stored rows and the class they vote for.
 
 #include "linalg/matrix.h"
+#include "search/nearest_index.h"
 
 #include <vector>
 
@@ -13,6 +14,8 @@ namespace sorvik {
 // starts (infinitely far, or not a number) follow in row order, so that a query
 // that every row is that far from reads as row 0, as the nearest row does.
 std::vector<int> kNearestRows(const Matrix &stored, const float *query, int k);
+// The same rows found through the index of `stored` (nearestIndex(stored)).
+std::vector<int> kNearestRows(const Matrix &stored, const NearestIndex &index, const float *query, int k);
 
 // Where in `nearest` (nearest first) the class they vote for has its nearest
 // member: each row gives one vote to classOf[row]; the class with most votes

@@ -85,6 +85,10 @@ TEST(NearestRow, FastSearchEqualsThePlainScan)
                     ASSERT_EQ(nearestRowOutsideReference(stored, query.data(), classOf, classOf[std::size_t(expected)]), two.otherRow)
                         << kind << " " << shape[0] << "x" << shape[1] << " classes of " << width;
                 }
+                // The k nearest, fewer and more than the rows.
+                for (const int k : {1, 2, 5, 40})
+                    ASSERT_EQ(kNearestRows(stored, query.data(), k), kNearestRows(stored, index, query.data(), k))
+                        << kind << " " << shape[0] << "x" << shape[1] << " k " << k;
             }
         }
     }
@@ -124,6 +128,12 @@ TEST(Neighbours, KNearestRowsAreTheScansInOrder)
     const float query = 0;
     EXPECT_EQ(std::vector<int>({6, 1, 3, 5, 0, 2, 4}), kNearestRows(stored, &query, 7));
     EXPECT_EQ(std::vector<int>({6, 1, 3}), kNearestRows(stored, &query, 3));
+    EXPECT_EQ(std::vector<int>({6, 1, 3}), kNearestRows(stored, nearestIndex(stored), &query, 3));
+    // Only rows nearer than where a search starts are taken for their distance, as
+    // the nearest row is: a row at 9e30 or more is filled in by row order.
+    const Matrix far = matrixOf({{4e15f}, {3.0e15f}, {2.9e15f}});
+    EXPECT_EQ(std::vector<int>({2, 0}), kNearestRows(far, &query, 2));
+    EXPECT_EQ(std::vector<int>({2, 0}), kNearestRows(far, nearestIndex(far), &query, 2));
     std::mt19937 random(3);
     std::normal_distribution<float> normal(0, 1);
     Matrix many(500, 5);
