@@ -199,7 +199,7 @@ void printSummary(const PageContent &page, const QString &out)
 Places parsePlaces(QCommandLineParser &parser)
 {
     parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("test images named c-xxx.yyy; images without a class are predicted only"));
-    parser.addPositionalArgument(QStringLiteral("MODEL"), QStringLiteral("a model file written by sorvik train"));
+    parser.addPositionalArgument(QStringLiteral("MODEL"), QStringLiteral("a model file written by sorvik train or sorvik-tune"));
     parser.addOption({QStringLiteral("train"), QStringLiteral("the model's training directory: names the nearest training image of each test image"),
                       QStringLiteral("TRAIN_DIR")});
     parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report, outside the image directories (default: report)"),
