@@ -19,6 +19,9 @@ SETS = [('digits 28 x 28', sys.argv[2]), ('digits 60k 28 x 28', sys.argv[3]),
 SORVIK = os.path.join(BUILD, 'sorvik')
 REFERENCE = os.path.join(BUILD, 'sorvik-reference')
 REPORT = os.path.join(BUILD, 'tools', 'sorvik-report')
+LABEL = os.path.join(BUILD, 'tools', 'sorvik-label')
+TUNE = os.path.join(BUILD, 'tools', 'sorvik-tune')
+SKLEARN_TUNE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sklearn_tune.py')
 FLOOR = os.path.join(BUILD, 'bench', 'sorvik-read-floor')
 SKLEARN = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'sklearn_pipeline.py')
 # Every core for the Python pipeline too, as sorvik uses them; OpenBLAS picks its own kernel for this processor.
@@ -116,6 +119,7 @@ def main():
             runs['sorvik train'] = best_of(3, [SORVIK, 'train', train], cwd['sorvik'])
             runs['sorvik class'] = best_of(3, [SORVIK, 'class', test, 'trained.out'], cwd['sorvik'])
             runs['report'] = best_of(3, [REPORT, test, 'trained.out', '--train', train, '--out', 'report'], cwd['sorvik'])
+            runs['label'] = best_of(3, [LABEL, test, 'trained.out'], cwd['sorvik'])
             runs['floor train'] = best_of(3, [FLOOR, train], cwd['sorvik'])
             runs['floor class'] = best_of(3, [FLOOR, test, 'trained.out'], cwd['sorvik'])
             runs['plain train'] = timed([REFERENCE, 'train', train], cwd['plain'])
@@ -141,7 +145,7 @@ def main():
               f'{search} / {plain_search} ({plain_search / max(search, 1):.0f}x) | {"yes" if same else "NO"} |')
         scaling.append((name, n, m, k, t, search))
         accuracy = re.search(r'accuracy: ([\d.]+)%', runs['report'][2]).group(1)
-        reports.append((name, runs['sorvik class'][0], runs['report'][0], runs['report'][1], accuracy == rate))
+        reports.append((name, runs['sorvik class'][0], runs['report'][0], runs['report'][1], accuracy == rate, runs['label'][0]))
         floors.append((name, n, t, runs['floor train'][0], st, runs['floor class'][0], sc))
 
     print('\nAgainst the reading floor (wall seconds, best of 3). The floor lists the directory and opens, reads and closes '
@@ -152,11 +156,14 @@ def main():
         print(f'| {name} | {n} | {train_floor:.2f} | {train_time:.2f} | {train_time / train_floor:.1f}x | {t} | {class_floor:.2f} | '
               f'{class_time:.2f} | {class_time / class_floor:.1f}x |')
 
-    print('\nsorvik-report (--train, gallery of 100) against sorvik class (wall seconds, best of 3):\n')
-    print('| data set | sorvik class | sorvik-report | ratio | report peak MB | same accuracy |')
-    print('|---|---:|---:|---:|---:|---|')
-    for name, classify, report, peak, same_rate in reports:
-        print(f'| {name} | {classify:.2f} | {report:.2f} | {report / classify:.2f} | {peak:.0f} | {"yes" if same_rate else "NO"} |')
+    print('\nsorvik-report (--train, gallery of 100) and sorvik-label against sorvik class (wall seconds, best of 3):\n')
+    print('| data set | sorvik class | sorvik-report | ratio | report peak MB | same accuracy | sorvik-label | ratio |')
+    print('|---|---:|---:|---:|---:|---|---:|---:|')
+    for name, classify, report, peak, same_rate, label in reports:
+        print(f'| {name} | {classify:.2f} | {report:.2f} | {report / classify:.2f} | {peak:.0f} | {"yes" if same_rate else "NO"} '
+              f'| {label:.2f} | {label / classify:.2f} |')
+
+    tuning()
 
     print('\nScaling (time per unit of work; flat or falling means no faster growth than n m^2 and t s k):\n')
     print('| shape | covariance ns per n m^2 | search ns per t s k |')
@@ -165,6 +172,27 @@ def main():
         print(f'| covariance {shape} | {s["BM_Covariance/" + shape] * 1e6 / (n * m * m):.3f} | |')
     for name, n, m, k, t, search in scaling:
         print(f'| search, {name} | | {search * 1e6 / (t * n * k):.4f} |')
+
+
+def tuning():
+    # One run each, side by side: the study takes long enough that a second run
+    # would add minutes and little certainty.
+    digits = SETS[0][1]
+    grid = ['1,2,3,4', '0.1,0.3,0.5,0.85', '1,3,5']
+    with tempfile.TemporaryDirectory() as work:
+        ours = timed([TUNE, os.path.join(digits, 'train'), '--spacing', grid[0], '--keep', grid[1], '--neighbours', grid[2],
+                      '--folds', '5', '--model', 'tuned.out'], work)
+        rate = timed([LABEL, os.path.join(digits, 'test'), 'tuned.out'], work)[2]
+    theirs = timed([SKLEARN_TUNE, os.path.join(digits, 'train')] + grid, digits, PYTHON_ENV)
+    rows = [line.split(',') for line in rate.splitlines()[1:]]
+    right = sum(1 for r in rows if r[1] == r[0].split('-')[0].upper())
+    best = next(line for line in ours[2].splitlines() if line.startswith('trained: '))[len('trained: '):]
+    print('\nsorvik-tune against the scikit-learn study (GridSearchCV, 5 folds) on the demo training digits, '
+          f'spacings {grid[0]}, shares {grid[1]}, neighbours {grid[2]} (one run each):\n')
+    print('| tool | wall seconds | peak MB | best configuration | chosen model on the test digits |')
+    print('|---|---:|---:|---|---:|')
+    print(f'| sorvik-tune | {ours[0]:.2f} | {ours[1]:.0f} | {best} | {100 * right / len(rows):.2f} % |')
+    print(f'| scikit-learn | {theirs[0]:.2f} | {theirs[1]:.0f} | {theirs[2].strip()} | |')
 
 
 if __name__ == '__main__':
