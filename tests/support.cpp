@@ -59,6 +59,13 @@ void saveImage(const QImage &image, const QString &directory, const QString &nam
     ASSERT_TRUE(image.save(path, format)) << path.toStdString();
 }
 
+void sixtyTrainingImages(const QString &directory)
+{
+    for (int i = 0; i < 60; ++i)
+        saveImage(greyImage(20, 20, [i](int x, int y) { return (i * 4 + x * 7 + y * 3) % 256; }), directory + "/train",
+                  QString("%1-%2.png").arg(i % 2 ? "b" : "a").arg(i));
+}
+
 sorvik::Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)
 {
     sorvik::Matrix m;

@@ -35,6 +35,10 @@ QImage greyImage(int width, int height, const std::function<int(int, int)> &valu
 // the same seed.
 void noiseImages(const QString &directory, const QStringList &names, unsigned seed);
 
+// Sixty usable training images of 20 x 20 pixels in two classes, a and b, in
+// directory/train: a model of some kilobytes.
+void sixtyTrainingImages(const QString &directory);
+
 // Saves `image` to directory/name, making the directory if needed; fails the test if it cannot.
 void saveImage(const QImage &image, const QString &directory, const QString &name, const char *format = nullptr);
 

@@ -9,6 +9,7 @@
 #include "tools/report/gallery.h"
 #include "tools/report/page.h"
 #include "tools/report/pictures.h"
+#include "tools/report/places.h"
 #include "tools/report/plots.h"
 #include "tools/report/predictions.h"
 #include "tools/report/png_encoder.h"
@@ -22,11 +23,8 @@
 #include "base/printable_name.h"
 #include "base/run_end.h"
 
-#include <QDateTime>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonArray>
-#include <QRegularExpression>
 #include <QFile>
 
 #include <future>
@@ -36,14 +34,6 @@
 using namespace sorvik;
 
 namespace {
-
-// Where the report comes from and goes to.
-struct Places {
-    QString testDirectory, modelFile, trainingDirectory, out;
-    int galleryLimit = 100;
-    bool force = false;  // write among entries that are not a report's
-    QString grid;        // the JSON of a tuning, to draw
-};
 
 // The pictures of the page that the model and the answers give, by file name.
 std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, const Classified &c, const PageContent &page)
@@ -178,6 +168,22 @@ bool readGrid(const QString &path, PageContent &page)
     return true;
 }
 
+// What the page says of the answers and the model, before its pictures.
+PageContent pageContent(const Places &places, const Classified &c)
+{
+    PageContent page;
+    const Model &model = c.reading.model;
+    page.origin = originOf(places);
+    page.origin.recipe = parametersInWords(model.parameters, model.components.columns);
+    page.figures = classificationFigures(c.actual, c.predicted);
+    page.unlabelled = int(c.samples.size() - c.actual.size());
+    page.unseenClasses = unseenClasses(c.answers, model.labels);
+    page.varianceShares = varianceShares(model.projections);
+    page.features = model.components.rows;
+    page.rejection = rejectionThresholds(rejectionCurve(c.answers));
+    return page;
+}
+
 void printSummary(const PageContent &page, const QString &out)
 {
     const Figures &figures = page.figures;
@@ -194,60 +200,6 @@ void printSummary(const PageContent &page, const QString &out)
     if (!page.trainingProblem.isEmpty())
         std::cout << page.trainingProblem.toStdString() << "\n";
     std::cout << "report written to " << printableName(out).toStdString() << "/: index.html, predictions.csv, summary.txt, summary.json\n";
-}
-
-Places parsePlaces(QCommandLineParser &parser)
-{
-    parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("test images named c-xxx.yyy; images without a class are predicted only"));
-    parser.addPositionalArgument(QStringLiteral("MODEL"), QStringLiteral("a model file written by sorvik train or sorvik-tune"));
-    parser.addOption({QStringLiteral("train"), QStringLiteral("the model's training directory: names the nearest training image of each test image"),
-                      QStringLiteral("TRAIN_DIR")});
-    parser.addOption({QStringLiteral("out"), QStringLiteral("the folder of the report, outside the image directories (default: report)"),
-                      QStringLiteral("DIR"), QStringLiteral("report")});
-    parser.addOption({QStringLiteral("gallery"), QStringLiteral("misread images shown on the page (default: 100)"), QStringLiteral("N"), QStringLiteral("100")});
-    parser.addOption({QStringLiteral("grid"), QStringLiteral("the JSON of a sorvik-tune run (--json): its table and choice go on the page"),
-                      QStringLiteral("JSON")});
-    parser.addOption({QStringLiteral("force"), QStringLiteral("write into a folder that holds entries but no report, replacing its files "
-                                                              "of the report's names; what else it holds stays")});
-    const QStringList arguments = parseCommandLine(
-        parser, QStringLiteral("Classifies TEST_DIR with MODEL as sorvik class does and writes the answer for every image, "
-                               "the figures of every class and a page with pictures into one folder."), 2);
-    if (parser.value(QStringLiteral("out")).isEmpty())
-        refuseCommandLine(QStringLiteral("--out needs the name of a folder"));
-    Places places;
-    places.testDirectory = arguments.at(0);
-    places.modelFile = arguments.at(1);
-    places.trainingDirectory = parser.value(QStringLiteral("train"));
-    places.out = parser.value(QStringLiteral("out"));
-    places.galleryLimit = integerOption(parser, QStringLiteral("gallery"), 0);
-    places.force = parser.isSet(QStringLiteral("force"));
-    places.grid = parser.value(QStringLiteral("grid"));
-    return places;
-}
-
-// The command line as a shell would take it back: arguments quoted where they need it.
-QString commandLine()
-{
-    QStringList words;
-    for (const QString &argument : QCoreApplication::arguments())
-        words << (argument.contains(QRegularExpression(QStringLiteral("^[A-Za-z0-9_./=:,+-]+$")))
-                      ? argument
-                      : QLatin1Char('\'') + QString(argument).replace(QLatin1Char('\''), QLatin1String("'\\''")) + QLatin1Char('\''));
-    return words.join(QLatin1Char(' '));
-}
-
-ReportOrigin originOf(const Places &places)
-{
-    const auto absolute = [](const QString &path) { return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath(); };
-    ReportOrigin origin;
-    origin.date = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    origin.version = QStringLiteral(SORVIK_VERSION);
-    origin.command = commandLine();
-    origin.testDirectory = absolute(places.testDirectory);
-    origin.modelFile = absolute(places.modelFile);
-    origin.trainingDirectory = absolute(places.trainingDirectory);
-    origin.out = absolute(places.out);
-    return origin;
 }
 
 // Ends the report without waiting for a model or a listing that is still being
@@ -296,16 +248,7 @@ int main(int argc, char *argv[])
         std::cout << problem.toStdString() << "\n";
         endReport(1);
     }
-    PageContent page;
-    page.origin = originOf(places);
-    page.figures = classificationFigures(c.actual, c.predicted);
-    page.unlabelled = int(c.samples.size() - c.actual.size());
-    page.unseenClasses = unseenClasses(c.answers, c.reading.model.labels);
-    page.varianceShares = varianceShares(c.reading.model.projections);
-    const Model &model = c.reading.model;
-    page.origin.recipe = parametersInWords(model.parameters, model.components.columns);
-    page.features = model.components.rows;
-    page.rejection = rejectionThresholds(rejectionCurve(c.answers));
+    PageContent page = pageContent(places, c);
     if (!places.grid.isEmpty() && !readGrid(places.grid, page))
         endReport(1);
     // The training directory is checked, and the answers written out, beside the

@@ -11,7 +11,6 @@
 #include <QSet>
 
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 
 #include <fcntl.h>
@@ -25,11 +24,6 @@ namespace {
 
 const QString listName = QStringLiteral("report-files.txt");
 
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // A file that an earlier version left behind while it wrote a report file.
 bool abandonedNewFile(const QString &name)
 {
@@ -38,18 +32,14 @@ bool abandonedNewFile(const QString &name)
     return match.hasMatch() && reportWrites(match.captured(1));
 }
 
-bool regularFile(int folder, const QByteArray &entry)
-{
-    struct stat status;
-    return ::fstatat(folder, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode);
-}
-
 // Whether an entry is a file of a report: under a name that a report writes, and a
 // regular file, never a link or a folder.
 bool reportFile(int folder, const QByteArray &entry)
 {
     const QString name = QFile::decodeName(entry);
-    return (reportWrites(name) || abandonedNewFile(name)) && regularFile(folder, entry);
+    struct stat status;
+    return (reportWrites(name) || abandonedNewFile(name)) && ::fstatat(folder, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(status.st_mode);
 }
 
 // The list of the report in a folder, read only when it is a regular file of at
@@ -101,7 +91,7 @@ ReportFolder::ReportFolder(const QString &out, const QStringList &dataDirectorie
     staging = std::make_unique<Staging>(parent, name);
     if (staging->error() != 0)
         refuse(QStringLiteral("the report is built beside it, in the folder that holds it, and %1 there; give --out a folder whose parent this user "
-                              "may write").arg(reason(staging->error())), staging->error());
+                              "may write").arg(qt_error_string(staging->error())), staging->error());
 }
 
 ReportFolder::~ReportFolder()
@@ -224,7 +214,7 @@ bool ReportFolder::add(const QString &file, const QByteArray &bytes)
         return failed(QStringLiteral("cannot write %1: the picture cannot be encoded").arg(path));
     const int error = staging->write(QFile::encodeName(file), bytes);
     if (error != 0)
-        return failed(QStringLiteral("cannot write %1: %2").arg(path, reason(error)));
+        return failed(QStringLiteral("cannot write %1: %2").arg(path, qt_error_string(error)));
     names << file;
     return true;
 }
@@ -278,7 +268,7 @@ bool ReportFolder::commit()
     // fills up only as the data reaches it leaves the old report whole.
     struct stat old;
     if (::syncfs(staging->descriptor()) != 0)
-        return failed(QStringLiteral("cannot write %1: %2").arg(printableName(shown), reason(errno)));
+        return failed(QStringLiteral("cannot write %1: %2").arg(printableName(shown), qt_error_string(errno)));
     if (::fstat(folder, &old) == 0)
         ::fchmod(staging->descriptor(), old.st_mode & 07777);
     // The swap and the carrying over are done whole: a signal meanwhile waits.
@@ -287,7 +277,7 @@ bool ReportFolder::commit()
     if (!swap(aside)) {
         const int error = errno;
         releaseRunEnd();
-        return failed(QStringLiteral("cannot write the report into %1: %2").arg(printableName(shown), reason(error)));
+        return failed(QStringLiteral("cannot write the report into %1: %2").arg(printableName(shown), qt_error_string(error)));
     }
     staging->keep(true);
     made = false;

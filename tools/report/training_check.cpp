@@ -120,6 +120,26 @@ std::vector<Proven> earlierProofs(const QByteArray &earlier, const QByteArray &h
     return proven;
 }
 
+// The error of every component as the model file wrote it, component by component.
+std::vector<long double> writtenErrors(const Matrix &e)
+{
+    std::vector<long double> errors(std::size_t(e.rows) * std::size_t(e.columns));
+    for (int j = 0; j < e.columns; ++j)
+        for (int i = 0; i < e.rows; ++i)
+            errors[std::size_t(j) * std::size_t(e.rows) + std::size_t(i)] = writtenError(e(i, j));
+    return errors;
+}
+
+// The line of training-proofs.txt for a proven row; none where the file changed
+// while it was proven, or where its name would break the line.
+QByteArray proofLine(int row, const Identity &identity, const QString &name)
+{
+    if (identity.inode < 0 || name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\t')))
+        return QByteArray();
+    return QByteArray::number(row) + '\t' + QByteArray::number(identity.inode) + '\t' + QByteArray::number(identity.size) + '\t'
+         + QByteArray::number(identity.changed) + '\t' + QFile::encodeName(name) + '\n';
+}
+
 } // namespace
 
 QByteArray fileIdentity(const QString &path)
@@ -144,11 +164,7 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     }
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    const Matrix &e = model.components;
-    std::vector<long double> componentErrors(std::size_t(e.rows) * std::size_t(e.columns));
-    for (int j = 0; j < e.columns; ++j)
-        for (int i = 0; i < e.rows; ++i)
-            componentErrors[std::size_t(j) * std::size_t(e.rows) + std::size_t(i)] = writtenError(e(i, j));
+    const std::vector<long double> componentErrors = writtenErrors(model.components);
     const QByteArray header = proofsHeader(modelIdentity, directory);
     const std::vector<Proven> before = modelIdentity.isEmpty() ? std::vector<Proven>() : earlierProofs(earlier, header, n);
     std::vector<char> proven(rows.size(), 0);
@@ -173,9 +189,8 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
         ::close(folder);
     proofs = header;
     for (std::size_t i = 0; i < rows.size(); ++i)
-        if (proven[i] && identities[i].inode >= 0 && !names.at(rows[i]).contains(QLatin1Char('\n')) && !names.at(rows[i]).contains(QLatin1Char('\t')))
-            proofs += QByteArray::number(rows[i]) + '\t' + QByteArray::number(identities[i].inode) + '\t' + QByteArray::number(identities[i].size) + '\t'
-                    + QByteArray::number(identities[i].changed) + '\t' + QFile::encodeName(names.at(rows[i])) + '\n';
+        if (proven[i])
+            proofs += proofLine(rows[i], identities[i], names.at(rows[i]));
     QStringList unproven;
     for (int r = 0; r < n; ++r)
         result.names << QString();

@@ -139,6 +139,21 @@ void printTable(const std::vector<Scored> &scored, const Scored &best)
     }
 }
 
+// The best configuration, trained on the whole directory by the recipe's own code.
+Model trainBest(const QList<Raster> &images, const Scored &best)
+{
+    Recipe recipe;
+    recipe.parameters.spacing = best.spacing;
+    recipe.parameters.neighbours = best.neighbours;
+    recipe.keep = best.keep;
+    QList<Raster> samples;
+    for (const Raster &image : images) {
+        samples.append(fTransform(image, transformOf(recipe.parameters)));
+        samples.last().label = image.label;
+    }
+    return trainOnSamples(samples, {}, recipe);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -181,17 +196,7 @@ int main(int argc, char *argv[])
     }
     std::fflush(stdout);
 
-    // The best configuration, trained on the whole directory by the recipe's own code.
-    Recipe recipe;
-    recipe.parameters.spacing = best.spacing;
-    recipe.parameters.neighbours = best.neighbours;
-    recipe.keep = best.keep;
-    QList<Raster> samples;
-    for (const Raster &image : images) {
-        samples.append(fTransform(image, transformOf(recipe.parameters)));
-        samples.last().label = image.label;
-    }
-    const Model model = trainOnSamples(samples, {}, recipe);
+    const Model model = trainBest(images, best);
     std::cout << "trained: spacing " << best.spacing << ", " << model.components.rows << " features, " << model.components.columns
               << " components, " << best.neighbours << (best.neighbours == 1 ? " neighbour" : " neighbours") << "\n";
     QString reason;
