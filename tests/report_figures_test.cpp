@@ -4,6 +4,7 @@
 
 #include "support.h"
 
+#include "tools/grid.h"
 #include "tools/report/figures.h"
 #include "tools/report/gallery.h"
 #include "tools/report/pictures.h"
@@ -191,4 +192,40 @@ TEST(ReportFigures, RejectionKeepsTheNearestAnswers)
     EXPECT_DOUBLE_EQ(0.995, marked[0].target);
     EXPECT_EQ(5.0f, marked[1].squaredDistance);
     EXPECT_EQ(0.0, marked[1].target);
+}
+
+TEST(ReportFigures, DrawOnlyTheGridOfATuning)
+{
+    // A grid read back as written and drawn at the edges of what a tuning gives;
+    // every figure beyond those edges refuses the whole file.
+    Scored edge{64, 1, 1, 0.85, 1, 0, 100};
+    const std::vector<Scored> written = {edge, Scored{1, 784, 784, 1, 99, 100, 0}};
+    std::vector<Scored> grid;
+    Scored best;
+    ASSERT_TRUE(readGridJson(gridJson(written, edge), grid, best));
+    ASSERT_EQ(2u, grid.size());
+    EXPECT_EQ(784, grid[1].features);
+    EXPECT_EQ(99, grid[1].neighbours);
+    EXPECT_EQ(100.0, grid[0].sd);
+    EXPECT_EQ(64, best.spacing);
+    EXPECT_FALSE(gridPlot(grid, best).isNull());
+    const auto refused = [&](const char *what, void (*change)(Scored &)) {
+        Scored wrong = edge;
+        change(wrong);
+        EXPECT_FALSE(readGridJson(gridJson({edge, wrong}, edge), grid, best)) << what;
+        EXPECT_FALSE(readGridJson(gridJson({edge}, wrong), grid, best)) << what << " as the choice";
+    };
+    refused("spacing 0", [](Scored &s) { s.spacing = 0; });
+    refused("spacing 65", [](Scored &s) { s.spacing = 65; });
+    refused("no features", [](Scored &s) { s.features = 0; });
+    refused("no components", [](Scored &s) { s.components = 0; });
+    refused("more components than features", [](Scored &s) { s.features = 3, s.components = 4; });
+    refused("no neighbour", [](Scored &s) { s.neighbours = 0; });
+    refused("accuracy below 0", [](Scored &s) { s.accuracy = -0.01; });
+    refused("accuracy above 100", [](Scored &s) { s.accuracy = 100.01; });
+    refused("accuracy not a number", [](Scored &s) { s.accuracy = NAN; });
+    refused("sd below 0", [](Scored &s) { s.sd = -1; });
+    refused("sd above 100", [](Scored &s) { s.sd = 1e38; });
+    for (const char *json : {"", "[]", "{\"grid\": [], \"best\": {}}", "{\"grid\": 5}"})
+        EXPECT_FALSE(readGridJson(json, grid, best)) << json;
 }
