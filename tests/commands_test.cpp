@@ -144,20 +144,27 @@ TEST(Commands, EstimateTheMemoryOfTrainingAtLeastAsLargeAsItsLargestStage)
     // the matrices it makes: the rasters and the data matrix throughout, beside
     // the centred copy and the covariance; the covariance, the two double arrays of
     // the eigen decomposition and the components; the covariance, the components
-    // and the projections. The estimate holds the largest, and not much more.
-    QTemporaryDir dir;
-    drawShapes(dir.path(), {-2, 0, 2}, {1, 2, 3, 4});
-    QList<Raster> samples;
-    readSampleDirectory(dir.path(), samples);
-    std::map<std::string, double> bytes;
-    trainOnSamples(samples, [&](const char *name, const Matrix &m) { bytes[name] = 4.0 * double(m.values.size()); });
-    const double n = samples.size(), m = double(samples.first().data.size());
-    const double held = n * m + bytes["input"];
-    const double eigenArrays = 2 * 8 * m * m;
-    const double largest = held + std::max({bytes["input"] + bytes["covariance"], bytes["covariance"] + eigenArrays + bytes["eigen"],
-                                            bytes["covariance"] + bytes["eigen"] + bytes["pca"]});
-    EXPECT_GE(trainingMemory(n, m), largest);
-    EXPECT_LE(trainingMemory(n, m), 1.25 * largest);
+    // and the projections. The estimate holds the largest, and not much more, for
+    // sets of 16 features whose largest stage is each of the three in turn.
+    for (const int count : {12, 82, 200}) {
+        SCOPED_TRACE(count);
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 0; i < count; ++i)
+            names << QStringLiteral("%1-%2.png").arg(i % 2 ? "a" : "b").arg(i);
+        noiseImages(dir.path(), names, 7);
+        QList<Raster> samples;
+        readSampleDirectory(dir.path(), samples);
+        std::map<std::string, double> bytes;
+        trainOnSamples(samples, [&](const char *name, const Matrix &m) { bytes[name] = 4.0 * double(m.values.size()); });
+        const double n = samples.size(), m = double(samples.first().data.size());
+        const double held = n * m + bytes["input"];
+        const double eigenArrays = 2 * 8 * m * m;
+        const double largest = held + std::max({bytes["input"] + bytes["covariance"], bytes["covariance"] + eigenArrays + bytes["eigen"],
+                                                bytes["covariance"] + bytes["eigen"] + bytes["pca"]});
+        EXPECT_GE(trainingMemory(n, m), largest);
+        EXPECT_LE(trainingMemory(n, m), 1.1 * largest);
+    }
 }
 
 #ifdef SORVIK_FAULT_AT
