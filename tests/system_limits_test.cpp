@@ -17,6 +17,7 @@ const QStringList train = {"train", "train"};
 
 } // namespace
 
+#ifdef SORVIK_SYSTEM_LIMITS  // not under the sanitizers, whose runtime takes more than the caps leave
 TEST(SystemLimits, MemoryThatRunsOutIsSaidNeverTakenForABadImage)
 {
     // Under caps on the address space from too small to ample, every run gives the
@@ -67,3 +68,4 @@ TEST(SystemLimits, FewOpenFilesGiveTheSameAnswer)
         }
     }
 }
+#endif
