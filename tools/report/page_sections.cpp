@@ -36,19 +36,25 @@ QSet<QString> shownPairs(const PageContent &content)
     return shown;
 }
 
+// The first row of a table of the classes: its corner, then every class.
+QString headerRow(const Figures &f, const QString &corner)
+{
+    QString row = QStringLiteral("<tr><th>%1</th>").arg(corner);
+    for (const QString &label : f.classes)
+        row += QStringLiteral("<th>%1</th>").arg(escaped(label));
+    return row + QStringLiteral("</tr>\n");
+}
+
 QString heatMap(const Figures &f, const QSet<QString> &shown)
 {
     int largestError = 1;
     for (int a = 0; a < f.classes.size(); ++a)
         for (int p = 0; p < f.classes.size(); ++p)
             largestError = std::max(largestError, a == p ? 0 : f.confusion[std::size_t(a)][std::size_t(p)]);
-    QString table = QStringLiteral("<div class=\"scroll\"><table id=\"confusion\">\n<tr><th>actual \\\\ predicted</th>");
-    for (const QString &label : f.classes)
-        table += QStringLiteral("<th>%1</th>").arg(escaped(label));
-    table += QStringLiteral("</tr>\n");
+    QString table = QStringLiteral("<div class=\"scroll\"><table id=\"confusion\">\n") + headerRow(f, QStringLiteral("actual \\\\ predicted"));
     for (int a = 0; a < f.classes.size(); ++a) {
         const auto &counts = f.confusion[std::size_t(a)];
-        const int total = std::max(1, std::accumulate(counts.begin(), counts.end(), 0));
+        const int total = std::max(1, std::accumulate(counts.begin(), counts.end(), 0));  // never 0, to divide by
         table += QStringLiteral("<tr><th>%1</th>").arg(escaped(f.classes.at(a)));
         for (int p = 0; p < f.classes.size(); ++p) {
             const int count = counts[std::size_t(p)];
@@ -70,13 +76,11 @@ QString heatMap(const Figures &f, const QSet<QString> &shown)
 // The same matrix as shares of each row, in per cent.
 QString rowShares(const Figures &f)
 {
-    QString table = QStringLiteral("<details><summary>The matrix as shares of each actual class</summary>\n<div class=\"scroll\"><table id=\"shares\">\n<tr><th></th>");
-    for (const QString &label : f.classes)
-        table += QStringLiteral("<th>%1</th>").arg(escaped(label));
-    table += QStringLiteral("</tr>\n");
+    QString table = QStringLiteral("<details><summary>The matrix as shares of each actual class</summary>\n<div class=\"scroll\"><table id=\"shares\">\n")
+                  + headerRow(f, QString());
     for (int a = 0; a < f.classes.size(); ++a) {
         const auto &counts = f.confusion[std::size_t(a)];
-        const int total = std::max(1, std::accumulate(counts.begin(), counts.end(), 0));
+        const int total = std::max(1, std::accumulate(counts.begin(), counts.end(), 0));  // never 0, to divide by
         table += QStringLiteral("<tr><th>%1</th>").arg(escaped(f.classes.at(a)));
         for (const int count : counts)
             table += count == 0 ? QStringLiteral("<td></td>") : QStringLiteral("<td>%1</td>").arg(100.0 * count / total, 0, 'f', 1);
