@@ -121,6 +121,18 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
     for (const QJsonValue &share : summary["variance_shares"].toArray())
         shares << QString::number(share.toDouble() * 100, 'f', 1);
     EXPECT_EQ(shares.join(", "), shown["variance"].toString());
+    // The page's table of the classes gives summary.txt's figures, as printed there.
+    const QString page = QString::fromUtf8(readFile(d + "/out/index.html"));
+    int classLines = 0;
+    for (const QString &line : QString::fromUtf8(readFile(d + "/out/summary.txt")).split('\n')) {
+        const QStringList words = line.split(' ', Qt::SkipEmptyParts);
+        if (words.size() != 5 || !QStringList({"A", "B", "C"}).contains(words[0]))
+            continue;
+        ++classLines;
+        EXPECT_TRUE(page.contains(QString("<tr><th>%1</th><td>%2</td><td>%3</td><td>%4</td><td>%5</td>").arg(words[0], words[1], words[2], words[3], words[4])))
+            << line.toStdString();
+    }
+    EXPECT_EQ(3, classLines);
     const QJsonObject about = summary["report"].toObject();
     EXPECT_EQ(d + "/test", about["test_directory"].toString());
     EXPECT_EQ(SORVIK_VERSION, about["version"].toString());
