@@ -5,6 +5,8 @@
 
 #include "support.h"
 
+#include "tools/tune/tuning_arithmetic.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -15,6 +17,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <random>
 
 using namespace sorvik;
@@ -125,4 +130,60 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
     EXPECT_EQ(0, report.exitCode) << report.out.constData();
     EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());
+}
+
+TEST(Tune, CrossValidationArithmeticAgreesWithPlainSums)
+{
+    // The fast sums of the folds against the same figures summed plainly in double
+    // over random byte features with many zeros: the covariance of the rows left
+    // out of a fold, every row's projection, and the nearest rows over each prefix.
+    std::mt19937 random(5);
+    ByteRows x;
+    x.rows = 70, x.columns = 37;  // not a multiple of any vector width
+    for (int i = 0; i < x.rows * x.columns; ++i)
+        x.values.push_back(random() % 3 == 0 ? 0 : std::uint8_t(random()));
+    std::vector<int> every(std::size_t(x.rows)), part;
+    for (int r = 0; r < x.rows; ++r)
+        every[std::size_t(r)] = r;
+    for (int r = 1; r < x.rows; r += 3)
+        part.push_back(r);
+    const Matrix s = covarianceWithout(gramOf(x, every), gramOf(x, part));
+    std::vector<int> kept;
+    std::set_difference(every.begin(), every.end(), part.begin(), part.end(), std::back_inserter(kept));
+    const double n = double(kept.size());
+    for (int i = 0; i < x.columns; ++i)
+        for (int j = 0; j < x.columns; ++j) {
+            double mi = 0, mj = 0, products = 0;
+            for (const int r : kept)
+                mi += x.row(r)[i] / n, mj += x.row(r)[j] / n;
+            for (const int r : kept)
+                products += (x.row(r)[i] - mi) * (x.row(r)[j] - mj);
+            EXPECT_NEAR(products / (n - 1), s(i, j), 1e-3 + 1e-5 * std::fabs(products / (n - 1))) << i << ", " << j;
+        }
+    Matrix components(x.columns, 5);
+    for (float &v : components.values)
+        v = float(random() % 2001) / 1000 - 1;
+    const Matrix p = projectRows(x, components, 4);
+    for (int r = 0; r < x.rows; ++r)
+        for (int k = 0; k < 4; ++k) {
+            double sum = 0;
+            for (int j = 0; j < x.columns; ++j)
+                sum += double(x.row(r)[j]) * components(j, k);
+            EXPECT_NEAR(sum, p(r, k), 1e-3) << r << ", " << k;
+        }
+    const Matrix queries = projectRows(x, components, 4);
+    const Neighbours nearest = nearestOverPrefixes(p, queries, {1, 4}, 3);
+    for (int q = 0; q < x.rows; q += 7)
+        for (const int prefix : {0, 1}) {
+            std::vector<std::pair<double, int>> plain;
+            for (int r = 0; r < x.rows; ++r) {
+                double d = 0;
+                for (int k = 0; k < (prefix == 0 ? 1 : 4); ++k)
+                    d += (double(p(r, k)) - queries(q, k)) * (double(p(r, k)) - queries(q, k));
+                plain.emplace_back(d, r);
+            }
+            std::sort(plain.begin(), plain.end());
+            EXPECT_EQ(q, nearest[std::size_t(q)][std::size_t(prefix)][0]);  // a row is its own nearest
+            EXPECT_EQ(plain[1].second, nearest[std::size_t(q)][std::size_t(prefix)][1]) << q;
+        }
 }
