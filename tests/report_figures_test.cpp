@@ -7,6 +7,7 @@
 #include "tools/grid.h"
 #include "tools/report/figures.h"
 #include "tools/report/gallery.h"
+#include "tools/report/page.h"
 #include "tools/report/pictures.h"
 #include "tools/report/plots.h"
 #include "tools/report/png_encoder.h"
@@ -228,4 +229,29 @@ TEST(ReportFigures, DrawOnlyTheGridOfATuning)
     refused("sd above 100", [](Scored &s) { s.sd = 1e38; });
     for (const char *json : {"", "[]", "{\"grid\": [], \"best\": {}}", "{\"grid\": 5}"})
         EXPECT_FALSE(readGridJson(json, grid, best)) << json;
+}
+
+TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)
+{
+    // The scatter of a model of two components draws its points: it differs from
+    // the same rows drawn with a third value, which the scatter leaves out, only
+    // nowhere.
+    const Matrix two = matrixOf({{0, 0}, {1, 2}, {3, 1}, {2, 3}});
+    const Matrix three = matrixOf({{0, 0, 9}, {1, 2, 8}, {3, 1, 7}, {2, 3, 6}});
+    const QImage scatter = projectionScatter(two, {"A", "B", "A", "B"}, 5000);
+    EXPECT_EQ(scatter, projectionScatter(three, {"A", "B", "A", "B"}, 5000));
+    EXPECT_NE(scatter, projectionScatter(matrixOf({{0, 0}, {3, 3}}), {"A", "B"}, 5000));
+    // A misread pair: each image two pixels in from the top and left of its place.
+    const QImage test = greyImage(3, 4, [](int x, int y) { return 10 * x + y; });
+    const QImage nearest = greyImage(5, 2, [](int x, int y) { return 100 + 10 * x + y; });
+    const QImage pair = pairPicture(test, nearest);
+    ASSERT_EQ(QSize(2 + 3 + 2 + 5 + 2, 2 + 4 + 2), pair.size());
+    EXPECT_EQ(test.pixel(0, 0), pair.pixel(2, 2));
+    EXPECT_EQ(nearest.pixel(0, 0), pair.pixel(7, 2));
+    EXPECT_EQ(nearest.pixel(4, 1), pair.pixel(11, 3));
+    // A page where every image is read right: the cells off the diagonal are white.
+    PageContent content;
+    content.figures = classificationFigures({"A", "B", "B"}, {"A", "B", "B"});
+    const QString page = indexPage(content);
+    EXPECT_EQ(2, page.count("<td style=\"background:rgb(255,255,255)\""));
 }

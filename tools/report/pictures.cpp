@@ -106,7 +106,8 @@ QImage pairPicture(const QImage &test, const QImage &nearest)
     // At the images' own size: the page enlarges it, pixel by pixel, and a small
     // file is quick to write. Grey images stay grey, a quarter of the bytes.
     constexpr int gap = 2;
-    QImage image = whiteCanvas(gap + (test.width() + gap) * (nearest.isNull() ? 1 : 2), gap + std::max(test.height(), nearest.height()) + gap);
+    // The two may differ in size where both give the model's features.
+    QImage image = whiteCanvas(gap + test.width() + gap + (nearest.isNull() ? 0 : nearest.width() + gap), gap + std::max(test.height(), nearest.height()) + gap);
     QPainter painter(&image);
     painter.drawImage(gap, gap, test);
     if (!nearest.isNull())
