@@ -254,4 +254,9 @@ TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)
     content.figures = classificationFigures({"A", "B", "B"}, {"A", "B", "B"});
     const QString page = indexPage(content);
     EXPECT_EQ(2, page.count("<td style=\"background:rgb(255,255,255)\""));
+    // One labelled image has its table of classes; none has none.
+    content.figures = classificationFigures({"A"}, {"B"});
+    EXPECT_TRUE(QString(indexPage(content)).contains("id=\"confusion\""));
+    content.figures = classificationFigures({}, {});
+    EXPECT_FALSE(QString(indexPage(content)).contains("id=\"confusion\""));
 }
