@@ -241,6 +241,18 @@ TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)
     const QImage scatter = projectionScatter(two, {"A", "B", "A", "B"}, 5000);
     EXPECT_EQ(scatter, projectionScatter(three, {"A", "B", "A", "B"}, 5000));
     EXPECT_NE(scatter, projectionScatter(matrixOf({{0, 0}, {3, 3}}), {"A", "B"}, 5000));
+    // A component of one node, the second of the first row of 3 x 3 nodes over 20 x
+    // 20 pixels (spacing 4, offsets 2): full white at that node, (10, 6), and nowhere else.
+    Raster grid;
+    grid.width = grid.height = 3;
+    grid.sourceWidth = grid.sourceHeight = 20;
+    Matrix node(9, 1);
+    node(1, 0) = 1;
+    const QImage component = componentImage(node, 0, grid, Transform{4, 2, 2});
+    ASSERT_EQ(QSize(20, 20), component.size());
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            EXPECT_EQ(x == 10 && y == 6, component.pixel(x, y) == qRgb(255, 255, 255)) << x << ", " << y;
     // A misread pair: each image two pixels in from the top and left of its place.
     const QImage test = greyImage(3, 4, [](int x, int y) { return 10 * x + y; });
     const QImage nearest = greyImage(5, 2, [](int x, int y) { return 100 + 10 * x + y; });

@@ -21,10 +21,8 @@ int textWidth(const QFontMetrics &metrics, const QStringList &texts)
     return width;
 }
 
-// Component t taken back to pixels through the basic functions of the F-transform:
-// each pixel the sum of the component's values weighted as the transform weighs
-// that pixel, drawn on the component's own scale (zero grey, light positive, dark
-// negative, its largest magnitude full white or black).
+} // namespace
+
 QImage componentImage(const Matrix &components, int t, const Raster &grid, const Transform &transform)
 {
     const int h = transform.spacing;
@@ -52,8 +50,6 @@ QImage componentImage(const Matrix &components, int t, const Raster &grid, const
         }
     return image;
 }
-
-} // namespace
 
 QImage recallPicture(const Figures &figures)
 {

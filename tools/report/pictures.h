@@ -17,6 +17,12 @@ namespace sorvik {
 
 QImage recallPicture(const Figures &figures);
 
+// Component t taken back to pixels through the basic functions of the F-transform:
+// each pixel the sum of the component's values weighted as the transform weighs
+// that pixel, drawn on the component's own scale (zero grey, light positive, dark
+// negative, its largest magnitude full white or black).
+QImage componentImage(const Matrix &components, int t, const Raster &grid, const Transform &transform);
+
 // Up to `count` leading components, each taken back to an image of the size the
 // grid of F-transform components came from (through the basic functions of
 // `transform`) and titled with its index and its share of the variance.
