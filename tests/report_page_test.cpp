@@ -59,6 +59,52 @@ QJsonObject browse(const QString &folder, int width)
     return QJsonDocument::fromJson(found.captured(1).toUtf8()).object();
 }
 
+// Every row of predictions.csv read back by Python's csv module, the names with a
+// comma and quotes intact, against the test images of the page test; the count of
+// rows marked right.
+int predictionsReadBack(const QString &csv, const QStringList &tests)
+{
+    const RunResult rows = runProgram("python3", {"-c", "import csv, sys\n"
+                                                        "for row in csv.reader(open(sys.argv[1], newline='')): print('|'.join(row))",
+                                                  csv});
+    const QStringList lines = QString::fromUtf8(rows.out).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(8, lines.size()) << rows.out.constData() << rows.err.constData();
+    if (lines.isEmpty())
+        return -1;
+    EXPECT_EQ("file|label|predicted|correct|squared_distance|nearest_row|nearest_file", lines[0]);
+    int correct = 0;
+    for (int i = 0; i < tests.size() && i + 1 < lines.size(); ++i) {
+        const QStringList fields = lines[i + 1].split('|');
+        if (fields.size() != 7) {
+            ADD_FAILURE() << lines[i + 1].toStdString();
+            continue;
+        }
+        EXPECT_EQ(tests[i], fields[0]);
+        EXPECT_EQ(i == 6 ? "" : tests[i].left(1).toUpper(), fields[1]);
+        EXPECT_EQ(fields[6].left(1).toUpper(), fields[2]);  // the nearest training file carries the prediction
+        EXPECT_EQ(fields[5].toInt(), QStringList({"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}).indexOf(fields[6]));
+        correct += fields[3] == "1";
+    }
+    return correct;
+}
+
+// The page's table of the classes A, B and C gives summary.txt's figures, as
+// printed there.
+void expectClassTableOfSummary(const QString &out)
+{
+    const QString page = QString::fromUtf8(readFile(out + "/index.html"));
+    int classLines = 0;
+    for (const QString &line : QString::fromUtf8(readFile(out + "/summary.txt")).split('\n')) {
+        const QStringList words = line.split(' ', Qt::SkipEmptyParts);
+        if (words.size() != 5 || !QStringList({"A", "B", "C"}).contains(words[0]))
+            continue;
+        ++classLines;
+        EXPECT_TRUE(page.contains(QString("<tr><th>%1</th><td>%2</td><td>%3</td><td>%4</td><td>%5</td>").arg(words[0], words[1], words[2], words[3], words[4])))
+            << line.toStdString();
+    }
+    EXPECT_EQ(3, classLines);
+}
+
 } // namespace
 
 TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
@@ -82,24 +128,7 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
     EXPECT_NEAR(rate.captured(1).toDouble() * 7 / 6, accuracy.captured(1).toDouble(), 1e-5);
     EXPECT_TRUE(report.out.contains("images without a class in their names, predicted only: 1\n"));
 
-    // Every row read back by Python's csv module: the names with a comma and quotes intact.
-    const RunResult rows = runProgram("python3", {"-c", "import csv, sys\n"
-                                                        "for row in csv.reader(open(sys.argv[1], newline='')): print('|'.join(row))",
-                                                  d + "/out/predictions.csv"});
-    const QStringList lines = QString::fromUtf8(rows.out).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(8, lines.size()) << rows.out.constData() << rows.err.constData();
-    EXPECT_EQ("file|label|predicted|correct|squared_distance|nearest_row|nearest_file", lines[0]);
-    int correct = 0;
-    for (int i = 0; i < tests.size(); ++i) {
-        const QStringList fields = lines[i + 1].split('|');
-        ASSERT_EQ(7, fields.size()) << lines[i + 1].toStdString();
-        EXPECT_EQ(tests[i], fields[0]);
-        EXPECT_EQ(i == 6 ? "" : tests[i].left(1).toUpper(), fields[1]);
-        EXPECT_EQ(fields[6].left(1).toUpper(), fields[2]);  // the nearest training file carries the prediction
-        EXPECT_EQ(fields[5].toInt(), QStringList({"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}).indexOf(fields[6]));
-        correct += fields[3] == "1";
-    }
-    EXPECT_EQ(accuracy.captured(2).toInt(), correct);
+    EXPECT_EQ(accuracy.captured(2).toInt(), predictionsReadBack(d + "/out/predictions.csv", tests));
 
     // The page in a real browser: every picture decodes, and the figures equal summary.json.
     const QJsonObject summary = QJsonDocument::fromJson(readFile(d + "/out/summary.json")).object();
@@ -121,18 +150,7 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
     for (const QJsonValue &share : summary["variance_shares"].toArray())
         shares << QString::number(share.toDouble() * 100, 'f', 1);
     EXPECT_EQ(shares.join(", "), shown["variance"].toString());
-    // The page's table of the classes gives summary.txt's figures, as printed there.
-    const QString page = QString::fromUtf8(readFile(d + "/out/index.html"));
-    int classLines = 0;
-    for (const QString &line : QString::fromUtf8(readFile(d + "/out/summary.txt")).split('\n')) {
-        const QStringList words = line.split(' ', Qt::SkipEmptyParts);
-        if (words.size() != 5 || !QStringList({"A", "B", "C"}).contains(words[0]))
-            continue;
-        ++classLines;
-        EXPECT_TRUE(page.contains(QString("<tr><th>%1</th><td>%2</td><td>%3</td><td>%4</td><td>%5</td>").arg(words[0], words[1], words[2], words[3], words[4])))
-            << line.toStdString();
-    }
-    EXPECT_EQ(3, classLines);
+    expectClassTableOfSummary(d + "/out");
     const QJsonObject about = summary["report"].toObject();
     EXPECT_EQ(d + "/test", about["test_directory"].toString());
     EXPECT_EQ(SORVIK_VERSION, about["version"].toString());
