@@ -71,28 +71,28 @@ struct Parts {
     }
 };
 
-} // namespace
+struct PngCase {
+    const char *name;
+    bool plain;  // decoded directly; all others go to Qt
+    std::function<void(Png &)> image = nullptr;
+    std::function<void(QByteArray &)> lines = nullptr;  // before compression
+    std::function<void(Parts &)> parts = nullptr;
+};
 
-TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
+// Every plain kind of PNG file that is decoded directly, and the near misses left to Qt.
+std::vector<PngCase> pngCases()
 {
-    const QByteArray physical = pngChunk("pHYs", bigEndian(2835) + bigEndian(2835) + QByteArray(1, 1));
-    struct Case {
-        const char *name;
-        bool plain;  // decoded directly; all others go to Qt
-        std::function<void(Png &)> image = nullptr;
-        std::function<void(QByteArray &)> lines = nullptr;  // before compression
-        std::function<void(Parts &)> parts = nullptr;
-    };
-    const auto repeatRows = [](QByteArray &lines) {
+    static const QByteArray physical = pngChunk("pHYs", bigEndian(2835) + bigEndian(2835) + QByteArray(1, 1));
+    static const auto repeatRows = [](QByteArray &lines) {
         for (int at = 12 * 29; at < lines.size(); ++at)
             lines[at] = lines[at - 12 * 29];
     };
-    const auto announceSmallWindow = [](Parts &p) { p.stream[0] = 0x08, p.stream[1] = 0x1d; };
-    std::vector<Case> cases;
+    static const auto announceSmallWindow = [](Parts &p) { p.stream[0] = 0x08, p.stream[1] = 0x1d; };
+    std::vector<PngCase> cases;
     for (int colourType : {0, 2, 4, 6})
         for (int window : {9, 12, 15})
             cases.push_back({"colour type and window", true, [=](Png &png) { png.colourType = colourType, png.windowBits = window; }});
-    const std::vector<Case> more = {
+    const std::vector<PngCase> more = {
         {"one pixel", true, [](Png &png) { png.width = png.height = 1; }},
         {"wide", true, [](Png &png) { png.width = 301, png.height = 3, png.colourType = 6; }},
         {"data in three chunks, pHYs", true, [](Png &png) { png.pieces = 3; }, {}, [&](Parts &p) { p.beforeData = physical; }},
@@ -131,10 +131,18 @@ TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
         {"file cut", false, {}, {}, [](Parts &p) { p.end.clear(), p.stream.chop(p.stream.size() / 2); }},
     };
     cases.insert(cases.end(), more.begin(), more.end());
+    return cases;
+}
+
+} // namespace
+
+TEST(PngDecoder, DecodesThePlainFilesAsQtDoesAndLeavesTheRestToIt)
+{
+    const std::vector<PngCase> cases = pngCases();
 
     std::mt19937 random(7);
     QTemporaryDir dir;
-    for (const Case &test : cases) {
+    for (const PngCase &test : cases) {
         for (const char *suffix : {".png", ".PNG"}) {
             Png png;
             if (test.image)
