@@ -241,6 +241,9 @@ TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)
     const QImage scatter = projectionScatter(two, {"A", "B", "A", "B"}, 5000);
     EXPECT_EQ(scatter, projectionScatter(three, {"A", "B", "A", "B"}, 5000));
     EXPECT_NE(scatter, projectionScatter(matrixOf({{0, 0}, {3, 3}}), {"A", "B"}, 5000));
+    // Every row is drawn, the first too: moving it within the same ranges shows.
+    EXPECT_NE(projectionScatter(matrixOf({{1, 1}, {0, 0}, {3, 3}, {2, 1}}), {"A", "B", "A", "B"}, 5000),
+              projectionScatter(matrixOf({{2, 2}, {0, 0}, {3, 3}, {2, 1}}), {"A", "B", "A", "B"}, 5000));
     // A component of one node, the second of the first row of 3 x 3 nodes over 20 x
     // 20 pixels (spacing 4, offsets 2): full white at that node, (10, 6), and nowhere else.
     Raster grid;
