@@ -27,6 +27,28 @@ long double writtenError(float value)
     return std::fabs((long double)value) * (5.0000001e-6L + std::ldexp(1.0L, -22));
 }
 
+} // namespace
+
+bool namesClass(const QString &name, const QString &label)
+{
+    const int size = name.size();
+    int end = 0;
+    while (end < size && name[end] != QLatin1Char('.') && name[end] != QLatin1Char('-'))
+        ++end;
+    if (end != label.size())
+        return labelFromFileName(name) == label;
+    for (int k = 0; k < end; ++k) {
+        const ushort c = name[k].unicode();
+        if (c >= 0x80 || label[k].unicode() >= 0x80)
+            return labelFromFileName(name) == label;
+        if ((c >= 'a' && c <= 'z' ? c - 32 : c) != label[k].unicode())
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
 QStringList usableNames(const QString &directory, const std::vector<DirectoryEntry> &listing, const Model &model)
 {
     QStringList names;
@@ -35,7 +57,7 @@ QStringList usableNames(const QString &directory, const std::vector<DirectoryEnt
             names << entry.name;
     bool matches = names.size() == model.projections.rows;
     for (int i = 0; matches && i < names.size(); ++i)
-        matches = labelFromFileName(names.at(i)) == model.labels.at(i);
+        matches = namesClass(names.at(i), model.labels.at(i));
     if (matches)  // listing alone suffices when files and classes match the rows one for one
         return names;
     QList<Raster> samples;
@@ -114,7 +136,7 @@ std::vector<Proven> earlierProofs(const QByteArray &earlier, const QByteArray &h
             p = ok ? next + 1 : lineEnd;
         }
         if (ok && numbers[0] >= 0 && numbers[0] < rows)
-            proven[std::size_t(numbers[0])] = {{numbers[1], numbers[2], numbers[3]}, QByteArray(p, int(lineEnd - p))};
+            proven[std::size_t(numbers[0])] = {{numbers[1], numbers[2], numbers[3]}, QByteArray::fromRawData(p, int(lineEnd - p))};
         p = lineEnd + 1;
     }
     return proven;
@@ -136,8 +158,13 @@ QByteArray proofLine(int row, const Identity &identity, const QString &name)
 {
     if (identity.inode < 0 || name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\t')))
         return QByteArray();
-    return QByteArray::number(row) + '\t' + QByteArray::number(identity.inode) + '\t' + QByteArray::number(identity.size) + '\t'
-         + QByteArray::number(identity.changed) + '\t' + QFile::encodeName(name) + '\n';
+    char numbers[4 * 21];
+    char *at = numbers;
+    for (const qint64 value : {qint64(row), identity.inode, identity.size, identity.changed}) {
+        at = std::to_chars(at, numbers + sizeof numbers, value).ptr;
+        *at++ = '\t';
+    }
+    return QByteArray(numbers, int(at - numbers)) + QFile::encodeName(name) + '\n';
 }
 
 } // namespace
@@ -172,14 +199,14 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     const int folder = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     forEachIndex(int(rows.size()), [&](int i) {
         const int row = rows[std::size_t(i)];
-        const QByteArray name = QFile::encodeName(names.at(row)), path = QFile::encodeName(directory) + '/' + name;
+        const QByteArray name = QFile::encodeName(names.at(row));
         const Identity identity = identityOf(folder, name);
         if (!before.empty() && identity.inode >= 0 && before[std::size_t(row)].identity == identity && before[std::size_t(row)].name == name) {
             proven[std::size_t(i)] = 1, identities[std::size_t(i)] = identity;  // unchanged since it was proven
             return;
         }
         QString failure;  // read as training read it
-        const Raster features = sampleFeatures(path, failure, transformOf(model.parameters));
+        const Raster features = sampleFeatures(QFile::encodeName(directory) + '/' + name, failure, transformOf(model.parameters));
         proven[std::size_t(i)] = failure.isEmpty() && projectsOntoRow(features, model, componentErrors, row);
         // Kept for the next report only when the file did not change meanwhile.
         if (identityOf(folder, name) == identity)

@@ -34,4 +34,9 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
 // empty for anything but a regular file.
 QByteArray fileIdentity(const QString &path);
 
+// Whether a file's name gives the class `label`, as labelFromFileName(name) ==
+// label: compared in place for names in ASCII, which are nearly all, and through
+// the sample reader's label for the others.
+bool namesClass(const QString &name, const QString &label);
+
 } // namespace sorvik
