@@ -46,7 +46,7 @@ std::vector<std::pair<QString, QImage>> figurePictures(const Places &places, con
         {QStringLiteral("distances.png"), distanceHistogram(c.answers)}};
     if (page.figures.images > 0) {
         pictures.emplace_back(QStringLiteral("recall.png"), recallPicture(page.figures));
-        const std::vector<RejectionRow> curve = rejectionCurve(c.answers);
+        const std::vector<RejectionRow> &curve = page.rejectionCurve;
         if (!curve.empty())
             pictures.emplace_back(QStringLiteral("rejection.png"), rejectionPlot(curve, page.rejection));
     }
@@ -180,7 +180,8 @@ PageContent pageContent(const Places &places, const Classified &c)
     page.unseenClasses = unseenClasses(c.answers, model.labels);
     page.varianceShares = varianceShares(model.projections);
     page.features = model.components.rows;
-    page.rejection = rejectionThresholds(rejectionCurve(c.answers));
+    page.rejectionCurve = rejectionCurve(c.answers);
+    page.rejection = rejectionThresholds(page.rejectionCurve);
     return page;
 }
 

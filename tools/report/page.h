@@ -52,7 +52,8 @@ struct PageContent {
     int misread = 0;                    // all misread images, shown or not
     int unmeasured = 0;                 // images whose nearest distance is not a finite number
     int features = 0;                   // of the model
-    std::vector<RejectionRow> rejection;  // the marked thresholds
+    std::vector<RejectionRow> rejectionCurve;  // every distance at which the answers kept change
+    std::vector<RejectionRow> rejection;       // the marked thresholds
     std::vector<Scored> grid;           // a tuning's table, when one is given
     Scored chosen;                      // and its choice
 };
