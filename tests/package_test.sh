@@ -68,7 +68,7 @@ check "lintian --pedantic reports no tag" lintian_pedantic
 # A machine that has sorvik installed already keeps it: the checks are skipped.
 if [ "$(id -u)" -ne 0 ] || dpkg-query -W sorvik >/dev/null 2>&1; then
   echo "package test: installation: skipped (needs root and no sorvik installed)"
-  skipped=3
+  skipped=4
 else
   skipped=0
   dpkg -i "$deb" >/dev/null
@@ -78,8 +78,12 @@ else
     words=$(cd "$scratch/complete" && bash -c 'source /usr/share/bash-completion/completions/sorvik-report
       COMP_WORDS=(sorvik cl); COMP_CWORD=1; _sorvik; echo "${COMPREPLY[@]}"
       COMP_WORDS=(sorvik-report --ga); COMP_CWORD=1; _sorvik_tool sorvik-report; echo "${COMPREPLY[@]}"
+      source /usr/share/bash-completion/completions/sorvik-label
+      COMP_WORDS=(sorvik-label --for); COMP_CWORD=1; _sorvik_tool sorvik-label; echo "${COMPREPLY[@]}"
+      source /usr/share/bash-completion/completions/sorvik-tune
+      COMP_WORDS=(sorvik-tune --fo); COMP_CWORD=1; _sorvik_tool sorvik-tune; echo "${COMPREPLY[@]}"
       COMP_WORDS=(sorvik train my); COMP_CWORD=2; _sorvik; echo "${#COMPREPLY[@]}:${COMPREPLY[0]}"')
-    [ "$words" = $'class\n--gallery\n1:my data' ] || { echo "completed as: $words"; return 1; }
+    [ "$words" = $'class\n--gallery\n--format\n--folds\n1:my data' ] || { echo "completed as: $words"; return 1; }
   }
   check "a command line completes" completes
   trains_on_examples() {
@@ -88,6 +92,14 @@ else
       grep -q '^succ rate: '
   }
   check "the installed programs train on the example set" trains_on_examples
+  tunes_and_labels_examples() {
+    # A tuned model of spacing 2, trained without scoring, then every test image labelled with it.
+    (cd "$scratch" && sorvik-tune /usr/share/doc/sorvik/examples/train --spacing 2 --keep 0.5 --neighbours 3 --folds 0 --model tuned.out >/dev/null &&
+      sorvik-label /usr/share/doc/sorvik/examples/test tuned.out) >"$scratch/labels.csv" &&
+      head -1 "$scratch/labels.csv" | grep -q '^file,label,' &&
+      [ "$(wc -l <"$scratch/labels.csv")" -eq $(($(ls /usr/share/doc/sorvik/examples/test | wc -l) + 1)) ]
+  }
+  check "the installed sorvik-tune and sorvik-label tune on and label the example set" tunes_and_labels_examples
   dpkg -r sorvik >/dev/null
   removed() {
     ! dpkg-query -W sorvik >/dev/null 2>&1 && [ ! -e /usr/bin/sorvik ] && [ ! -e /usr/share/doc/sorvik ] &&
@@ -96,5 +108,5 @@ else
   check "removal leaves nothing behind" removed
 fi
 
-echo "$((10 - failed - skipped)) passed, $failed failed, $skipped skipped"
+echo "$((11 - failed - skipped)) passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
