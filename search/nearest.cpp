@@ -77,12 +77,12 @@ NearestTwo nearestRowAndOtherClass(const Matrix &stored, const NearestIndex &ind
 std::vector<std::pair<float, int>> nearestPairs(const NearestIndex &index, const float *query, int k)
 {
     std::vector<std::pair<float, int>> kept;
-    kept.reserve(std::size_t(std::max(k, 0)) + 1);
     Best start;
     start.kept = &kept;
     start.k = k;
     if (k > 0)
         searchIndex(index, query, start);
+    std::sort_heap(kept.begin(), kept.end(), nearer);
     return kept;
 }
 

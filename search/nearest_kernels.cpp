@@ -9,10 +9,15 @@ namespace sorvik {
 
 namespace leafSearch {
 
+bool nearer(const std::pair<float, int> &a, const std::pair<float, int> &b)
+{
+    return beats(a.first, a.second, b.first, b.second);
+}
+
 float threshold(const Best &best, double shrink)
 {
     if (best.kept)
-        return pruningThreshold(int(best.kept->size()) < best.k ? startDistance : best.kept->back().first, shrink);
+        return pruningThreshold(int(best.kept->size()) < best.k ? startDistance : best.kept->front().first, shrink);
     return pruningThreshold(best.classOf ? best.otherDistance : best.distance, shrink);
 }
 
@@ -51,20 +56,22 @@ void takeWithClasses(Best &best, float distance, int row)
     }
 }
 
-// Takes a row into the k nearest kept: in (distance, row) order, as the scan in
-// row order places it, and only nearer than where a search starts.
+// Takes a row into the k nearest kept, only nearer than where a search starts: a
+// heap whose top is the farthest of them, so that a row costs log k steps
+// whatever k is.
 void takeKept(Best &best, float distance, int row)
 {
     std::vector<std::pair<float, int>> &kept = *best.kept;
     const bool full = int(kept.size()) == best.k;
-    if (!(distance < startDistance) || (full && !beats(distance, row, kept.back().first, kept.back().second)))
+    if (!(distance < startDistance) || (full && !beats(distance, row, kept.front().first, kept.front().second)))
         return;
-    if (full)
-        kept.pop_back();
-    auto place = kept.end();
-    while (place != kept.begin() && beats(distance, row, place[-1].first, place[-1].second))
-        --place;
-    kept.insert(place, {distance, row});
+    if (full) {
+        std::pop_heap(kept.begin(), kept.end(), nearer);
+        kept.back() = {distance, row};
+    } else {
+        kept.emplace_back(distance, row);
+    }
+    std::push_heap(kept.begin(), kept.end(), nearer);
 }
 
 // Takes the rows of a block whose estimates the mask leaves open, by their exact

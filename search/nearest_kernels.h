@@ -26,10 +26,14 @@ struct Best {
     float otherDistance = startDistance;
     int otherRow = 0;
     // Where the k nearest rows are kept (a list given): those found so far as
-    // (distance, row), nearest first, which set the threshold once there are k.
+    // (distance, row), a heap by `nearer` whose top, the farthest, sets the
+    // threshold once there are k.
     std::vector<std::pair<float, int>> *kept = nullptr;
     int k = 0;
 };
+
+// The order of (distance, row) pairs that `beats` gives: nearer, or as near and earlier.
+bool nearer(const std::pair<float, int> &a, const std::pair<float, int> &b);
 
 // One leaf's blocks and what the search knows of the query.
 struct Leaf {

@@ -15,10 +15,13 @@ namespace {
 std::vector<int> completed(const std::vector<std::pair<float, int>> &nearest, int k, int rowCount)
 {
     std::vector<int> rows;
-    for (const auto &n : nearest)
+    std::vector<char> taken(std::size_t(rowCount), 0);
+    for (const auto &n : nearest) {
         rows.push_back(n.second);
+        taken[std::size_t(n.second)] = 1;
+    }
     for (int r = 0; int(rows.size()) < k && r < rowCount; ++r)
-        if (std::find(rows.begin(), rows.end(), r) == rows.end())
+        if (!taken[std::size_t(r)])
             rows.push_back(r);
     return rows;
 }

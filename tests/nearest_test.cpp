@@ -85,8 +85,8 @@ TEST(NearestRow, FastSearchEqualsThePlainScan)
                     ASSERT_EQ(nearestRowOutsideReference(stored, query.data(), classOf, classOf[std::size_t(expected)]), two.otherRow)
                         << kind << " " << shape[0] << "x" << shape[1] << " classes of " << width;
                 }
-                // The k nearest, fewer and more than the rows.
-                for (const int k : {1, 2, 5, 40})
+                // The k nearest, fewer and more than the rows, and all of them.
+                for (const int k : {1, 2, 5, 40, stored.rows <= 1000 ? stored.rows + 3 : 1})
                     ASSERT_EQ(kNearestRows(stored, query.data(), k), kNearestRows(stored, index, query.data(), k))
                         << kind << " " << shape[0] << "x" << shape[1] << " k " << k;
             }
