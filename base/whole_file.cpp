@@ -56,6 +56,13 @@ void removeAbandonedNewFiles(const QString &path)
 
 WholeFile::WholeFile(const QString &path) : target(path)
 {
+    // A device or a pipe (such as /dev/null or /dev/stdout) takes the bytes
+    // itself: renaming a file over it would put a plain file in its place.
+    struct stat existing;
+    if (::stat(QFile::encodeName(path).constData(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+        openDevice();
+        return;
+    }
     removeAbandonedNewFiles(path);
     fd = unnamedFile(path);
     // Where no file can be without a name, it has one from the start.
@@ -74,6 +81,18 @@ WholeFile::~WholeFile()
         ::close(fd);
     if (!committed && !temporary.isEmpty())
         ::unlink(temporary.constData());
+}
+
+// Opens the device or pipe at the target for writing: never waiting for a pipe
+// that no program reads (the run would hang), which fails at once instead.
+void WholeFile::openDevice()
+{
+    device = true;
+    fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENXIO)
+        failure = QStringLiteral("it is a pipe that no program is reading");
+    else if (fd < 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        fail(errno);
 }
 
 bool WholeFile::fail(int error)
@@ -124,6 +143,12 @@ bool WholeFile::commit()
         return true;
     if (fd < 0 || !failure.isEmpty())
         return false;
+    if (device) {
+        committed = true;
+        const int closed = ::close(fd);
+        fd = -1;
+        return closed == 0 || fail(errno);
+    }
     // A file system may report a full disk only when the data reaches it. The file
     // stays open, and locked, until it has taken its place.
     if (::fsync(fd) != 0 || (temporary.isEmpty() && !name()))

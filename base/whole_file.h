@@ -13,7 +13,9 @@ namespace sorvik {
 // however it ends leaves no new file behind: without a name it vanishes with the
 // run, and a name left by a run killed between its two renames is removed by the
 // next WholeFile of that path (the file is locked while its writer lives). Every
-// step is checked, and the first failure is kept as the reason.
+// step is checked, and the first failure is kept as the reason. A device or a
+// pipe at the path (or a link to one) is written into as it is, the bytes as they
+// come.
 class WholeFile {
 public:
     explicit WholeFile(const QString &path);
@@ -36,11 +38,13 @@ public:
 private:
     bool fail(int error);
     bool name();
+    void openDevice();
 
     QString target;
     QByteArray temporary;  // the new file's name, encoded; empty while it has none
     int fd = -1;
     bool committed = false;
+    bool device = false;  // written into where it is, not replaced
     QString failure;
 };
 

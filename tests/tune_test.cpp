@@ -22,6 +22,10 @@
 #include <iterator>
 #include <random>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace sorvik;
 
 namespace {
@@ -98,6 +102,21 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     EXPECT_EQ(first.out, tune(d, grid).out);
     EXPECT_EQ(firstJson, readFile(d + "/g.json"));
     EXPECT_EQ(firstModel, readFile(d + "/tuned.out"));
+    // A pipe in place of the table is written into and stays a pipe; with no
+    // program reading it, one line says so at once.
+    const QByteArray pipe = QFile::encodeName(d + "/pipe");
+    ASSERT_EQ(0, ::mkfifo(pipe.constData(), 0600));
+    const RunResult unread = tune(d, chosen + QStringList{"--json", "pipe"});
+    EXPECT_EQ(1, unread.exitCode);
+    EXPECT_TRUE(unread.out.endsWith("cannot write pipe: it is a pipe that no program is reading\n")) << unread.out.constData();
+    const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+    EXPECT_EQ(0, tune(d, chosen + QStringList{"--json", "pipe"}).exitCode);
+    char table[4096];
+    const ssize_t got = ::read(reader, table, sizeof table);
+    ::close(reader);
+    EXPECT_EQ(2, QJsonDocument::fromJson(QByteArray(table, int(std::max<ssize_t>(got, 0)))).object()["best"].toObject()["spacing"].toInt());
+    struct stat status;
+    EXPECT_TRUE(::stat(pipe.constData(), &status) == 0 && S_ISFIFO(status.st_mode));
 
     // Test images: copies of training images under names that carry no class, a
     // damaged file, and a text file.
