@@ -30,6 +30,18 @@ int unnamedFile(const QString &path)
     return ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
 }
 
+// The standard output or error that is the file `existing`, or -1: written where
+// it stands, after the program's own lines.
+int standardStream(const struct stat &existing)
+{
+    for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat status;
+        if (::fstat(stream, &status) == 0 && status.st_dev == existing.st_dev && status.st_ino == existing.st_ino)
+            return stream;
+    }
+    return -1;
+}
+
 } // namespace
 
 void removeAbandonedNewFiles(const QString &path)
@@ -56,12 +68,22 @@ void removeAbandonedNewFiles(const QString &path)
 
 WholeFile::WholeFile(const QString &path) : target(path)
 {
-    // A device or a pipe (such as /dev/null or /dev/stdout) takes the bytes
-    // itself: renaming a file over it would put a plain file in its place.
+    // A device, a pipe or the program's own output (such as /dev/null or
+    // /dev/stdout) takes the bytes itself: renaming a file over it would put a
+    // plain file in its place, or in place of the link to it.
     struct stat existing;
-    if (::stat(QFile::encodeName(path).constData(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
-        openDevice();
-        return;
+    if (::stat(QFile::encodeName(path).constData(), &existing) == 0 && !S_ISDIR(existing.st_mode)) {
+        if (const int stream = standardStream(existing); stream >= 0) {
+            device = true;
+            fd = ::fcntl(stream, F_DUPFD_CLOEXEC, 0);
+            if (fd < 0)
+                fail(errno);
+            return;
+        }
+        if (!S_ISREG(existing.st_mode)) {
+            openDevice();
+            return;
+        }
     }
     removeAbandonedNewFiles(path);
     fd = unnamedFile(path);

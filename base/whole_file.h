@@ -13,9 +13,9 @@ namespace sorvik {
 // however it ends leaves no new file behind: without a name it vanishes with the
 // run, and a name left by a run killed between its two renames is removed by the
 // next WholeFile of that path (the file is locked while its writer lives). Every
-// step is checked, and the first failure is kept as the reason. A device or a
-// pipe at the path (or a link to one) is written into as it is, the bytes as they
-// come.
+// step is checked, and the first failure is kept as the reason. A device, a pipe
+// or the program's standard output or error at the path (or a link to one, such
+// as /dev/stdout) is written into as it is, the bytes as they come.
 class WholeFile {
 public:
     explicit WholeFile(const QString &path);

@@ -117,6 +117,16 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     EXPECT_EQ(2, QJsonDocument::fromJson(QByteArray(table, int(std::max<ssize_t>(got, 0)))).object()["best"].toObject()["spacing"].toInt());
     struct stat status;
     EXPECT_TRUE(::stat(pipe.constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+    // Sent to the program's own output, here a file, the table follows its lines and
+    // names the configuration trained.
+    const RunResult own = runProgram("sh", {"-c", "exec \"$0\" train --spacing 2 --keep 0.3 --neighbours 3 --folds 0 --json /proc/self/fd/1 > out.txt",
+                                            SORVIK_TUNE_EXECUTABLE}, d);
+    EXPECT_EQ(0, own.exitCode) << own.err.constData();
+    const QByteArray out = readFile(d + "/out.txt");
+    EXPECT_TRUE(out.startsWith("trained: spacing 2, 81 features, 24 components, 3 neighbours\nmodel written to tuned.out\n{")) << out.constData();
+    const QJsonObject trained = QJsonDocument::fromJson(out.mid(out.indexOf('{'))).object()["best"].toObject();
+    EXPECT_EQ(24, trained["components"].toInt());
+    EXPECT_TRUE(trained["accuracy"].isNull());
 
     // Test images: copies of training images under names that carry no class, a
     // damaged file, and a text file.

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cmath>
 #include <iostream>
 
 #include <unistd.h>
@@ -189,6 +190,7 @@ int main(int argc, char *argv[])
         best.spacing = options.grid.spacings.front();
         best.keep = options.grid.keeps.front();
         best.neighbours = options.grid.neighbours.front();
+        best.accuracy = best.sd = NAN;  // not measured: null in the JSON
     } else {
         scored = crossValidate(images, options.grid, progressStep(images, options.grid));
         best = bestOf(scored);
@@ -197,6 +199,8 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     const Model model = trainBest(images, best);
+    best.features = model.components.rows;
+    best.components = model.components.columns;
     std::cout << "trained: spacing " << best.spacing << ", " << model.components.rows << " features, " << model.components.columns
               << " components, " << best.neighbours << (best.neighbours == 1 ? " neighbour" : " neighbours") << "\n";
     QString reason;
@@ -205,7 +209,7 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
         std::_Exit(1);
     }
-    std::cout << "model written to " << printableName(options.modelFile).toStdString() << "\n";
+    std::cout << "model written to " << printableName(options.modelFile).toStdString() << std::endl;  // before a table sent to the same output
     if (!options.jsonFile.isEmpty() && !writeWholeFile(options.jsonFile, gridJson(scored, best), reason)) {
         std::cout << "cannot write " << printableName(options.jsonFile).toStdString() << ": " << reason.toStdString() << "\n";
         std::fflush(stdout);
