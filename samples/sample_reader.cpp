@@ -5,6 +5,7 @@
 #include "decode/image_loader.h"
 
 #include "base/parallel.h"
+#include "base/printable_name.h"
 #include "base/run_end.h"
 
 #include <QFile>
@@ -126,8 +127,12 @@ namespace {
 // Reads every file of a directory into the raster that `read` gives, side by side,
 // then appends those that gave one in name order, labelled.
 template <class Read>
-void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Read &read)
+void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Read &read,
+                   FileNames names = FileNames::Classes)
 {
+    const auto readable = [names](const DirectoryEntry &entry) {
+        return entry.kind == Entry::File || (names == FileNames::Any && entry.kind == Entry::UndecodableName);
+    };
     const QByteArray directoryBytes = QFile::encodeName(directory) + '/';
     std::vector<DirectoryEntry> listing = listSampleDirectory(directory);
     // The files are read, transformed and labelled side by side, then taken in
@@ -139,7 +144,7 @@ void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryRe
     const int threads = freeDescriptors() - 1;
     forEachIndex(int(listing.size()), [&](int i) {
         const DirectoryEntry &entry = listing.at(i);
-        if (entry.kind != Entry::File)
+        if (!readable(entry))
             return;
         Raster &raster = rasters[std::size_t(i)];
         QString &failure = failures[std::size_t(i)];
@@ -147,7 +152,8 @@ void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryRe
         if (!failure.isEmpty())
             return;
         raster.label = labelFromFileName(entry.name);
-        if (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r')))
+        const bool heldByAModel = !raster.label.contains(QLatin1Char(';')) && !raster.label.contains(QLatin1Char('\n')) && !raster.label.contains(QLatin1Char('\r'));
+        if (names == FileNames::Classes && !heldByAModel)
             failure = QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold");
     }, 32, threads);
     samples.reserve(samples.size() + listing.size());
@@ -159,7 +165,7 @@ void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryRe
             if (report)
                 report->skipped.append({directoryBytes + entry.bytes, reason});
         };
-        if (entry.kind != Entry::File) {
+        if (!readable(entry)) {
             skip(entry.kind == Entry::BrokenLink      ? QStringLiteral("is a link to nothing")
                  : entry.kind == Entry::Special       ? QStringLiteral("is not a regular file")
                                                       : QStringLiteral("has a name that is not valid UTF-8"));
@@ -170,7 +176,7 @@ void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryRe
             continue;
         }
         if (report)
-            report->names.append(entry.name);
+            report->names.append(entry.kind == Entry::UndecodableName ? printableName(entry.bytes) : entry.name);
         samples.append(Raster());  // a list takes copies only: the raster is swapped in
         std::swap(samples.last(), rasters[std::size_t(i)]);
     }
@@ -180,9 +186,9 @@ void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryRe
 
 } // namespace
 
-void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Transform &transform)
+void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Transform &transform, FileNames names)
 {
-    readDirectory(directory, samples, report, [&](const QByteArray &path, QString &failure) { return sampleFeatures(path, failure, transform); });
+    readDirectory(directory, samples, report, [&](const QByteArray &path, QString &failure) { return sampleFeatures(path, failure, transform); }, names);
 }
 
 void readGreyDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report, const Transform &smallest)

@@ -61,8 +61,13 @@ QString labelFromFileName(const QString &fileName);
 // case-insensitive name order. A file that does not load as an image, an image too
 // small for one component either way, and a class name that a model file cannot
 // hold (";" or a line break) are passed over and noted in the report.
+//
+// New images to label (`FileNames::Any`) are read whatever their names: a name
+// that is not valid UTF-8 is noted as printableName gives it, and a name need not
+// make a class that a model file can hold.
+enum class FileNames { Classes, Any };
 void readSampleDirectory(const QString &directory, QList<Raster> &samples, DirectoryReport *report = nullptr,
-                         const Transform &transform = Transform());
+                         const Transform &transform = Transform(), FileNames names = FileNames::Classes);
 
 // The same files as readSampleDirectory takes for `transform`, each as its
 // labelled grey raster, for a caller that transforms them in more than one way.

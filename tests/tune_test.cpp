@@ -159,6 +159,12 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
     EXPECT_EQ(0, report.exitCode) << report.out.constData();
     EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());
+    // Whatever their names: one with a line break, one that is not UTF-8.
+    ASSERT_EQ(0, ::link(QFile::encodeName(d + "/train/a-2.png").constData(), QFile::encodeName(d + "/new/odd\nname.png").constData()));
+    ASSERT_EQ(0, ::link(QFile::encodeName(d + "/train/c-1.png").constData(), (QFile::encodeName(d) + "/new/z\xff.png").constData()));
+    const QByteArray any = label(d, {"new", "m.out", "--format", "jsonl", "--neighbours", "1"}).out;
+    EXPECT_TRUE(any.contains("\n{\"file\":\"odd\\u000aname.png\",\"label\":\"A\",")) << any.constData();
+    EXPECT_TRUE(any.contains("\n{\"file\":\"z\\\\xff.png\",\"label\":\"C\",")) << any.constData();
 }
 
 TEST(Tune, CrossValidationArithmeticAgreesWithPlainSums)

@@ -126,7 +126,7 @@ bool classify(const QString &testDirectory, const QString &modelFile, Classified
     startModelRead(c.reading, modelFile);
     progress("reading the test images");
     c.transform = readingTransform(modelFile, c.reading);
-    readSampleDirectory(testDirectory, c.samples, &c.report, c.transform);
+    readSampleDirectory(testDirectory, c.samples, &c.report, c.transform, how.eachOnItsOwn ? FileNames::Any : FileNames::Classes);
     progress("reading the model");
     if (!c.samples.isEmpty() && !finishModelRead(c.reading)) {
         problem = QStringLiteral("cannot classify: model %1 cannot be opened: %2; give the model file that sorvik train or sorvik-tune wrote")
@@ -138,7 +138,7 @@ bool classify(const QString &testDirectory, const QString &modelFile, Classified
         c.samples.clear();
         c.report = DirectoryReport();
         c.transform = transformOf(model.parameters);
-        readSampleDirectory(testDirectory, c.samples, &c.report, c.transform);
+        readSampleDirectory(testDirectory, c.samples, &c.report, c.transform, how.eachOnItsOwn ? FileNames::Any : FileNames::Classes);
     }
     if (how.eachOnItsOwn)
         passOverMisfits(testDirectory, c);

@@ -38,24 +38,26 @@ struct Row {
     QString reason;
 };
 
-// The rows of every file of the folder, in listing order.
+// The rows of every file of the folder, in listing order: the files that were
+// not passed over gave the answers, in the same order.
 std::vector<Row> rowsOf(const QString &directory, const Classified &c)
 {
-    QHash<QString, int> answered;
-    for (int i = 0; i < int(c.answers.size()); ++i)
-        answered.insert(c.answers[std::size_t(i)].file, i);
     QHash<QByteArray, QString> reasons;
     for (const SkippedFile &file : c.report.skipped)
         reasons.insert(file.path, file.reason);
     const QByteArray prefix = QFile::encodeName(directory) + '/';
     std::vector<Row> rows;
+    std::size_t next = 0;
     for (const DirectoryEntry &entry : c.report.listing) {
         Row row;
-        row.file = entry.name;
-        if (answered.contains(entry.name) && entry.kind == Entry::File)
-            row.answer = &c.answers[std::size_t(answered.value(entry.name))];
+        row.file = entry.kind == Entry::UndecodableName ? printableName(entry.bytes) : entry.name;  // as the reader names it
+        const auto skipped = reasons.constFind(prefix + entry.bytes);
+        if (skipped != reasons.constEnd())
+            row.reason = *skipped;
+        else if (next < c.answers.size() && c.answers[next].file == row.file)
+            row.answer = &c.answers[next++];
         else
-            row.reason = reasons.value(prefix + entry.bytes, QStringLiteral("cannot be read"));
+            row.reason = QStringLiteral("cannot be read");
         rows.push_back(row);
     }
     return rows;
