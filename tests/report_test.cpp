@@ -1,9 +1,13 @@
 // sorvik-report as users meet it: what they ask of it and what it refuses, the
-// training images it names proven, and a full disk.
+// training images it names proven (their classes compared as the sample reader
+// names them), and a full disk.
 
 #include "support.h"
 
 #include "tools/report/figures.h"
+#include "tools/report/training_check.h"
+
+#include "samples/sample_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +19,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <iterator>
 #include <map>
 #include <random>
 
@@ -182,3 +187,25 @@ TEST(Report, AFullDiskLeavesTheOldReportWhole)
     }
 }
 #endif
+
+TEST(Report, NamesTheClassOfAFileAsTheSampleReaderDoes)
+{
+    // The in-place comparison of the training check against the sample reader's
+    // label, over random names of ASCII and beyond, with and without "-" and ".".
+    const QString pieces[] = {"a", "B", "z", "Z", "0", "9", "-", ".", "_", "`", "{", "@", "[", "\u00e9", "\u00df", "\ufb01", "\u0131", "I", "i", ""};
+    std::mt19937 random(11);
+    int agreed = 0;
+    for (int n = 0; n < 20000; ++n) {
+        QString name, other;
+        for (int k = int(random() % 6); k > 0; --k)
+            name += pieces[random() % std::size(pieces)];
+        for (int k = int(random() % 4); k > 0; --k)
+            other += pieces[random() % std::size(pieces)];
+        const QString label = labelFromFileName(name);
+        for (const QString &candidate : {label, other, other.toUpper(), label + "A", label.left(label.size() - 1)}) {
+            EXPECT_EQ(labelFromFileName(name) == candidate, namesClass(name, candidate)) << name.toStdString() << " " << candidate.toStdString();
+            agreed += labelFromFileName(name) == candidate;
+        }
+    }
+    EXPECT_GT(agreed, 20000);  // every name's own label, and some others
+}
