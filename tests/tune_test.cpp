@@ -1,7 +1,8 @@
 // sorvik-tune and sorvik-label as users meet them: a grid whose accuracies can be
 // worked out by hand, the fixed recipe's model byte for byte sorvik train's, a
 // tuned model that sorvik class refuses and the tools read, the same bytes from
-// two runs, and labels for images whose names carry no class.
+// two runs, a table written into a pipe or the program's own output, and labels
+// for images whose names carry no class or are not even UTF-8.
 
 #include "support.h"
 
@@ -102,32 +103,6 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     EXPECT_EQ(first.out, tune(d, grid).out);
     EXPECT_EQ(firstJson, readFile(d + "/g.json"));
     EXPECT_EQ(firstModel, readFile(d + "/tuned.out"));
-    // A pipe in place of the table is written into and stays a pipe; with no
-    // program reading it, one line says so at once.
-    const QByteArray pipe = QFile::encodeName(d + "/pipe");
-    ASSERT_EQ(0, ::mkfifo(pipe.constData(), 0600));
-    const RunResult unread = tune(d, chosen + QStringList{"--json", "pipe"});
-    EXPECT_EQ(1, unread.exitCode);
-    EXPECT_TRUE(unread.out.endsWith("cannot write pipe: it is a pipe that no program is reading\n")) << unread.out.constData();
-    const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK);
-    EXPECT_EQ(0, tune(d, chosen + QStringList{"--json", "pipe"}).exitCode);
-    char table[4096];
-    const ssize_t got = ::read(reader, table, sizeof table);
-    ::close(reader);
-    EXPECT_EQ(2, QJsonDocument::fromJson(QByteArray(table, int(std::max<ssize_t>(got, 0)))).object()["best"].toObject()["spacing"].toInt());
-    struct stat status;
-    EXPECT_TRUE(::stat(pipe.constData(), &status) == 0 && S_ISFIFO(status.st_mode));
-    // Sent to the program's own output, here a file, the table follows its lines and
-    // names the configuration trained.
-    const RunResult own = runProgram("sh", {"-c", "exec \"$0\" train --spacing 2 --keep 0.3 --neighbours 3 --folds 0 --json /proc/self/fd/1 > out.txt",
-                                            SORVIK_TUNE_EXECUTABLE}, d);
-    EXPECT_EQ(0, own.exitCode) << own.err.constData();
-    const QByteArray out = readFile(d + "/out.txt");
-    EXPECT_TRUE(out.startsWith("trained: spacing 2, 81 features, 24 components, 3 neighbours\nmodel written to tuned.out\n{")) << out.constData();
-    const QJsonObject trained = QJsonDocument::fromJson(out.mid(out.indexOf('{'))).object()["best"].toObject();
-    EXPECT_EQ(24, trained["components"].toInt());
-    EXPECT_TRUE(trained["accuracy"].isNull());
-
     // Test images: copies of training images under names that carry no class, a
     // damaged file, and a text file.
     QDir().mkpath(d + "/new");
@@ -159,12 +134,46 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
     EXPECT_EQ(0, report.exitCode) << report.out.constData();
     EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());
-    // Whatever their names: one with a line break, one that is not UTF-8.
+}
+
+TEST(Tune, WritesWhereverThePathLeadsAndLabelsFilesWhateverTheirNames)
+{
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    noiseImages(d + "/train", {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}, 8);
+    const QStringList chosen = {"--spacing", "2", "--keep", "0.3", "--neighbours", "3", "--folds", "0", "--model", "m.out"};
+    // A pipe in place of the table is written into and stays a pipe; with no
+    // program reading it, one line says so at once.
+    const QByteArray pipe = QFile::encodeName(d + "/pipe");
+    ASSERT_EQ(0, ::mkfifo(pipe.constData(), 0600));
+    const RunResult unread = tune(d, chosen + QStringList{"--json", "pipe"});
+    EXPECT_EQ(1, unread.exitCode);
+    EXPECT_TRUE(unread.out.endsWith("cannot write pipe: it is a pipe that no program is reading\n")) << unread.out.constData();
+    const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+    EXPECT_EQ(0, tune(d, chosen + QStringList{"--json", "pipe"}).exitCode);
+    char table[4096];
+    const ssize_t got = ::read(reader, table, sizeof table);
+    ::close(reader);
+    EXPECT_EQ(2, QJsonDocument::fromJson(QByteArray(table, int(std::max<ssize_t>(got, 0)))).object()["best"].toObject()["spacing"].toInt());
+    struct stat status;
+    EXPECT_TRUE(::stat(pipe.constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+    // Sent to the program's own output, here a file, the table follows its lines and
+    // names the configuration trained.
+    const RunResult own = runProgram("sh", {"-c", "exec \"$0\" train --spacing 2 --keep 0.3 --neighbours 3 --folds 0 --json /proc/self/fd/1 > out.txt",
+                                            SORVIK_TUNE_EXECUTABLE}, d);
+    EXPECT_EQ(0, own.exitCode) << own.err.constData();
+    const QByteArray out = readFile(d + "/out.txt");
+    EXPECT_TRUE(out.startsWith("trained: spacing 2, 81 features, 24 components, 3 neighbours\nmodel written to tuned.out\n{")) << out.constData();
+    const QJsonObject trained = QJsonDocument::fromJson(out.mid(out.indexOf('{'))).object()["best"].toObject();
+    EXPECT_EQ(24, trained["components"].toInt());
+    EXPECT_TRUE(trained["accuracy"].isNull());
+    // Images to label whatever their names: one with a line break, one that is not UTF-8.
+    QDir().mkpath(d + "/new");
     ASSERT_EQ(0, ::link(QFile::encodeName(d + "/train/a-2.png").constData(), QFile::encodeName(d + "/new/odd\nname.png").constData()));
     ASSERT_EQ(0, ::link(QFile::encodeName(d + "/train/c-1.png").constData(), (QFile::encodeName(d) + "/new/z\xff.png").constData()));
     const QByteArray any = label(d, {"new", "m.out", "--format", "jsonl", "--neighbours", "1"}).out;
-    EXPECT_TRUE(any.contains("\n{\"file\":\"odd\\u000aname.png\",\"label\":\"A\",")) << any.constData();
-    EXPECT_TRUE(any.contains("\n{\"file\":\"z\\\\xff.png\",\"label\":\"C\",")) << any.constData();
+    EXPECT_TRUE(any.contains("{\"file\":\"odd\\u000aname.png\",\"label\":\"A\",")) << any.constData();
+    EXPECT_TRUE(any.contains("{\"file\":\"z\\\\xff.png\",\"label\":\"C\",")) << any.constData();
 }
 
 TEST(Tune, CrossValidationArithmeticAgreesWithPlainSums)
