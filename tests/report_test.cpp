@@ -23,6 +23,8 @@
 #include <map>
 #include <random>
 
+#include <sys/stat.h>
+
 using namespace sorvik;
 
 namespace {
@@ -95,6 +97,12 @@ TEST(Report, GivesWhatUsersAskAndRefusesWhatWouldHarmTheirData)
          }},
         {"the model's own training directory", [](const QString &) {}, {"test", "trained.out", "--train", "train", "--out", "out"}, 0, "accuracy: ",
          [](const QString &d) { EXPECT_TRUE(readFile(d + "/out/predictions.csv").contains(",nearest_file\r\n")); }},
+        {"a tuning's table is drawn beside the report",
+         [](const QString &d) { runProgram(SORVIK_TUNE_EXECUTABLE, {"train", "--spacing", "2,4", "--keep", "0.5", "--neighbours", "1", "--folds", "2", "--json", "g.json"}, d); },
+         base + QStringList{"--grid", "g.json"}, 0, "accuracy: ", [](const QString &d) { EXPECT_TRUE(QFile::exists(d + "/out/grid.png")); }},
+        {"a pipe that no program writes is no table, said at once",
+         [](const QString &d) { ASSERT_EQ(0, ::mkfifo(QFile::encodeName(d + "/g.json").constData(), 0600)); }, base + QStringList{"--grid", "g.json"}, 1,
+         "cannot draw the tuning: g.json is not the JSON that sorvik-tune --json writes; give that file, or no --grid\n"},
         {"a model that is not there", [](const QString &) {}, {"test", "nothing.out"}, 1,
          "cannot classify: model nothing.out cannot be opened: No such file or directory; give the model file that sorvik train or sorvik-tune wrote"},
     };

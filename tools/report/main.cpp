@@ -30,6 +30,9 @@
 #include <future>
 #include <iostream>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 
 using namespace sorvik;
 
@@ -155,11 +158,22 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
 }
 
 // The table of a tuning, read whole from a file of at most 64 MiB; false after one
-// line that says why it cannot serve.
+// line that says why it cannot serve. A pipe is opened without waiting for a
+// program to write it: with none, it reads as empty.
 bool readGrid(const QString &path, PageContent &page)
 {
-    QFile file(path);
-    const QByteArray json = file.open(QIODevice::ReadOnly) ? file.read(qint64(64) << 20) : QByteArray();
+    QByteArray json;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+        char piece[65536];
+        for (ssize_t got; json.size() <= (64 << 20) && (got = ::read(fd, piece, sizeof piece)) != 0;)
+            if (got > 0)
+                json.append(piece, int(got));
+            else if (errno != EINTR)
+                break;
+    }
+    if (fd >= 0)
+        ::close(fd);
     if (!readGridJson(json, page.grid, page.chosen)) {
         std::cout << "cannot draw the tuning: " << printableName(path).toStdString()
                   << " is not the JSON that sorvik-tune --json writes; give that file, or no --grid\n";
