@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <functional>
 
 #include <zlib.h>
@@ -119,6 +121,8 @@ TEST(Import, NamesEveryClassAsToldOrRefusesBeforeWriting)
          "sorvik-import: labels holds 11 labels for the 12 images of the image file\n"},
         {"not an IDX file", [](const QString &d) { digits(d), writeFile(d + "/images", "hello"); }, {}, 1,
          "sorvik-import: images is not an IDX image file (magic number 0x00000803 expected)\n"},
+        {"a pipe that no program writes, said at once", [](const QString &d) { digits(d), QFile::remove(d + "/images"), ::mkfifo(QFile::encodeName(d + "/images").constData(), 0600); },
+         {}, 1, "sorvik-import: images is not an IDX image file (magic number 0x00000803 expected)\n"},
         // A folder that holds a file of a name the import writes.
         {"a folder with a file of its names", [](const QString &d) { digits(d), QDir(d).mkdir("out"), writeFile(d + "/out/3-00003.png", "mine"); }, {}, 1,
          "sorvik-import: cannot write into out: it holds 3-00003.png already, a name this import writes; give an empty or new folder\n", {"3-00003.png"}},

@@ -23,7 +23,7 @@ namespace {
 // Why a model file cannot be opened, as the system says it.
 QString openFailure(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const QString reason = fd >= 0 ? QStringLiteral("it cannot be read") : QString::fromLocal8Bit(std::strerror(errno));
     if (fd >= 0)
         ::close(fd);

@@ -1,5 +1,7 @@
 #include "tools/import/idx_file.h"
 
+#include "base/opening.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -22,7 +24,7 @@ std::uint32_t bigEndian(const unsigned char *p)
 
 IdxFile::IdxFile(const QString &path, std::uint32_t magic, int count) : path(path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = openToRead(path);
     struct stat info;
     if (fd < 0 || ::fstat(fd, &info) != 0) {
         fail(QStringLiteral("cannot read %1: %2; check the path").arg(path, QString::fromLocal8Bit(std::strerror(errno))));

@@ -5,6 +5,7 @@
 #include "tools/import/idx_file.h"
 #include "tools/image_set.h"
 
+#include "base/opening.h"
 #include "base/run_end.h"
 
 #include <QFile>
@@ -43,9 +44,10 @@ struct Digit {
 
 QByteArray readJson(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(QStringLiteral("cannot read %1: %2; check the path").arg(path, file.errorString()));
+    QFile file;
+    const int fd = openToRead(path);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        fail(QStringLiteral("cannot read %1: %2; check the path").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     // Read in pieces up to the limit: a file that grows, or a device, stops there.
     QByteArray bytes;
     for (QByteArray piece; bytes.size() <= maxJsonBytes && !(piece = file.read(1 << 16)).isEmpty();)

@@ -19,6 +19,7 @@
 #include "app/pipeline.h"
 #include "model/model_parameters.h"
 #include "base/heap_tuning.h"
+#include "base/opening.h"
 #include "base/parallel.h"
 #include "base/printable_name.h"
 #include "base/run_end.h"
@@ -30,7 +31,6 @@
 #include <future>
 #include <iostream>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 
@@ -163,8 +163,8 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
 bool readGrid(const QString &path, PageContent &page)
 {
     QByteArray json;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+    const int fd = openToRead(path);
+    if (fd >= 0) {
         char piece[65536];
         for (ssize_t got; json.size() <= (64 << 20) && (got = ::read(fd, piece, sizeof piece)) != 0;)
             if (got > 0)
