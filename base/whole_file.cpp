@@ -183,6 +183,20 @@ bool WholeFile::commit()
     return closed == 0 || fail(errno);
 }
 
+QString wholeFileObstacle(const QString &path)
+{
+    struct stat existing;
+    if (::stat(QFile::encodeName(path).constData(), &existing) == 0) {
+        if (S_ISDIR(existing.st_mode))
+            return QString::fromLocal8Bit(std::strerror(EISDIR));
+        if (!S_ISREG(existing.st_mode) || standardStream(existing) >= 0)
+            return QString();
+    }
+    if (::access(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), W_OK | X_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString();
+}
+
 bool writeWholeFile(const QString &path, const QByteArray &bytes, QString &reason)
 {
     WholeFile file(path);

@@ -48,6 +48,11 @@ private:
     QString failure;
 };
 
+// Why a WholeFile of `path` cannot be written, as far as can be told before it
+// is: a folder at the path, or a folder of it that is missing or that this user
+// may not write into ("No such file or directory"); empty when none is seen.
+QString wholeFileObstacle(const QString &path);
+
 // Writes `bytes` to `path` whole; false and the reason when it cannot.
 bool writeWholeFile(const QString &path, const QByteArray &bytes, QString &reason);
 

@@ -142,6 +142,10 @@ TEST(Tune, WritesWhereverThePathLeadsAndLabelsFilesWhateverTheirNames)
     const QString d = dir.path();
     noiseImages(d + "/train", {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png", "c-1.png", "c-2.png", "c-3.png"}, 8);
     const QStringList chosen = {"--spacing", "2", "--keep", "0.3", "--neighbours", "3", "--folds", "0", "--model", "m.out"};
+    // A model that cannot be written is said before anything is tuned.
+    const RunResult nowhere = tune(d, {"--model", "missing/m.out", "--folds", "2"});
+    EXPECT_EQ("cannot write missing/m.out: No such file or directory\n", nowhere.out);
+    EXPECT_EQ(1, nowhere.exitCode);
     // A pipe in place of the table is written into and stays a pipe; with no
     // program reading it, one line says so at once.
     const QByteArray pipe = QFile::encodeName(d + "/pipe");

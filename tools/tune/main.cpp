@@ -166,6 +166,15 @@ int main(int argc, char *argv[])
     setRunEndPrefix("sorvik-tune");
     QCommandLineParser parser;
     Options options = parseOptions(parser);
+    // A model or a table that cannot be written is said before the tuning, not after it.
+    for (const QString &path : {options.modelFile, options.jsonFile}) {
+        const QString obstacle = path.isEmpty() ? QString() : wholeFileObstacle(path);
+        if (!obstacle.isEmpty()) {
+            std::cout << "cannot write " << printableName(path).toStdString() << ": " << obstacle.toStdString() << "\n";
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+    }
 
     QList<Raster> images;
     DirectoryReport report;
