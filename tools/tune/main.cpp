@@ -155,6 +155,20 @@ Model trainBest(const QList<Raster> &images, const Scored &best)
     return trainOnSamples(samples, {}, recipe);
 }
 
+// Ends the run when the model or the table cannot be written: said before the
+// tuning, not after it.
+void refuseUnwritable(const Options &options)
+{
+    for (const QString &path : {options.modelFile, options.jsonFile}) {
+        const QString obstacle = path.isEmpty() ? QString() : wholeFileObstacle(path);
+        if (!obstacle.isEmpty()) {
+            std::cout << "cannot write " << printableName(path).toStdString() << ": " << obstacle.toStdString() << "\n";
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -166,15 +180,7 @@ int main(int argc, char *argv[])
     setRunEndPrefix("sorvik-tune");
     QCommandLineParser parser;
     Options options = parseOptions(parser);
-    // A model or a table that cannot be written is said before the tuning, not after it.
-    for (const QString &path : {options.modelFile, options.jsonFile}) {
-        const QString obstacle = path.isEmpty() ? QString() : wholeFileObstacle(path);
-        if (!obstacle.isEmpty()) {
-            std::cout << "cannot write " << printableName(path).toStdString() << ": " << obstacle.toStdString() << "\n";
-            std::fflush(stdout);
-            std::_Exit(1);
-        }
-    }
+    refuseUnwritable(options);
 
     QList<Raster> images;
     DirectoryReport report;
