@@ -59,6 +59,7 @@ double addressSpace()
 void setRunEndPrefix(const char *prefix)
 {
     runEndPrefix = prefix;
+    std::signal(SIGPIPE, SIG_IGN);  // a console that goes away stops the output, not the run
 }
 
 void setConsoleMidLine(bool midLine)

@@ -7,6 +7,8 @@ namespace sorvik {
 // How a run ends for a want of the machine's rather than a fault of the data: at
 // once, with one line on standard output, "<prefix>: <reason>", and status 1.
 // Nothing else is judged meanwhile: no image is skipped and no rate printed for it.
+// A reader of standard output that goes away ends no run (a broken pipe is no
+// signal): what is printed after it is lost, and the run still writes its files.
 void setRunEndPrefix(const char *prefix);  // "cannot train"; a string that lives on
 void setConsoleMidLine(bool midLine);           // the line then goes on a line of its own
 [[noreturn]] void endRun(const char *reason);

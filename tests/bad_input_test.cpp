@@ -249,4 +249,9 @@ TEST(BadInput, AConsoleThatGoesAwayStopsTheReportNotTheRun)
     const QString closedConsole = "import os, subprocess, sys\nr, w = os.pipe()\nos.close(r)\nprint(subprocess.call(sys.argv[1:], stdout=w))";
     EXPECT_EQ("1\n", runProgram("python3", {"-c", closedConsole, SORVIK_EXECUTABLE, "train", "train"}, dir.path()).out);
     EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));
+    // The tools too: the tuning still writes its model, the labels end as they would.
+    EXPECT_EQ("0\n", runProgram("python3", {"-c", closedConsole, SORVIK_TUNE_EXECUTABLE, "train", "--folds", "0", "--keep", "0.85", "--neighbours", "1",
+                                            "--spacing", "4"}, dir.path()).out);
+    EXPECT_TRUE(readFile(dir.path() + "/tuned.out").startsWith("A;B;\n"));
+    EXPECT_EQ("1\n", runProgram("python3", {"-c", closedConsole, SORVIK_LABEL_EXECUTABLE, "train", "tuned.out"}, dir.path()).out);
 }

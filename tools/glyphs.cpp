@@ -73,6 +73,7 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
 
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-glyphs"));
+    setRunEndPrefix("sorvik-glyphs");
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("TRAIN_DIR"), QStringLiteral("where images 0-3 of every five of a class go"));
     parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("where image i of a class goes when i % 5 == 4"));
