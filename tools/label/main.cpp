@@ -17,7 +17,9 @@
 #include <QHash>
 
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 using namespace sorvik;
@@ -207,8 +209,13 @@ int main(int argc, char *argv[])
     }
     const std::vector<Row> rows = rowsOf(options.images, c);
     const QByteArray out = options.jsonLines ? jsonLinesOf(rows, c.reading.model, options) : csvOf(rows, c.reading.model, options);
-    std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
-    std::fflush(stdout);
+    // The labels are the product: a full disk is said; a reader that stopped
+    // reading (a broken pipe) wanted no more of them.
+    errno = 0;
+    if ((std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout) != std::size_t(out.size()) || std::fflush(stdout) != 0) && errno != EPIPE) {
+        std::cerr << "sorvik-label: cannot write the labels: " << std::strerror(errno) << "\n";
+        std::_Exit(3);
+    }
     // The samples, the model and the answers go back to the system at once.
     std::_Exit(c.report.skipped.isEmpty() ? 0 : 1);
 }
