@@ -181,12 +181,16 @@ void startModelRead(ModelReading &reading, const QString &file)
 
 bool finishModelRead(ModelReading &reading)
 {
+    // Asked again, it answers as before: a pipe cannot be read twice.
+    if (reading.finished)
+        return reading.readable;
+    reading.finished = true;
     if (reading.opened.valid() && reading.opened.get())
-        return true;
+        return reading.readable = true;
     reading.model = Model();
     reading.search = NearestIndex();
     reading.report = ModelFileReport();
-    return readModel(reading);
+    return reading.readable = readModel(reading);
 }
 
 Matrix projectSamples(const Model &model, const QList<Raster> &samples)

@@ -50,13 +50,15 @@ Model trainOnSamples(const QList<Raster> &samples, const TrainingStep &stepDone 
 // rows, with its projections arranged for the search. startModelRead begins it on a thread of its
 // own where the file is a regular one and descriptors are to spare (the plain build
 // reads in order); finishModelRead waits for it, or reads the file itself when no
-// thread could, or could not open it, as a one-thread run would.
+// thread could, or could not open it, as a one-thread run would, and asked again
+// answers as the first time (a pipe is read once).
 struct ModelReading {
     QString file;
     Model model;
     NearestIndex search;
     ModelFileReport report;
     std::future<bool> opened;
+    bool finished = false, readable = false;  // what finishModelRead found
 };
 void startModelRead(ModelReading &reading, const QString &file);
 bool finishModelRead(ModelReading &reading);

@@ -178,6 +178,9 @@ TEST(Tune, WritesWhereverThePathLeadsAndLabelsFilesWhateverTheirNames)
     const QByteArray any = label(d, {"new", "m.out", "--format", "jsonl", "--neighbours", "1"}).out;
     EXPECT_TRUE(any.contains("{\"file\":\"odd\\u000aname.png\",\"label\":\"A\",")) << any.constData();
     EXPECT_TRUE(any.contains("{\"file\":\"z\\\\xff.png\",\"label\":\"C\",")) << any.constData();
+    // A model that comes through a pipe, read once, labels as the file does.
+    const RunResult piped = runProgram("sh", {"-c", "cat m.out | \"$0\" new /dev/stdin --format jsonl --neighbours 1", SORVIK_LABEL_EXECUTABLE}, d);
+    EXPECT_EQ(any, piped.out) << piped.err.constData();
     // Labels that cannot be written are said, not lost in silence.
     const RunResult full = runProgram("sh", {"-c", "exec \"$0\" new m.out > /dev/full", SORVIK_LABEL_EXECUTABLE}, d);
     EXPECT_EQ(3, full.exitCode);
