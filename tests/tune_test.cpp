@@ -83,6 +83,11 @@ TEST(Tune, ScoresAGridWorkedOutByHand)
     // The fixed recipe's parameters make sorvik train's model, byte for byte.
     runSorvik({"train", "train"}, dir.path());
     EXPECT_EQ(readFile(dir.path() + "/trained.out"), readFile(dir.path() + "/tuned.out"));
+    // A spacing too wide for the images is named once, scored or trained alone,
+    // rather than every image passed over.
+    for (const char *folds : {"2", "0"})
+        EXPECT_EQ("cannot tune: images of 24 x 24 pixels give no component at spacing 11; they need at least 25 x 25\n",
+                  tune(dir.path(), {"--spacing", "11", "--keep", "0.5", "--neighbours", "1", "--folds", folds}).out) << folds;
 }
 
 TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)

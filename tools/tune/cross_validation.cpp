@@ -90,10 +90,8 @@ std::vector<int> foldsOf(const QList<Raster> &images, int folds)
 
 QString gridProblem(const QList<Raster> &images, const Grid &grid)
 {
-    if (grid.folds == 0)
-        return QString();
     std::vector<int> sizes(std::size_t(grid.folds), 0);
-    for (const int f : foldsOf(images, grid.folds))
+    for (const int f : grid.folds > 0 ? foldsOf(images, grid.folds) : std::vector<int>())
         ++sizes[std::size_t(f)];
     for (int f = 0; f < grid.folds; ++f)
         if (sizes[std::size_t(f)] == 0 || images.size() - sizes[std::size_t(f)] < 2)

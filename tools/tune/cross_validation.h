@@ -26,7 +26,8 @@ struct Grid {
 // j % folds, so that every fold holds each class alike, the same on every run.
 std::vector<int> foldsOf(const QList<Raster> &images, int folds);
 
-// Why the grid cannot be scored on these images, or an empty string.
+// Why the grid cannot be scored on these images (with no folds, why its one
+// configuration cannot be trained on them), or an empty string.
 QString gridProblem(const QList<Raster> &images, const Grid &grid);
 
 // Scores every configuration of the grid on the grey images (labelled, all of one

@@ -155,6 +155,19 @@ Model trainBest(const QList<Raster> &images, const Scored &best)
     return trainOnSamples(samples, {}, recipe);
 }
 
+// The training images, each as large as the smallest spacing given needs; where
+// none is, they are read as any spacing takes them, so that the spacing, not
+// every image, is named as what does not fit.
+void readTrainingImages(const Options &options, QList<Raster> &images, DirectoryReport &report)
+{
+    const int smallest = options.spacingsGiven ? options.grid.spacings.front() : 1;
+    readGreyDirectory(options.directory, images, &report, Transform{smallest, transformOffsetX, transformOffsetY});
+    if (images.isEmpty() && smallest > 1) {
+        report = DirectoryReport();
+        readGreyDirectory(options.directory, images, &report, Transform{1, transformOffsetX, transformOffsetY});
+    }
+}
+
 // Ends the run when the model or the table cannot be written: said before the
 // tuning, not after it.
 void refuseUnwritable(const Options &options)
@@ -184,8 +197,7 @@ int main(int argc, char *argv[])
 
     QList<Raster> images;
     DirectoryReport report;
-    const int smallest = options.spacingsGiven ? options.grid.spacings.front() : 1;
-    readGreyDirectory(options.directory, images, &report, Transform{smallest, transformOffsetX, transformOffsetY});
+    readTrainingImages(options, images, report);
     for (const SkippedFile &file : report.skipped)
         std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
     QString problem = trainingProblem(options.directory, images, report);
