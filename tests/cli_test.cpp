@@ -61,10 +61,12 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
         // A wrong count of arguments: sorvik-tune takes one, the others more.
         const QStringList wrongCount = name == "sorvik-tune" ? QStringList{"a", "b"} : QStringList{"a"};
         std::vector<QStringList> wrongs = {{"--no-such-option", "a", "b", "c", "d"}, wrongCount};
-        if (name == "sorvik-tune")  // training one configuration takes one value of each list
+        if (name == "sorvik-tune") {  // training one configuration takes one value of each list; the table has a file of its own
             for (int two = 0; two < 3; ++two)
                 wrongs.push_back({"a", "--folds", "0", "--spacing", two == 0 ? "1,2" : "1", "--keep", two == 1 ? "0.1,0.2" : "0.1",
                                   "--neighbours", two == 2 ? "1,2" : "1"});
+            wrongs.push_back({"a", "--model", "m.out", "--json", "./m.out"});
+        }
         for (const QStringList &wrong : wrongs) {
             const RunResult refused = runProgram(tool, wrong);
             EXPECT_EQ(2, refused.exitCode) << wrong.join(' ').toStdString();

@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdio>
@@ -47,6 +48,16 @@ std::vector<Number> listOption(const QCommandLineParser &parser, const QString &
     std::sort(values.begin(), values.end());
     values.erase(std::unique(values.begin(), values.end()), values.end());
     return values;
+}
+
+// Whether two paths name one file: the same file where both are, else the same
+// name in the same folder (links followed).
+bool sameFile(const QString &a, const QString &b)
+{
+    const QFileInfo x(a), y(b);
+    if (x.exists() && y.exists())
+        return x.canonicalFilePath() == y.canonicalFilePath();
+    return x.fileName() == y.fileName() && QFileInfo(x.absolutePath()).canonicalFilePath() == QFileInfo(y.absolutePath()).canonicalFilePath();
 }
 
 Options parseOptions(QCommandLineParser &parser)
@@ -86,6 +97,8 @@ Options parseOptions(QCommandLineParser &parser)
         refuseCommandLine(QStringLiteral("--folds 0 trains one configuration: give one value to each of --spacing, --keep and --neighbours"));
     if (options.modelFile.isEmpty())
         refuseCommandLine(QStringLiteral("--model needs the name of a file"));
+    if (!options.jsonFile.isEmpty() && sameFile(options.jsonFile, options.modelFile))  // the table would take the model's place
+        refuseCommandLine(QStringLiteral("--json and --model name the same file; give each its own"));
     return options;
 }
 
