@@ -108,6 +108,16 @@ QByteArray handMadeBmp(int width, int height, int bits, unsigned seed)
     return "BM" + le(offset + quint32(pixels.size()), 4) + le(0, 4) + le(offset, 4) + info + palette + pixels;
 }
 
+// The same GIF with its global colour table moved into its image, as a local one
+// (the file's image descriptor follows the global table directly).
+QByteArray localTableGif(const QByteArray &gif)
+{
+    const char flags = gif[10];
+    const int table = 3 << ((flags & 7) + 1), image = 13 + table;
+    const QByteArray descriptor = gif.mid(image, 9) + char(0x80 | (flags & 7));
+    return gif.left(10) + char(flags & 0x7f) + gif.mid(11, 2) + descriptor + gif.mid(13, table) + gif.mid(image + 10);
+}
+
 // The plain-text kinds of PBM, PGM and PPM.
 QByteArray textPortableMap(const char *magic, int width, int height, int channels, int largest)
 {
@@ -226,10 +236,12 @@ TEST(ImageLoader, RefusesEveryImageCutShort)
 {
     // Several decoders fill in what a cut file lacks (BMP, GIF, JPEG, XBM, the BMP
     // inside an icon, a PNG without its end); no cut of any format may load. The
-    // second GIF has extension blocks, the bitmap run-length code, the icon two images.
+    // second GIF has a local colour table, the third extension blocks, the bitmap
+    // run-length code, the icon two images.
     QTemporaryDir dir;
     const QImage image = greyImage(37, 23, [](int x, int y) { return (x * 13 + y * 7) % 256; });
-    std::vector<std::pair<QString, QByteArray>> files = {{"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif")},
+    const QByteArray gif = readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/pattern.gif");
+    std::vector<std::pair<QString, QByteArray>> files = {{"gif", gif}, {"gif", localTableGif(gif)},
                                                          {"gif", readFile(SORVIK_SOURCE_DIR "/tests/fuzz/seeds-fuzz_image/extension.gif")},
                                                          {"bmp", runLengthBitmap()}, {"ico", twoImageIcon(encoded(image, "ico"))}};
     for (const char *format : {"bmp", "cur", "ico", "jpg", "png", "pbm", "pgm", "ppm", "tif", "webp", "wbmp", "xbm", "xpm"})
