@@ -136,6 +136,9 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     const RunResult far = label(d, {"new", "m.out", "--format", "jsonl", "--reject-distance", "0"});
     EXPECT_EQ(4, far.out.count('\n'));
     EXPECT_EQ(4, far.out.count("\"label\":null"));
+    writeFile(d + "/odd.out", readFile(d + "/m.out").replace("components=24:", "components=99:"));
+    const QByteArray odd = label(d, {"new", "odd.out"}).err;
+    EXPECT_TRUE(odd.endsWith("sorvik-label: cannot classify: model odd.out names 99 components in its parameters but holds 24\n")) << odd.constData();
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
     EXPECT_EQ(0, report.exitCode) << report.out.constData();
     EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());
