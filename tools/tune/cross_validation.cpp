@@ -90,6 +90,8 @@ std::vector<int> foldsOf(const QList<Raster> &images, int folds)
 
 QString gridProblem(const QList<Raster> &images, const Grid &grid)
 {
+    if (grid.folds > images.size())  // said before a count of every fold is made
+        return QStringLiteral("cannot tune: %1 images make %2 folds, more folds than images; give fewer --folds").arg(images.size()).arg(grid.folds);
     std::vector<int> sizes(std::size_t(grid.folds), 0);
     for (const int f : grid.folds > 0 ? foldsOf(images, grid.folds) : std::vector<int>())
         ++sizes[std::size_t(f)];
