@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("TRAIN_DIR"), QStringLiteral("where images 0-3 of every five of a class go"));
     parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("where image i of a class goes when i % 5 == 4"));
     parser.addOption({QStringLiteral("size"), QStringLiteral("side of the images, 16 to 1024 pixels (default 64)"), QStringLiteral("PIXELS"), QStringLiteral("64")});
-    parser.addOption({QStringLiteral("per-class"), QStringLiteral("images of each class (default 100)"), QStringLiteral("N"), QStringLiteral("100")});
+    parser.addOption({QStringLiteral("per-class"), QStringLiteral("images of each class, 1 to 100000 (default 100)"), QStringLiteral("N"), QStringLiteral("100")});
     parser.addOption({QStringLiteral("seed"), QStringLiteral("seed of the random shifts, rotations and scales (default 1)"), QStringLiteral("S"), QStringLiteral("1")});
     const QStringList directories = parseCommandLine(
         parser, QStringLiteral("Renders printed characters 0-9 and a-z from the installed fonts (DejaVu, Liberation, FreeFont) "
@@ -87,6 +87,8 @@ int main(int argc, char *argv[])
     const unsigned seed = unsigned(integerOption(parser, QStringLiteral("seed"), 0));
     if (size > 1024)
         refuseCommandLine(QStringLiteral("--size takes 16 to 1024 pixels"));
+    if (perClass > 100000)  // every name is listed before the first image is drawn
+        refuseCommandLine(QStringLiteral("--per-class takes 1 to 100000 images"));
     const QStringList fonts = sampleFonts();
     if (fonts.isEmpty()) {
         std::cout << "sorvik-glyphs: no DejaVu, Liberation or FreeFont fonts are installed (scripts/setup bench installs them)\n";
