@@ -68,7 +68,7 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
             wrongs.push_back({"a", "--model", "m.out", "--json", "./m.out"});
         }
         if (name == "sorvik-glyphs")  // every name is listed first: a bound on the count bounds the memory
-            wrongs.push_back({"a", "b", "--per-class", "100001"});
+            wrongs.push_back({"/proc/a", "/proc/b", "--per-class", "100001"});  // folders it cannot write, should the bound go
         for (const QStringList &wrong : wrongs) {
             const RunResult refused = runProgram(tool, wrong);
             EXPECT_EQ(2, refused.exitCode) << wrong.join(' ').toStdString();
