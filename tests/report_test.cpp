@@ -95,6 +95,8 @@ TEST(Report, GivesWhatUsersAskAndRefusesWhatWouldHarmTheirData)
              EXPECT_TRUE(readFile(d + "/out/predictions.csv").startsWith("file,label,predicted,correct,squared_distance,nearest_row\r\n"));
              EXPECT_TRUE(readFile(d + "/out/index.html").contains("<p id=\"training-problem\">"));
          }},
+        {"a training directory that is not there", [](const QString &) {}, {"test", "trained.out", "--train", "trian", "--out", "out"}, 0,
+         "trian does not exist; predictions.csv names no nearest training file\n"},
         {"the model's own training directory", [](const QString &) {}, {"test", "trained.out", "--train", "train", "--out", "out"}, 0, "accuracy: ",
          [](const QString &d) { EXPECT_TRUE(readFile(d + "/out/predictions.csv").contains(",nearest_file\r\n")); }},
         {"a tuning's table is drawn beside the report",

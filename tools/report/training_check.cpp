@@ -185,8 +185,11 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     const QStringList names = usableNames(directory, listing, model);
     const int n = model.projections.rows;
     if (names.size() != n) {
-        result.problem = QStringLiteral("%1 holds %2 usable images for the model's %3 rows; predictions.csv names no nearest training file")
-                             .arg(printableName(directory), QString::number(names.size()), QString::number(n));
+        const QFileInfo folder(directory);
+        const QString held = folder.isDir()   ? QStringLiteral("holds %1 usable images for the model's %2 rows").arg(names.size()).arg(n)
+                             : folder.exists() ? QStringLiteral("is not a directory")
+                                               : QStringLiteral("does not exist");
+        result.problem = QStringLiteral("%1 %2; predictions.csv names no nearest training file").arg(printableName(directory), held);
         return result;
     }
     std::sort(rows.begin(), rows.end());
