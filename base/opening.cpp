@@ -20,4 +20,20 @@ int openToRead(const QString &path)
     return -1;
 }
 
+bool readUpTo(const QString &path, qint64 limit, QByteArray &bytes)
+{
+    bytes.clear();
+    const int fd = openToRead(path);
+    if (fd < 0)
+        return false;
+    char piece[1 << 16];
+    for (ssize_t got; bytes.size() <= limit && (got = ::read(fd, piece, sizeof piece)) != 0;)
+        if (got > 0)
+            bytes.append(piece, int(got));
+        else if (errno != EINTR)
+            break;
+    ::close(fd);
+    return true;
+}
+
 } // namespace sorvik

@@ -152,8 +152,8 @@ void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryRe
         if (!failure.isEmpty())
             return;
         raster.label = labelFromFileName(entry.name);
-        const bool heldByAModel = !raster.label.contains(QLatin1Char(';')) && !raster.label.contains(QLatin1Char('\n')) && !raster.label.contains(QLatin1Char('\r'));
-        if (names == FileNames::Classes && !heldByAModel)
+        if (names == FileNames::Classes
+            && (raster.label.contains(QLatin1Char(';')) || raster.label.contains(QLatin1Char('\n')) || raster.label.contains(QLatin1Char('\r'))))
             failure = QStringLiteral("has a class name with \";\" or a line break, which a model file cannot hold");
     }, 32, threads);
     samples.reserve(samples.size() + listing.size());

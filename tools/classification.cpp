@@ -1,5 +1,6 @@
 #include "tools/classification.h"
 
+#include "base/opening.h"
 #include "base/printable_name.h"
 #include "decode/image_loader.h"
 #include "model/model_bytes.h"
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <iostream>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace sorvik {
@@ -23,7 +23,7 @@ namespace {
 // Why a model file cannot be opened, as the system says it.
 QString openFailure(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = openToRead(path);
     const QString reason = fd >= 0 ? QStringLiteral("it cannot be read") : QString::fromLocal8Bit(std::strerror(errno));
     if (fd >= 0)
         ::close(fd);

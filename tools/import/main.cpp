@@ -8,7 +8,6 @@
 #include "base/opening.h"
 #include "base/run_end.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -44,14 +43,9 @@ struct Digit {
 
 QByteArray readJson(const QString &path)
 {
-    QFile file;
-    const int fd = openToRead(path);
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        fail(QStringLiteral("cannot read %1: %2; check the path").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    // Read in pieces up to the limit: a file that grows, or a device, stops there.
     QByteArray bytes;
-    for (QByteArray piece; bytes.size() <= maxJsonBytes && !(piece = file.read(1 << 16)).isEmpty();)
-        bytes += piece;
+    if (!readUpTo(path, maxJsonBytes, bytes))
+        fail(QStringLiteral("cannot read %1: %2; check the path").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     if (bytes.size() > maxJsonBytes)
         fail(QStringLiteral("%1 is larger than %2 bytes; the package's digit files are a few megabytes").arg(path).arg(maxJsonBytes));
     return bytes;

@@ -26,12 +26,9 @@
 
 #include <QGuiApplication>
 #include <QJsonArray>
-#include <QFile>
 
 #include <future>
 #include <iostream>
-
-#include <unistd.h>
 
 
 using namespace sorvik;
@@ -163,17 +160,7 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
 bool readGrid(const QString &path, PageContent &page)
 {
     QByteArray json;
-    const int fd = openToRead(path);
-    if (fd >= 0) {
-        char piece[65536];
-        for (ssize_t got; json.size() <= (64 << 20) && (got = ::read(fd, piece, sizeof piece)) != 0;)
-            if (got > 0)
-                json.append(piece, int(got));
-            else if (errno != EINTR)
-                break;
-    }
-    if (fd >= 0)
-        ::close(fd);
+    readUpTo(path, qint64(64) << 20, json);
     if (!readGridJson(json, page.grid, page.chosen)) {
         std::cout << "cannot draw the tuning: " << printableName(path).toStdString()
                   << " is not the JSON that sorvik-tune --json writes; give that file, or no --grid\n";
