@@ -69,8 +69,13 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
         }
         if (name == "sorvik-glyphs")  // every name is listed first: a bound on the count bounds the memory
             wrongs.push_back({"/proc/a", "/proc/b", "--per-class", "100001"});  // folders it cannot write, should the bound go
+        if (name == "sorvik-report")  // a whole number too large to hold is said to be too large
+            wrongs.push_back({"a", "b", "--gallery", "99999999999"});
         for (const QStringList &wrong : wrongs) {
             const RunResult refused = runProgram(tool, wrong);
+            if (wrong.contains("99999999999")) {
+                EXPECT_TRUE(refused.err.startsWith(name.toLatin1() + ": --gallery takes at most 2147483647, not \"99999999999\"\n")) << refused.err.constData();
+            }
             EXPECT_EQ(2, refused.exitCode) << wrong.join(' ').toStdString();
             EXPECT_EQ(QByteArray(), refused.out);
             EXPECT_TRUE(refused.err.startsWith(name.toLatin1() + ": ")) << refused.err.constData();

@@ -7,7 +7,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <iostream>
 
 namespace sorvik {
@@ -42,10 +44,14 @@ inline QStringList parseCommandLine(QCommandLineParser &parser, const QString &d
 // The value of an option as a whole number of at least `least`.
 inline int integerOption(const QCommandLineParser &parser, const QString &name, int least)
 {
+    const QString text = parser.value(name);
     bool ok = false;
-    const int value = parser.value(name).toInt(&ok);
+    const int value = text.toInt(&ok);
+    const QString digits = text.trimmed().mid(text.trimmed().startsWith(QLatin1Char('+')) ? 1 : 0);
+    if (!ok && !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
+        refuseCommandLine(QStringLiteral("--%1 takes at most %2, not \"%3\"").arg(name).arg(std::numeric_limits<int>::max()).arg(text));
     if (!ok || value < least)
-        refuseCommandLine(QStringLiteral("--%1 needs a whole number of at least %2, not \"%3\"").arg(name).arg(least).arg(parser.value(name)));
+        refuseCommandLine(QStringLiteral("--%1 needs a whole number of at least %2, not \"%3\"").arg(name).arg(least).arg(text));
     return value;
 }
 
