@@ -142,6 +142,13 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     writeFile(d + "/odd.out", readFile(d + "/m.out").replace("components=24:", "components=99:"));
     const QByteArray odd = label(d, {"new", "odd.out"}).err;
     EXPECT_TRUE(odd.endsWith("sorvik-label: cannot classify: model odd.out names 99 components in its parameters but holds 24\n")) << odd.constData();
+    // Parameters that cannot be read: one line, never a row for each image that
+    // misses the spacing it falls back to.
+    writeFile(d + "/odd.out", readFile(d + "/m.out").replace("spacing=2:", "spacing=nan:"));
+    const RunResult unreadable = label(d, {"new", "odd.out"});
+    EXPECT_EQ(QByteArray(), unreadable.out);
+    EXPECT_TRUE(unreadable.err.endsWith("sorvik-label: cannot classify: model odd.out has parameters that this version cannot read "
+                                        "(\"sorvik-tune:spacing=nan:offsets=2,2:components=24:neighbours=3\")\n")) << unreadable.err.constData();
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
     EXPECT_EQ(0, report.exitCode) << report.out.constData();
     EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());

@@ -5,6 +5,7 @@
 #include "decode/image_loader.h"
 #include "model/model_bytes.h"
 #include "model/model_parameters.h"
+#include "model/model_problem.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -140,7 +141,9 @@ bool classify(const QString &testDirectory, const QString &modelFile, Classified
         c.transform = transformOf(model.parameters);
         readSampleDirectory(testDirectory, c.samples, &c.report, c.transform, how.eachOnItsOwn ? FileNames::Any : FileNames::Classes);
     }
-    if (how.eachOnItsOwn)
+    // Images that do not fit the model are passed over one by one, but only a
+    // model that can serve at all: one that cannot is said in one line.
+    if (how.eachOnItsOwn && modelProblem(model.components, model.projections, c.reading.report).isEmpty())
         passOverMisfits(testDirectory, c);
     problem = classificationProblem(testDirectory, modelFile, c.samples, c.report, model, c.reading.report, TunedModels::Read,
                                     how.eachOnItsOwn ? Sizes::EachOnItsOwn : Sizes::OneForAll);
