@@ -91,6 +91,16 @@ TEST(Tune, ScoresAGridWorkedOutByHand)
     // More folds than images, said before a count of each fold is made (a billion
     // of them would take gigabytes; ten million, should this go, 40 MB).
     EXPECT_EQ("cannot tune: 6 images make 10000000 folds, more folds than images; give fewer --folds\n", tune(dir.path(), {"--folds", "10000000"}).out);
+    // Folds are drawn within each class: one that no class reaches is named with
+    // the most folds that serve; one that leaves too few images to train on asks
+    // for more images.
+    EXPECT_EQ("cannot tune: the largest class has 3 images, so fold 4 of the 4, drawn within each class, holds none; give at most 3 --folds\n",
+              tune(dir.path(), {"--folds", "4"}).out);
+    QTemporaryDir few;
+    noiseImages(few.path() + "/train", {"a-1.png", "a-2.png", "b-1.png"}, 8);
+    EXPECT_EQ("cannot tune: fold 1 holds 2 of the 3 images and leaves fewer than two to train on; give more images, or --folds 0 and one "
+              "value of each list to train one configuration unscored\n",
+              tune(few.path(), {"--folds", "2"}).out);
 }
 
 TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)

@@ -92,13 +92,27 @@ QString gridProblem(const QList<Raster> &images, const Grid &grid)
 {
     if (grid.folds > images.size())  // said before a count of every fold is made
         return QStringLiteral("cannot tune: %1 images make %2 folds, more folds than images; give fewer --folds").arg(images.size()).arg(grid.folds);
+    // Fold f takes image f, f + folds, ... of every class: it holds none when no
+    // class has more than f images.
+    std::map<QString, int> classSizes;
+    for (const Raster &image : images)
+        ++classSizes[image.label];
+    int largest = 0;
+    for (const auto &[label, size] : classSizes)
+        largest = std::max(largest, size);
+    const QString alone = QStringLiteral("give more images, or --folds 0 and one value of each list to train one configuration unscored");
+    if (grid.folds > largest)
+        return largest >= 2 ? QStringLiteral("cannot tune: the largest class has %1 images, so fold %2 of the %3, drawn within each class, holds none; "
+                                             "give at most %1 --folds").arg(largest).arg(largest + 1).arg(grid.folds)
+                            : QStringLiteral("cannot tune: every class has one image, so fold 2 of the %1, drawn within each class, holds none; %2")
+                                  .arg(grid.folds).arg(alone);
     std::vector<int> sizes(std::size_t(grid.folds), 0);
     for (const int f : grid.folds > 0 ? foldsOf(images, grid.folds) : std::vector<int>())
         ++sizes[std::size_t(f)];
     for (int f = 0; f < grid.folds; ++f)
-        if (sizes[std::size_t(f)] == 0 || images.size() - sizes[std::size_t(f)] < 2)
-            return QStringLiteral("cannot tune: %1 images make %2 folds of which fold %3 holds %4; give fewer --folds")
-                .arg(images.size()).arg(grid.folds).arg(f + 1).arg(sizes[std::size_t(f)]);
+        if (images.size() - sizes[std::size_t(f)] < 2)
+            return QStringLiteral("cannot tune: fold %1 holds %2 of the %3 images and leaves fewer than two to train on; %4")
+                .arg(f + 1).arg(sizes[std::size_t(f)]).arg(images.size()).arg(alone);
     for (const int s : grid.spacings) {
         const Transform t{s, transformOffsetX, transformOffsetY};
         if (images.first().width < leastSide(t) || images.first().height < leastSide(t))
