@@ -203,7 +203,7 @@ TEST(ReportFigures, DrawOnlyTheGridOfATuning)
     const std::vector<Scored> written = {edge, Scored{1, 784, 784, 1, 99, 100, 0}};
     std::vector<Scored> grid;
     Scored best;
-    ASSERT_TRUE(readGridJson(gridJson(written, edge), grid, best));
+    ASSERT_EQ(GridFile::Read, readGridJson(gridJson(written, edge), grid, best));
     ASSERT_EQ(2u, grid.size());
     EXPECT_EQ(784, grid[1].features);
     EXPECT_EQ(99, grid[1].neighbours);
@@ -213,8 +213,8 @@ TEST(ReportFigures, DrawOnlyTheGridOfATuning)
     const auto refused = [&](const char *what, void (*change)(Scored &)) {
         Scored wrong = edge;
         change(wrong);
-        EXPECT_FALSE(readGridJson(gridJson({edge, wrong}, edge), grid, best)) << what;
-        EXPECT_FALSE(readGridJson(gridJson({edge}, wrong), grid, best)) << what << " as the choice";
+        EXPECT_EQ(GridFile::NotGrid, readGridJson(gridJson({edge, wrong}, edge), grid, best)) << what;
+        EXPECT_EQ(GridFile::NotGrid, readGridJson(gridJson({edge}, wrong), grid, best)) << what << " as the choice";
     };
     refused("spacing 0", [](Scored &s) { s.spacing = 0; });
     refused("spacing 65", [](Scored &s) { s.spacing = 65; });
@@ -228,7 +228,9 @@ TEST(ReportFigures, DrawOnlyTheGridOfATuning)
     refused("sd below 0", [](Scored &s) { s.sd = -1; });
     refused("sd above 100", [](Scored &s) { s.sd = 1e38; });
     for (const char *json : {"", "[]", "{\"grid\": [], \"best\": {}}", "{\"grid\": 5}"})
-        EXPECT_FALSE(readGridJson(json, grid, best)) << json;
+        EXPECT_EQ(GridFile::NotGrid, readGridJson(json, grid, best)) << json;
+    const char *unscored = R"({"grid": [], "best": {"spacing": 2, "features": 9, "components": 3, "neighbours": 1, "accuracy": null, "sd": null}})";
+    EXPECT_EQ(GridFile::Unscored, readGridJson(unscored, grid, best));
 }
 
 TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)

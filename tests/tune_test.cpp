@@ -162,6 +162,11 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
     EXPECT_EQ(0, report.exitCode) << report.out.constData();
     EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());
+    // The JSON of a configuration trained unscored has no table to draw, and says so.
+    ASSERT_EQ(0, tune(d, chosen + QStringList{"--json", "one.json"}).exitCode);
+    const QByteArray unscored = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report", "--grid", "one.json"}, d).out;
+    EXPECT_TRUE(unscored.endsWith("\ncannot draw the tuning: one.json scores no configuration, as sorvik-tune --folds 0 writes it; give the "
+                                  "JSON of a cross-validation, or no --grid\n")) << unscored.constData();
 }
 
 TEST(Tune, WritesWhereverThePathLeadsAndLabelsFilesWhateverTheirNames)

@@ -39,18 +39,25 @@ QByteArray gridJson(const std::vector<Scored> &grid, const Scored &best)
     return QJsonDocument(QJsonObject{{"grid", rows}, {"best", scoredJson(best)}}).toJson();
 }
 
-bool readGridJson(const QByteArray &json, std::vector<Scored> &grid, Scored &best)
+GridFile readGridJson(const QByteArray &json, std::vector<Scored> &grid, Scored &best)
 {
     const QJsonObject root = QJsonDocument::fromJson(json).object();
-    const QJsonArray rows = root.value(QStringLiteral("grid")).toArray();
+    const QJsonValue rows = root.value(QStringLiteral("grid"));
     grid.clear();
-    for (const QJsonValue &row : rows) {
+    for (const QJsonValue &row : rows.toArray()) {
         Scored s;
         if (!readScored(row, s))
-            return false;
+            return GridFile::NotGrid;
         grid.push_back(s);
     }
-    return !grid.empty() && grid.size() <= 100000 && readScored(root.value(QStringLiteral("best")), best);
+    if (rows.isArray() && grid.empty()) {
+        QJsonObject chosen = root.value(QStringLiteral("best")).toObject();
+        chosen.insert(QStringLiteral("accuracy"), 0);  // a configuration trained unscored has neither
+        chosen.insert(QStringLiteral("sd"), 0);
+        Scored s;
+        return readScored(chosen, s) ? GridFile::Unscored : GridFile::NotGrid;
+    }
+    return !grid.empty() && grid.size() <= 100000 && readScored(root.value(QStringLiteral("best")), best) ? GridFile::Read : GridFile::NotGrid;
 }
 
 } // namespace sorvik

@@ -27,7 +27,10 @@ QJsonObject scoredJson(const Scored &s);
 // The JSON file: {"grid": [rows], "best": row}.
 QByteArray gridJson(const std::vector<Scored> &grid, const Scored &best);
 
-// The rows and the choice of such a file; false when it is not one.
-bool readGridJson(const QByteArray &json, std::vector<Scored> &grid, Scored &best);
+// What such a file gives: its rows and its choice (Read); no row, as a run that
+// trains one configuration unscored (--folds 0) writes it (Unscored); or nothing,
+// for it is not one (NotGrid).
+enum class GridFile { Read, Unscored, NotGrid };
+GridFile readGridJson(const QByteArray &json, std::vector<Scored> &grid, Scored &best);
 
 } // namespace sorvik

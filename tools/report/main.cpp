@@ -161,12 +161,14 @@ bool readGrid(const QString &path, PageContent &page)
 {
     QByteArray json;
     readUpTo(path, qint64(64) << 20, json);
-    if (!readGridJson(json, page.grid, page.chosen)) {
+    const GridFile read = readGridJson(json, page.grid, page.chosen);
+    if (read == GridFile::Unscored)
+        std::cout << "cannot draw the tuning: " << printableName(path).toStdString()
+                  << " scores no configuration, as sorvik-tune --folds 0 writes it; give the JSON of a cross-validation, or no --grid\n";
+    else if (read == GridFile::NotGrid)
         std::cout << "cannot draw the tuning: " << printableName(path).toStdString()
                   << " is not the JSON that sorvik-tune --json writes; give that file, or no --grid\n";
-        return false;
-    }
-    return true;
+    return read == GridFile::Read;
 }
 
 // What the page says of the answers and the model, before its pictures.
