@@ -18,6 +18,7 @@ namespace {
 
 std::atomic<const char *> runEndPrefix{"cannot go on"};
 std::atomic<bool> consoleMidLine{false};
+std::atomic<int> runEndStream{STDOUT_FILENO}, runEndStatus{1};
 
 struct HeldAction {
     std::atomic<RunEndAction> action{nullptr};
@@ -60,6 +61,12 @@ void setRunEndPrefix(const char *prefix)
 {
     runEndPrefix = prefix;
     std::signal(SIGPIPE, SIG_IGN);  // a console that goes away stops the output, not the run
+}
+
+void setRunEndOnError(int status)
+{
+    runEndStream = STDERR_FILENO;
+    runEndStatus = status;
 }
 
 void setConsoleMidLine(bool midLine)
@@ -139,13 +146,13 @@ void endRun(const char *reason)
     runEndActions();
     std::fflush(stdout);
     for (const char *p = line; length > 0;) {
-        const ssize_t written = ::write(STDOUT_FILENO, p, std::size_t(length));
+        const ssize_t written = ::write(runEndStream, p, std::size_t(length));
         if (written <= 0 && errno != EINTR)
             break;
         if (written > 0)
             p += written, length -= int(written);
     }
-    std::_Exit(1);
+    std::_Exit(runEndStatus);
 }
 
 void endOutOfMemory(std::size_t asked)

@@ -10,6 +10,9 @@ namespace sorvik {
 // A reader of standard output that goes away ends no run (a broken pipe is no
 // signal): what is printed after it is lost, and the run still writes its files.
 void setRunEndPrefix(const char *prefix);  // "cannot train"; a string that lives on
+// For a program whose standard output is its data (the labels): the line goes to
+// standard error instead, and the run ends with `status`.
+void setRunEndOnError(int status);
 void setConsoleMidLine(bool midLine);           // the line then goes on a line of its own
 [[noreturn]] void endRun(const char *reason);
 

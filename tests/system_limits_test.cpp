@@ -68,4 +68,18 @@ TEST(SystemLimits, FewOpenFilesGiveTheSameAnswer)
         }
     }
 }
+
+TEST(SystemLimits, TheLabelsStayDataWhenTheMachineEndsTheRun)
+{
+    // The labels' standard output carries only rows: the line that says what ran
+    // out goes to standard error, with the status of a run that could not serve.
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    sixtyTrainingImages(d);
+    runSorvik(train, d);
+    const RunResult run = runProgram("prlimit", {"--nofile=4", SORVIK_LABEL_EXECUTABLE, "train", "trained.out"}, d);
+    EXPECT_EQ(3, run.exitCode);
+    EXPECT_EQ(QByteArray(), run.out);
+    EXPECT_EQ("sorvik-label: too many open files: train cannot be opened while this process may have only 4 files open at once (ulimit -n)\n", run.err);
+}
 #endif

@@ -193,6 +193,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-label"));
     setRunEndPrefix("sorvik-label");
+    setRunEndOnError(3);  // as every other failure of the run: status 1 says a file could not be read
     QCommandLineParser parser;
     const Options options = parseOptions(parser);
     Classifying how;
