@@ -36,6 +36,7 @@ void discardQtMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 int main(int argc, char *argv[])
 {
+    holdClosedStandardStreams();
     tuneHeap();
     silenceStandardError();
     qInstallMessageHandler(discardQtMessage);

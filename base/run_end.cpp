@@ -57,6 +57,14 @@ double addressSpace()
 
 } // namespace
 
+void holdClosedStandardStreams()
+{
+    // The lowest free number is taken: a closed 0, 1 or 2 is filled in turn.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDONLY) < 0)
+            return;
+}
+
 void setRunEndPrefix(const char *prefix)
 {
     runEndPrefix = prefix;

@@ -9,6 +9,10 @@ namespace sorvik {
 // Nothing else is judged meanwhile: no image is skipped and no rate printed for it.
 // A reader of standard output that goes away ends no run (a broken pipe is no
 // signal): what is printed after it is lost, and the run still writes its files.
+// A standard stream that the caller closed is held open on /dev/null for reading
+// from the start of the run, so that no file the run opens can take its number and
+// receive what is printed, and printing fails as it would have. Called first.
+void holdClosedStandardStreams();
 void setRunEndPrefix(const char *prefix);  // "cannot train"; a string that lives on
 // For a program whose standard output is its data (the labels): the line goes to
 // standard error instead, and the run ends with `status`.

@@ -254,4 +254,12 @@ TEST(BadInput, AConsoleThatGoesAwayStopsTheReportNotTheRun)
                                             "--spacing", "4"}, dir.path()).out);
     EXPECT_TRUE(readFile(dir.path() + "/tuned.out").startsWith("A;B;\n"));
     EXPECT_EQ("1\n", runProgram("python3", {"-c", closedConsole, SORVIK_LABEL_EXECUTABLE, "train", "tuned.out"}, dir.path()).out);
+    // A console closed before the run: no file the run opens takes its place and
+    // what is printed, so the model is whole and the labels fail to be written.
+    const QString closed = "exec \"$0\" \"$@\" >&-";
+    runProgram("sh", {"-c", closed, SORVIK_EXECUTABLE, "train", "train"}, dir.path());
+    EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));
+    const RunResult labels = runProgram("sh", {"-c", closed, SORVIK_LABEL_EXECUTABLE, "train", "tuned.out"}, dir.path());
+    EXPECT_EQ(3, labels.exitCode);
+    EXPECT_EQ("sorvik-label: cannot write the labels: Bad file descriptor\n", labels.err);
 }

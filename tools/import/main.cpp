@@ -224,6 +224,7 @@ int importIdx(const QString &imagesPath, const QString &labelsPath, const QStrin
 
 int main(int argc, char *argv[])
 {
+    holdClosedStandardStreams();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-import"));

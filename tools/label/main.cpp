@@ -188,6 +188,7 @@ Options parseOptions(QCommandLineParser &parser)
 
 int main(int argc, char *argv[])
 {
+    holdClosedStandardStreams();
     tuneHeap();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);

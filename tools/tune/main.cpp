@@ -199,6 +199,7 @@ void refuseUnwritable(const Options &options)
 
 int main(int argc, char *argv[])
 {
+    holdClosedStandardStreams();
     tuneHeap();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
