@@ -14,6 +14,8 @@ using namespace sorvik;
 namespace {
 
 const QStringList train = {"train", "train"};
+// Runs "$0" "$@" with whatever the test runner left open beyond the console closed.
+const QString closeInherited = "exec 3<&- 4<&- 5<&- 6<&- 7<&- 8<&- 9<&-; exec \"$0\" \"$@\"";
 
 } // namespace
 
@@ -57,8 +59,6 @@ TEST(SystemLimits, FewOpenFilesGiveTheSameAnswer)
     runSorvik(train, d);
     for (const char *format : {"ico", "jpg", "tiff"})  // images whose readers are plugins, loaded as they are needed
         saveImage(greyImage(20, 20, [](int x, int y) { return x * y; }), d + "/train", QString("a-%1.%1").arg(format), format);
-    // Whatever the test runner left open beyond the console is closed first.
-    const QString closeInherited = "exec 3<&- 4<&- 5<&- 6<&- 7<&- 8<&- 9<&-; exec \"$0\" \"$@\"";
     for (const QStringList &run : {train, QStringList{"class", "train", "trained.out"}}) {
         const std::string free = maskTimes(runSorvik(run, d).out);
         for (const int files : {4, 5, 8}) {
@@ -77,7 +77,7 @@ TEST(SystemLimits, TheLabelsStayDataWhenTheMachineEndsTheRun)
     const QString d = dir.path();
     sixtyTrainingImages(d);
     runSorvik(train, d);
-    const RunResult run = runProgram("prlimit", {"--nofile=4", SORVIK_LABEL_EXECUTABLE, "train", "trained.out"}, d);
+    const RunResult run = runProgram("sh", {"-c", closeInherited, "prlimit", "--nofile=4", SORVIK_LABEL_EXECUTABLE, "train", "trained.out"}, d);
     EXPECT_EQ(3, run.exitCode);
     EXPECT_EQ(QByteArray(), run.out);
     EXPECT_EQ("sorvik-label: too many open files: train cannot be opened while this process may have only 4 files open at once (ulimit -n)\n", run.err);
