@@ -125,7 +125,7 @@ TEST(Import, NamesEveryClassAsToldOrRefusesBeforeWriting)
          {}, 1, "sorvik-import: images is not an IDX image file (magic number 0x00000803 expected)\n"},
         // A folder that holds a file of a name the import writes.
         {"a folder with a file of its names", [](const QString &d) { digits(d), QDir(d).mkdir("out"), writeFile(d + "/out/3-00003.png", "mine"); }, {}, 1,
-         "sorvik-import: cannot write into out: it holds 3-00003.png already, a name this import writes; give an empty or new folder\n", {"3-00003.png"}},
+         "sorvik-import: cannot write into out: it holds 3-00003.png already, a name this run writes; give an empty or new folder\n", {"3-00003.png"}},
         {"a folder with other files", [](const QString &d) { digits(d), QDir(d).mkdir("out"), writeFile(d + "/out/notes.txt", "mine"); }, {}, 0,
          "wrote 12 images", {"0-00000.png", "0-00010.png", "1-00001.png", "1-00011.png", "2-00002.png", "3-00003.png", "4-00004.png", "5-00005.png",
                              "6-00006.png", "7-00007.png", "8-00008.png", "9-00009.png", "notes.txt"}},

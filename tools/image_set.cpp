@@ -107,7 +107,7 @@ QString ImageSet::problem(const QStringList &names) const
     const QSet<QString> there(held.begin(), held.end());
     for (const QString &file : names)
         if (there.contains(file))
-            return QStringLiteral("cannot write into %1: it holds %2 already, a name this import writes; give an empty or new folder")
+            return QStringLiteral("cannot write into %1: it holds %2 already, a name this run writes; give an empty or new folder")
                 .arg(printableName(directory), printableName(file));
     return QString();
 }
