@@ -195,6 +195,20 @@ TEST(ReportFigures, RejectionKeepsTheNearestAnswers)
     EXPECT_EQ(0.0, marked[1].target);
 }
 
+TEST(ReportFigures, MarkLabelsStayApartInsideThePlot)
+{
+    // Marks close together on a falling curve, one at the left edge of the area and
+    // one in its lower right corner: every label inside the area, clear of the others.
+    const QRect area(60, 20, 480, 240);
+    std::vector<QRect> taken;
+    for (const QPointF at : {QPointF(200, 60), QPointF(215, 75), QPointF(230, 80), QPointF(62, 40), QPointF(538, 250)}) {
+        const QRect place = markLabelPlace(at, 90, taken, area);
+        EXPECT_TRUE(area.contains(place)) << at.x();
+        EXPECT_TRUE(std::none_of(taken.begin(), taken.end(), [&](const QRect &t) { return t.intersects(place); })) << at.x();
+        taken.push_back(place);
+    }
+}
+
 TEST(ReportFigures, DrawOnlyTheGridOfATuning)
 {
     // A grid read back as written and drawn at the edges of what a tuning gives;

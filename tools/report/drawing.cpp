@@ -47,6 +47,16 @@ void axisText(QPainter &painter, const QRect &box, Qt::Alignment alignment, cons
     painter.drawText(box, alignment, text);
 }
 
+void yTickText(QPainter &painter, const QRect &area, int at, const QString &text)
+{
+    axisText(painter, QRect(area.left() - 58, at - 7, 50, 14), Qt::AlignRight | Qt::AlignVCenter, text);
+}
+
+void xTickText(QPainter &painter, const QRect &area, int at, const QString &text)
+{
+    axisText(painter, QRect(at - 40, area.bottom() + 5, 80, 14), Qt::AlignHCenter | Qt::AlignTop, text);
+}
+
 QColor classColour(int index)
 {
     static const QRgb palette[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b,
@@ -97,19 +107,19 @@ QString tickLabel(double value, double step)
 
 void drawAxes(QPainter &painter, const QRect &area, double xHigh, double yHigh, const QString &xUnit, const QString &yUnit)
 {
-    const std::vector<double> xs = niceTicks(xHigh, 5), ys = niceTicks(yHigh, 4);
+    const std::vector<double> xs = niceTicks(xHigh, 5), ys = yHigh > 0 ? niceTicks(yHigh, 4) : std::vector<double>();
     const double xStep = xs.size() > 1 ? xs[1] : 1, yStep = ys.size() > 1 ? ys[1] : 1;
     for (const double y : ys) {
         const int at = area.bottom() - int(std::lround(area.height() * (yHigh > 0 ? y / yHigh : 0)));
         painter.setPen(QColor(230, 230, 230));
         painter.drawLine(area.left(), at, area.right(), at);
-        axisText(painter, QRect(area.left() - 54, at - 7, 50, 14), Qt::AlignRight | Qt::AlignVCenter, tickLabel(y, yStep) + yUnit);
+        yTickText(painter, area, at, tickLabel(y, yStep) + yUnit);
     }
     for (const double x : xs) {
         const int at = area.left() + int(std::lround(area.width() * (xHigh > 0 ? x / xHigh : 0)));
         painter.setPen(QColor(160, 160, 160));
         painter.drawLine(at, area.bottom(), at, area.bottom() + 3);
-        axisText(painter, QRect(at - 40, area.bottom() + 3, 80, 14), Qt::AlignHCenter | Qt::AlignTop, tickLabel(x, xStep) + xUnit);
+        xTickText(painter, area, at, tickLabel(x, xStep) + xUnit);
     }
 }
 

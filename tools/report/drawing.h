@@ -31,6 +31,11 @@ Plot plotCanvas(const QString &title, const QString &xName, const QString &yName
 // A number or name at an axis, in black.
 void axisText(QPainter &painter, const QRect &box, Qt::Alignment alignment, const QString &text);
 
+// A tick's label left of the y axis of `area` at height `at`, or below its x axis
+// at `at`: apart where the two axes meet.
+void yTickText(QPainter &painter, const QRect &area, int at, const QString &text);
+void xTickText(QPainter &painter, const QRect &area, int at, const QString &text);
+
 // The colour of class `index` (in the order of the classes): twelve colours that
 // stay apart, repeated; classMarker then tells the classes of one colour apart.
 QColor classColour(int index);
@@ -49,7 +54,8 @@ std::vector<double> niceTicks(double high, int count);
 QString tickLabel(double value, double step);
 
 // Draws the ticks of both axes of a plot area, x over [0, xHigh] and y over
-// [0, yHigh], with `xUnit` and `yUnit` after the labels ("%" or nothing).
+// [0, yHigh], with `xUnit` and `yUnit` after the labels ("%" or nothing); none on
+// the y axis where yHigh is 0, for a plot that labels it itself.
 void drawAxes(QPainter &painter, const QRect &area, double xHigh, double yHigh, const QString &xUnit = QString(), const QString &yUnit = QString());
 
 } // namespace sorvik

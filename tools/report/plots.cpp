@@ -3,6 +3,7 @@
 #include "tools/report/drawing.h"
 #include "tools/report/figures.h"
 
+#include <QFontMetrics>
 #include <QPolygonF>
 
 #include <map>
@@ -174,6 +175,17 @@ QImage distanceHistogram(const std::vector<Answer> &answers)
     return plot.image;
 }
 
+QRect markLabelPlace(QPointF at, int width, const std::vector<QRect> &taken, const QRect &area)
+{
+    const int x = int(at.x()), y = int(at.y());
+    const QRect places[] = {QRect(x - 5 - width, y + 4, width, 14), QRect(x - 5 - width, y - 18, width, 14), QRect(x + 6, y + 4, width, 14),
+                            QRect(x + 6, y - 18, width, 14)};
+    for (const QRect &place : places)
+        if (area.contains(place) && std::none_of(taken.begin(), taken.end(), [&](const QRect &t) { return t.intersects(place); }))
+            return place;
+    return places[0];
+}
+
 QImage rejectionPlot(const std::vector<RejectionRow> &curve, const std::vector<RejectionRow> &marked)
 {
     Plot plot = plotCanvas(QStringLiteral("answers kept below a rejection distance: how many, and how many right"),
@@ -192,24 +204,25 @@ QImage rejectionPlot(const std::vector<RejectionRow> &curve, const std::vector<R
         const int at = a.bottom() - int(std::lround(a.height() * y / (100 - floor)));
         painter.setPen(QColor(230, 230, 230));
         painter.drawLine(a.left(), at, a.right(), at);
-        axisText(painter, QRect(a.left() - 54, at - 7, 50, 14), Qt::AlignRight | Qt::AlignVCenter, tickLabel(floor + y, 1) + QStringLiteral(" %"));
+        yTickText(painter, a, at, tickLabel(floor + y, 1) + QStringLiteral(" %"));
     }
     for (const double x : niceTicks(100, 5))
-        axisText(painter, QRect(a.left() + int(a.width() * x / 100) - 40, a.bottom() + 3, 80, 14), Qt::AlignHCenter, tickLabel(x, 1) + QStringLiteral(" %"));
+        xTickText(painter, a, a.left() + int(a.width() * x / 100), tickLabel(x, 1) + QStringLiteral(" %"));
     QPolygonF line;
     for (const RejectionRow &r : curve)
         line << point(r);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(QColor(40, 100, 180), 2));
     painter.drawPolyline(line);
-    for (std::size_t i = 0; i < marked.size(); ++i) {
-        const QPointF at = point(marked[i]);
+    std::vector<QRect> labels;
+    for (const RejectionRow &r : marked) {
+        const QPointF at = point(r);
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor(200, 50, 40));
         painter.drawEllipse(at, 3.5, 3.5);
-        // Below and above the curve in turn, so that neighbours do not overlap.
-        axisText(painter, QRect(int(at.x()) - 150, int(at.y()) + (i % 2 ? -20 : 5), 146, 14), Qt::AlignRight,
-                 QStringLiteral("at most %1").arg(tickLabel(double(marked[i].squaredDistance), 1)));
+        const QString text = QStringLiteral("at most %1").arg(tickLabel(double(r.squaredDistance), 1));
+        labels.push_back(markLabelPlace(at, QFontMetrics(labelFont()).horizontalAdvance(text) + 2, labels, a));
+        axisText(painter, labels.back(), Qt::AlignLeft, text);
     }
     return plot.image;
 }
@@ -237,8 +250,7 @@ QImage gridPlot(const std::vector<Scored> &grid, const Scored &best)
     };
     drawAxes(painter, a, most, 0);
     for (const double y : niceTicks(100 - floor, 4))
-        axisText(painter, QRect(a.left() - 54, a.bottom() - int(a.height() * y / (100 - floor)) - 7, 50, 14), Qt::AlignRight,
-                 tickLabel(floor + y, 1) + QStringLiteral(" %"));
+        yTickText(painter, a, a.bottom() - int(a.height() * y / (100 - floor)), tickLabel(floor + y, 1) + QStringLiteral(" %"));
     painter.setRenderHint(QPainter::Antialiasing);
     int index = 0;
     for (const auto &[spacing, points] : lines) {

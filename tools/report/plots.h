@@ -11,6 +11,8 @@
 #include "linalg/matrix.h"
 
 #include <QImage>
+#include <QPointF>
+#include <QRect>
 
 #include <vector>
 
@@ -40,6 +42,12 @@ int unmeasuredDistances(const std::vector<Answer> &answers);
 // The accuracy of the answers kept against the share of images answered as the
 // rejection distance moves, the marked thresholds labelled with their distance.
 QImage rejectionPlot(const std::vector<RejectionRow> &curve, const std::vector<RejectionRow> &marked);
+
+// Where the label (`width` pixels wide) of a point marked at `at` goes: left of it
+// below the curve, left of it above, then right of it below and above; the first
+// place inside the plot's area (clear of the axes' labels) that none of the labels
+// placed before overlaps.
+QRect markLabelPlace(QPointF at, int width, const std::vector<QRect> &taken, const QRect &area);
 
 // The cross-validated accuracy of a tuning grid against the components, a line
 // per spacing (each point the best of its neighbour counts), the best circled.
