@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <clocale>
 #include <csignal>
 
 #include <fcntl.h>
@@ -63,6 +64,11 @@ void holdClosedStandardStreams()
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDONLY) < 0)
             return;
+}
+
+void useCNumbers()
+{
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 void setRunEndPrefix(const char *prefix)

@@ -13,6 +13,10 @@ namespace sorvik {
 // from the start of the run, so that no file the run opens can take its number and
 // receive what is printed, and printing fails as it would have. Called first.
 void holdClosedStandardStreams();
+// Numbers printed through the C library take a point whatever the user's locale:
+// Qt's application object hands the environment's locale to the C library, and
+// printf would then write "76,63". Called once the application object is made.
+void useCNumbers();
 void setRunEndPrefix(const char *prefix);  // "cannot train"; a string that lives on
 // For a program whose standard output is its data (the labels): the line goes to
 // standard error instead, and the run ends with `status`.

@@ -116,3 +116,25 @@ TEST(CommandLine, ImportNamesEachDigitFileByItsClassAndRefusesAnEmptySet)
     EXPECT_EQ(1, empty.exitCode);
     EXPECT_EQ("sorvik-import: cannot split the package: " + dir.path().toUtf8() + "/none would get no images (it takes the samples i of each digit with i % 5 == 4)\n", empty.out);
 }
+
+TEST(CommandLine, ToolsWriteNumbersWithAPointWhateverTheLocale)
+{
+    // Under a user's locale with a decimal comma, the tuning's table and the
+    // report's summary (scikit-learn's layout) are the bytes they are under C.
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    QDir().mkpath(d + "/locales");
+    if (runProgram("localedef", {"-i", "de_DE", "-f", "UTF-8", d + "/locales/de_DE.UTF-8"}).exitCode != 0)
+        GTEST_SKIP() << "this machine has no locale sources to build de_DE from";
+    noiseImages(d + "/train", {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png"}, 8);
+    const QStringList german = {"LOCPATH=" + d + "/locales", "LC_ALL=de_DE.UTF-8"};
+    const QStringList tune = {SORVIK_TUNE_EXECUTABLE, "train", "--spacing", "4", "--keep", "0.5", "--neighbours", "1", "--folds", "3"};
+    const QByteArray table = runProgram("env", tune, d).out;
+    EXPECT_TRUE(table.contains(" %")) << table.constData();
+    EXPECT_EQ(table, runProgram("env", german + tune, d).out);
+    const QStringList report = {SORVIK_REPORT_EXECUTABLE, "train", "tuned.out"};
+    runProgram("env", report + QStringList{"--out", "c"}, d);
+    runProgram("env", german + report + QStringList{"--out", "de"}, d);
+    EXPECT_TRUE(readFile(d + "/c/summary.txt").contains("1.00")) << readFile(d + "/c/summary.txt").constData();
+    EXPECT_EQ(readFile(d + "/c/summary.txt"), readFile(d + "/de/summary.txt"));
+}

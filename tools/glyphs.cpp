@@ -72,6 +72,7 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
+    useCNumbers();
 
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-glyphs"));
     setRunEndPrefix("sorvik-glyphs");

@@ -227,6 +227,7 @@ int main(int argc, char *argv[])
     holdClosedStandardStreams();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
+    useCNumbers();
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-import"));
     setRunEndPrefix("sorvik-import");
     QCommandLineParser parser;

@@ -192,6 +192,7 @@ int main(int argc, char *argv[])
     tuneHeap();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
+    useCNumbers();
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-label"));
     setRunEndPrefix("sorvik-label");
     setRunEndOnError(3);  // as every other failure of the run: status 1 says a file could not be read

@@ -226,6 +226,7 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
+    useCNumbers();
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-report"));
     setRunEndPrefix("sorvik-report");
     QCommandLineParser parser;

@@ -203,6 +203,7 @@ int main(int argc, char *argv[])
     tuneHeap();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
+    useCNumbers();
     QCoreApplication::setApplicationName(QStringLiteral("sorvik-tune"));
     setRunEndPrefix("sorvik-tune");
     QCommandLineParser parser;
