@@ -96,6 +96,8 @@ TEST(ReportFolder, GoesNeverIntoAnImageDirectory)
         {"a folder that cannot be made", [](const QString &d) { writeFile(d + "/afile", ""); }, {"--out", "afile/report"}, 1,
          "cannot write the report into afile/report: cannot create the folder: "},
         {"the root, which has no place beside it", [](const QString &) {}, {"--out", "/"}, 1, "cannot write the report into /: the report is built beside"},
+        {"a folder that nobody may make, in /sys", [](const QString &) {}, {"--out", "/sys/report"}, 1,
+         "cannot write the report into /sys/report: cannot create the folder: /sys does not let this user create folders in it"},
     });
 }
 

@@ -89,9 +89,13 @@ ReportFolder::ReportFolder(const QString &out, const QStringList &dataDirectorie
     if (!admit(force))
         return;
     staging = std::make_unique<Staging>(parent, name);
-    if (staging->error() != 0)
-        refuse(QStringLiteral("the report is built beside it, in the folder that holds it, and %1 there; give --out a folder whose parent this user "
-                              "may write").arg(qt_error_string(staging->error())), staging->error());
+    const int error = staging->error();
+    if (error != 0)
+        refuse(QStringLiteral("the report is built beside it first, in the folder that holds it, where no folder can be made (%1); %2")
+                   .arg(qt_error_string(error), error == EACCES || error == EPERM || error == EROFS
+                                                    ? QStringLiteral("give --out a folder whose parent this user may write")
+                                                    : QStringLiteral("give --out another folder")),
+               error);
 }
 
 ReportFolder::~ReportFolder()
@@ -120,10 +124,15 @@ bool ReportFolder::lock(const QString &out)
     // The folder that holds the lock must still be the one of that name.
     for (int attempt = 0; attempt < 8 && folder < 0; ++attempt) {
         made = ::mkdirat(parent, name.constData(), 0777) == 0;
+        const int makeError = made ? 0 : errno;
         folder = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         const int error = errno;
         if (folder < 0 && (error == ENOTDIR || error == ELOOP))
             return refuse(QStringLiteral("it is a file, not a folder; give --out a folder"));
+        if (folder < 0 && error == ENOENT && makeError != 0 && makeError != EEXIST)  // not there, and it cannot be made
+            return refuse(QStringLiteral("cannot create the folder: %1; give --out a folder that can be created")
+                              .arg(makeError == EACCES || makeError == EPERM || makeError == EROFS ? folderFailure(out) : qt_error_string(makeError)),
+                          makeError);
         if (folder < 0 && error != ENOENT)
             return refuse(QStringLiteral("cannot create the folder: %1; give --out a folder that can be created").arg(folderFailure(out)), error);
         if (folder >= 0 && ::flock(folder, LOCK_EX | LOCK_NB) != 0)
