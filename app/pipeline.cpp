@@ -39,10 +39,16 @@ QString sizeProblem(const QString &directory, const QList<Raster> &samples, cons
     return QString();
 }
 
-// What a path that is not a directory is instead.
-QString notADirectory(const QString &directory)
+// Why a path gives no listing: it does not exist, is not a directory, or is one that
+// this user may not read; empty where it can be listed.
+QString unlisted(const QString &directory)
 {
-    return QFileInfo::exists(directory) ? QStringLiteral("is not a directory") : QStringLiteral("does not exist");
+    const QFileInfo info(directory);
+    if (!info.exists())
+        return QStringLiteral("does not exist");
+    if (!info.isDir())
+        return QStringLiteral("is not a directory");
+    return info.isReadable() ? QString() : QStringLiteral("is a directory that this user may not read");
 }
 
 QString gigabytes(double bytes)
@@ -84,8 +90,8 @@ double trainingMemory(double n, double m)
 
 QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report)
 {
-    if (!QFileInfo(directory).isDir())
-        return QStringLiteral("cannot train: %1 %2").arg(printableName(directory), notADirectory(directory));
+    if (const QString why = unlisted(directory); !why.isEmpty())
+        return QStringLiteral("cannot train: %1 %2").arg(printableName(directory), why);
     if (samples.size() < 2)
         return QStringLiteral("cannot train: %1 holds %2 usable image%3; training needs at least two")
             .arg(printableName(directory), samples.isEmpty() ? QStringLiteral("no") : QStringLiteral("only one"), samples.isEmpty() ? "s" : "");
@@ -108,7 +114,7 @@ QString classificationProblem(const QString &directory, const QString &modelFile
 {
     if (samples.isEmpty())
         return QStringLiteral("cannot classify: %1 %2").arg(printableName(directory),
-            QFileInfo(directory).isDir() ? QStringLiteral("holds no usable image") : notADirectory(directory));
+            unlisted(directory).isEmpty() ? QStringLiteral("holds no usable image") : unlisted(directory));
     const Matrix &e = model.components;
     const QString problem = modelProblem(e, model.projections, modelReport);
     if (!problem.isEmpty())

@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace sorvik;
 
@@ -262,4 +263,21 @@ TEST(BadInput, AConsoleThatGoesAwayStopsTheReportNotTheRun)
     const RunResult labels = runProgram("sh", {"-c", closed, SORVIK_LABEL_EXECUTABLE, "train", "tuned.out"}, dir.path());
     EXPECT_EQ(3, labels.exitCode);
     EXPECT_EQ("sorvik-label: cannot write the labels: Bad file descriptor\n", labels.err);
+}
+
+TEST(BadInput, ADirectoryThisUserMayNotReadIsSaidSo)
+{
+    // The programs run as nobody, which only root can arrange: a directory that
+    // user may not list is named as such, not as one that holds no image.
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running the programs as another user needs root";
+    QTemporaryDir dir;
+    pair(dir.path() + "/train");
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    ::chmod(QFile::encodeName(dir.path() + "/train").constData(), 0300);
+    const QStringList nobody = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+    EXPECT_TRUE(runProgram("setpriv", nobody + QStringList{SORVIK_EXECUTABLE, "train", "train"}, dir.path())
+                    .out.endsWith("cannot train: train is a directory that this user may not read\n"));
+    EXPECT_EQ("cannot tune: train is a directory that this user may not read\n",
+              runProgram("setpriv", nobody + QStringList{SORVIK_TUNE_EXECUTABLE, "train"}, dir.path()).out);
 }
