@@ -39,17 +39,6 @@ QString sizeProblem(const QString &directory, const QList<Raster> &samples, cons
     return QString();
 }
 
-// Why a path gives no listing: it does not exist, is not a directory, or is one that
-// this user may not read; empty where it can be listed.
-QString unlisted(const QString &directory)
-{
-    const QFileInfo info(directory);
-    if (!info.exists())
-        return QStringLiteral("does not exist");
-    if (!info.isDir())
-        return QStringLiteral("is not a directory");
-    return info.isReadable() ? QString() : QStringLiteral("is a directory that this user may not read");
-}
 
 QString gigabytes(double bytes)
 {
@@ -62,6 +51,16 @@ double physicalMemory()
 }
 
 } // namespace
+
+QString unlisted(const QString &directory)
+{
+    const QFileInfo info(directory);
+    if (!info.exists())
+        return QStringLiteral("does not exist");
+    if (!info.isDir())
+        return QStringLiteral("is not a directory");
+    return info.isReadable() ? QString() : QStringLiteral("is a directory that this user may not read");
+}
 
 Matrix matrixFromRasters(const QList<Raster> &rasters)
 {

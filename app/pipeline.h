@@ -25,6 +25,11 @@ Matrix matrixFromRasters(const QList<Raster> &rasters);
 // The memory that training n images of m features needs at its peak, in bytes.
 double trainingMemory(double n, double m);
 
+// Why a path gives no listing: it does not exist, is not a directory, or is one that
+// this user may not read ("is a directory that this user may not read"); empty
+// where it can be listed.
+QString unlisted(const QString &directory);
+
 // Why these samples cannot be trained on ("cannot train: ..."), or an empty string.
 QString trainingProblem(const QString &directory, const QList<Raster> &samples, const DirectoryReport &report);
 

@@ -185,10 +185,8 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     const QStringList names = usableNames(directory, listing, model);
     const int n = model.projections.rows;
     if (names.size() != n) {
-        const QFileInfo folder(directory);
-        const QString held = folder.isDir()   ? QStringLiteral("holds %1 usable images for the model's %2 rows").arg(names.size()).arg(n)
-                             : folder.exists() ? QStringLiteral("is not a directory")
-                                               : QStringLiteral("does not exist");
+        const QString why = unlisted(directory);
+        const QString held = why.isEmpty() ? QStringLiteral("holds %1 usable images for the model's %2 rows").arg(names.size()).arg(n) : why;
         result.problem = QStringLiteral("%1 %2; predictions.csv names no nearest training file").arg(printableName(directory), held);
         return result;
     }
