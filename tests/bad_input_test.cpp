@@ -273,6 +273,8 @@ TEST(BadInput, ADirectoryThisUserMayNotReadIsSaidSo)
         GTEST_SKIP() << "running the programs as another user needs root";
     QTemporaryDir dir;
     pair(dir.path() + "/train");
+    pair(dir.path() + "/test");
+    runSorvik({"train", "train"}, dir.path());
     ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
     ::chmod(QFile::encodeName(dir.path() + "/train").constData(), 0300);
     const QStringList nobody = {"--reuid=65534", "--regid=65534", "--clear-groups"};
@@ -280,4 +282,6 @@ TEST(BadInput, ADirectoryThisUserMayNotReadIsSaidSo)
                     .out.endsWith("cannot train: train is a directory that this user may not read\n"));
     EXPECT_EQ("cannot tune: train is a directory that this user may not read\n",
               runProgram("setpriv", nobody + QStringList{SORVIK_TUNE_EXECUTABLE, "train"}, dir.path()).out);
+    EXPECT_TRUE(runProgram("setpriv", nobody + QStringList{SORVIK_REPORT_EXECUTABLE, "test", "trained.out", "--train", "train"}, dir.path())
+                    .out.contains("\ntrain is a directory that this user may not read; predictions.csv names no nearest training file\n"));
 }
