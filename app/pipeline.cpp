@@ -39,7 +39,6 @@ QString sizeProblem(const QString &directory, const QList<Raster> &samples, cons
     return QString();
 }
 
-
 QString gigabytes(double bytes)
 {
     return QString::number(bytes / 1e9, 'f', 1) + QStringLiteral(" GB");
@@ -111,9 +110,10 @@ QString classificationProblem(const QString &directory, const QString &modelFile
                               const DirectoryReport &report, const Model &model, const ModelFileReport &modelReport, TunedModels tuned,
                               Sizes sizes)
 {
-    if (samples.isEmpty())
-        return QStringLiteral("cannot classify: %1 %2").arg(printableName(directory),
-            unlisted(directory).isEmpty() ? QStringLiteral("holds no usable image") : unlisted(directory));
+    if (samples.isEmpty()) {
+        const QString why = unlisted(directory);
+        return QStringLiteral("cannot classify: %1 %2").arg(printableName(directory), why.isEmpty() ? QStringLiteral("holds no usable image") : why);
+    }
     const Matrix &e = model.components;
     const QString problem = modelProblem(e, model.projections, modelReport);
     if (!problem.isEmpty())

@@ -47,7 +47,7 @@ inline int integerOption(const QCommandLineParser &parser, const QString &name, 
     const QString text = parser.value(name);
     bool ok = false;
     const int value = text.toInt(&ok);
-    const QString digits = text.trimmed().mid(text.trimmed().startsWith(QLatin1Char('+')) ? 1 : 0);
+    const QString trimmed = text.trimmed(), digits = trimmed.mid(trimmed.startsWith(QLatin1Char('+')) ? 1 : 0);
     if (!ok && !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
         refuseCommandLine(QStringLiteral("--%1 takes at most %2, not \"%3\"").arg(name).arg(std::numeric_limits<int>::max()).arg(text));
     if (!ok || value < least)

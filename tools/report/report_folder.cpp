@@ -89,12 +89,9 @@ ReportFolder::ReportFolder(const QString &out, const QStringList &dataDirectorie
     if (!admit(force))
         return;
     staging = std::make_unique<Staging>(parent, name);
-    const int error = staging->error();
-    if (error != 0)
-        refuse(QStringLiteral("the report is built beside it first, in the folder that holds it, where no folder can be made (%1); %2")
-                   .arg(qt_error_string(error), error == EACCES || error == EPERM || error == EROFS
-                                                    ? QStringLiteral("give --out a folder whose parent this user may write")
-                                                    : QStringLiteral("give --out another folder")),
+    if (const int error = staging->error(); error != 0)
+        refuse(QStringLiteral("the report is built beside it first, in the folder that holds it, where no folder can be made (%1); give --out %2")
+                   .arg(qt_error_string(error), deniedToUser(error) ? QStringLiteral("a folder whose parent this user may write") : QStringLiteral("another folder")),
                error);
 }
 
@@ -130,9 +127,7 @@ bool ReportFolder::lock(const QString &out)
         if (folder < 0 && (error == ENOTDIR || error == ELOOP))
             return refuse(QStringLiteral("it is a file, not a folder; give --out a folder"));
         if (folder < 0 && error == ENOENT && makeError != 0 && makeError != EEXIST)  // not there, and it cannot be made
-            return refuse(QStringLiteral("cannot create the folder: %1; give --out a folder that can be created")
-                              .arg(makeError == EACCES || makeError == EPERM || makeError == EROFS ? folderFailure(out) : qt_error_string(makeError)),
-                          makeError);
+            return refuse(QStringLiteral("cannot create the folder: %1; give --out a folder that can be created").arg(folderFailure(out, makeError)), makeError);
         if (folder < 0 && error != ENOENT)
             return refuse(QStringLiteral("cannot create the folder: %1; give --out a folder that can be created").arg(folderFailure(out)), error);
         if (folder >= 0 && ::flock(folder, LOCK_EX | LOCK_NB) != 0)
