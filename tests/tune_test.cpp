@@ -88,6 +88,9 @@ TEST(Tune, ScoresAGridWorkedOutByHand)
     for (const char *folds : {"2", "0"})
         EXPECT_EQ("cannot tune: images of 24 x 24 pixels give no component at spacing 11; they need at least 25 x 25\n",
                   tune(dir.path(), {"--spacing", "11", "--keep", "0.5", "--neighbours", "1", "--folds", folds}).out) << folds;
+    // One of each is named in the singular.
+    EXPECT_EQ("trained: spacing 9, 1 feature, 1 component, 1 neighbour\nmodel written to tuned.out\n",
+              tune(dir.path(), {"--spacing", "9", "--keep", "1", "--neighbours", "1", "--folds", "0"}).out);
     // More folds than images, said before a count of each fold is made (a billion
     // of them would take gigabytes; ten million, should this go, 40 MB).
     EXPECT_EQ("cannot tune: 6 images make 10000000 folds, more folds than images; give fewer --folds\n", tune(dir.path(), {"--folds", "10000000"}).out);

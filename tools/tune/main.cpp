@@ -243,8 +243,9 @@ int main(int argc, char *argv[])
     const Model model = trainBest(images, best);
     best.features = model.components.rows;
     best.components = model.components.columns;
-    std::cout << "trained: spacing " << best.spacing << ", " << model.components.rows << " features, " << model.components.columns
-              << " components, " << best.neighbours << (best.neighbours == 1 ? " neighbour" : " neighbours") << "\n";
+    const auto counted = [](int n, const char *what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    std::cout << "trained: spacing " << best.spacing << ", " << counted(model.components.rows, "feature") << ", "
+              << counted(model.components.columns, "component") << ", " << counted(best.neighbours, "neighbour") << "\n";
     QString reason;
     if (!writeModelFile(options.modelFile, model, &reason)) {
         std::cout << "cannot write " << printableName(options.modelFile).toStdString() << ": " << reason.toStdString() << "\n";
