@@ -237,6 +237,10 @@ int main(int argc, char *argv[])
         std::cout << folder.problem().toStdString() << "\n";
         endReport(1);
     }
+    // A wrong --grid is said before the images are read, not after.
+    PageContent tuning;
+    if (!places.grid.isEmpty() && !readGrid(places.grid, tuning))
+        endReport(1);
     // The training directory is listed beside the classification: on a large set
     // the listing takes as long as reading the test images.
     std::future<std::vector<DirectoryEntry>> listing;
@@ -255,8 +259,8 @@ int main(int argc, char *argv[])
         endReport(1);
     }
     PageContent page = pageContent(places, c);
-    if (!places.grid.isEmpty() && !readGrid(places.grid, page))
-        endReport(1);
+    page.grid = std::move(tuning.grid);
+    page.chosen = tuning.chosen;
     // The training directory is checked, and the answers written out, beside the
     // drawing of the figures. The listing is held to the end, not freed name by
     // name while the report waits.
