@@ -41,17 +41,19 @@ inline QStringList parseCommandLine(QCommandLineParser &parser, const QString &d
     return positional;
 }
 
-// The value of an option as a whole number of at least `least`.
-inline int integerOption(const QCommandLineParser &parser, const QString &name, int least)
+// The value of an option as a whole number from `least` to `most`.
+inline int integerOption(const QCommandLineParser &parser, const QString &name, int least, int most = std::numeric_limits<int>::max())
 {
     const QString text = parser.value(name);
     bool ok = false;
     const int value = text.toInt(&ok);
     const QString trimmed = text.trimmed(), digits = trimmed.mid(trimmed.startsWith(QLatin1Char('+')) ? 1 : 0);
     if (!ok && !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
-        refuseCommandLine(QStringLiteral("--%1 takes at most %2, not \"%3\"").arg(name).arg(std::numeric_limits<int>::max()).arg(text));
+        refuseCommandLine(QStringLiteral("--%1 takes at most %2, not \"%3\"").arg(name).arg(most).arg(text));
     if (!ok || value < least)
         refuseCommandLine(QStringLiteral("--%1 needs a whole number of at least %2, not \"%3\"").arg(name).arg(least).arg(text));
+    if (value > most)
+        refuseCommandLine(QStringLiteral("--%1 takes at most %2, not \"%3\"").arg(name).arg(most).arg(text));
     return value;
 }
 

@@ -85,12 +85,9 @@ int main(int argc, char *argv[])
     const QStringList directories = parseCommandLine(
         parser, QStringLiteral("Renders printed characters 0-9 and a-z from the installed fonts (DejaVu, Liberation, FreeFont) "
                                "with small random shifts, rotations and scales."), 2);
-    const int size = integerOption(parser, QStringLiteral("size"), 16), perClass = integerOption(parser, QStringLiteral("per-class"), 1);
+    // Every name is listed before the first image is drawn: at most 3.6 million.
+    const int size = integerOption(parser, QStringLiteral("size"), 16, 1024), perClass = integerOption(parser, QStringLiteral("per-class"), 1, 100000);
     const unsigned seed = unsigned(integerOption(parser, QStringLiteral("seed"), 0));
-    if (size > 1024)
-        refuseCommandLine(QStringLiteral("--size takes 16 to 1024 pixels"));
-    if (perClass > 100000)  // every name is listed before the first image is drawn
-        refuseCommandLine(QStringLiteral("--per-class takes 1 to 100000 images"));
     const QStringList fonts = sampleFonts();
     if (fonts.isEmpty()) {
         std::cout << "sorvik-glyphs: no DejaVu, Liberation or FreeFont fonts are installed (scripts/setup bench installs them)\n";

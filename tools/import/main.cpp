@@ -258,9 +258,7 @@ int main(int argc, char *argv[])
         if (!ok1 || !ok2 || trainCount < 0 || testCount < 0)
             refuseCommandLine(QStringLiteral("--augment takes TRAIN:TEST, two counts such as 60000:10000"));
     }
-    const int maxShift = integerOption(parser, QStringLiteral("max-shift"), 1);
-    if (maxShift > 8)
-        refuseCommandLine(QStringLiteral("--max-shift takes a number of pixels from 1 to 8"));
+    const int maxShift = integerOption(parser, QStringLiteral("max-shift"), 1, 8);
     if (parser.isSet(QStringLiteral("letters")) && parser.isSet(QStringLiteral("class-names")))
         refuseCommandLine(QStringLiteral("give --letters or --class-names, not both"));
     ClassNames names = digitNames();
