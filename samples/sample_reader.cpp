@@ -54,7 +54,7 @@ bool entryKind(int directory, const dirent &entry, Entry &kind)
         return false;
     struct stat info;
     if (::fstatat(directory, entry.d_name, &info, 0) != 0) {
-        kind = Entry::BrokenLink;
+        kind = errno == ELOOP ? Entry::LinkLoop : errno == EACCES ? Entry::DeniedLink : Entry::BrokenLink;
         return ::fstatat(directory, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
     }
     if (S_ISDIR(info.st_mode))
@@ -167,6 +167,8 @@ void readDirectory(const QString &directory, QList<Raster> &samples, DirectoryRe
         };
         if (!readable(entry)) {
             skip(entry.kind == Entry::BrokenLink      ? QStringLiteral("is a link to nothing")
+                 : entry.kind == Entry::LinkLoop      ? QStringLiteral("is a link in a loop of links")
+                 : entry.kind == Entry::DeniedLink    ? QStringLiteral("is a link through a folder that this user may not enter")
                  : entry.kind == Entry::Special       ? QStringLiteral("is not a regular file")
                                                       : QStringLiteral("has a name that is not valid UTF-8"));
             continue;

@@ -18,7 +18,9 @@ struct SkippedFile {
 };
 
 // An entry of a sample directory: a file, or something listed only to be passed over.
-enum class Entry { File, BrokenLink, Special, UndecodableName };
+// A link that leads nowhere says why: nothing at its end, a loop of links, or a
+// folder on its way that this user may not enter.
+enum class Entry { File, BrokenLink, LinkLoop, DeniedLink, Special, UndecodableName };
 struct DirectoryEntry {
     QString name;      // the name decoded; for UndecodableName with replacement characters
     QByteArray bytes;  // the name as the file system has it

@@ -113,6 +113,8 @@ const std::vector<Case> &cases()
          train, "skipped train/c-1.bmp: is a damaged or truncated image\nstarting training\n", false},
         {"dangling link", pairAnd([](const QString &d) { QFile::link(d + "/gone.png", d + "/train/c-1.png"); }), train,
          "skipped train/c-1.png: is a link to nothing\nstarting training\n", false},
+        {"loop of links", pairAnd([](const QString &d) { QFile::link(d + "/train/c-1.png", d + "/train/c-1.png"); }), train,
+         "skipped train/c-1.png: is a link in a loop of links\nstarting training\n", false},
         {"named pipe", pairAnd([](const QString &d) { mkfifo(QFile::encodeName(d + "/train/c-1.png").constData(), 0600); }), train,
          "skipped train/c-1.png: is not a regular file\nstarting training\n", false},
         {"image too small", pairAndImage("c-1.png", 10, 30), train,
@@ -284,4 +286,11 @@ TEST(BadInput, ADirectoryThisUserMayNotReadIsSaidSo)
               runProgram("setpriv", nobody + QStringList{SORVIK_TUNE_EXECUTABLE, "train"}, dir.path()).out);
     EXPECT_TRUE(runProgram("setpriv", nobody + QStringList{SORVIK_REPORT_EXECUTABLE, "test", "trained.out", "--train", "train"}, dir.path())
                     .out.contains("\ntrain is a directory that this user may not read; predictions.csv names no nearest training file\n"));
+    // A link through a folder that user may not enter leads somewhere; not to nothing.
+    QDir().mkpath(dir.path() + "/locked");
+    QFile::copy(dir.path() + "/test/a-1.png", dir.path() + "/locked/c-1.png");
+    ::chmod(QFile::encodeName(dir.path() + "/locked").constData(), 0700);
+    QFile::link("../locked/c-1.png", dir.path() + "/test/c-1.png");
+    EXPECT_TRUE(runProgram("setpriv", nobody + QStringList{SORVIK_EXECUTABLE, "class", "test", "trained.out"}, dir.path())
+                    .out.contains("\nskipped test/c-1.png: is a link through a folder that this user may not enter\n"));
 }
