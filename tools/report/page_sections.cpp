@@ -146,6 +146,8 @@ QString distanceSection(const PageContent &content)
                                                              "(the model's values are too large for float arithmetic) and are not drawn.</p>\n")
                                                   .arg(content.unmeasured))
                  + besidePicture(content, QStringLiteral("distances.png"), QStringLiteral("histogram of the nearest squared distances"))
+                 + (content.pictures.contains(QStringLiteral("thumbnails.png")) ? QStringLiteral("<p>The first three test images of every class, as "
+                                                                                                 "the reader takes them:</p>\n") : QString())
                  + besidePicture(content, QStringLiteral("thumbnails.png"), QStringLiteral("the first three test images of every class"));
     if (content.rejection.empty())
         return page;
