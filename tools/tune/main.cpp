@@ -133,8 +133,11 @@ Step progressStep(const QList<Raster> &images, const Grid &grid)
             if (s == spacing)
                 *done += w;
         const double left = double(timer->elapsed()) / 1000 * (total - *done) / *done;
-        std::cerr << "sorvik-tune: spacing " << spacing << ", fold " << fold + 1 << " of " << grid.folds << " scored; about " << int(left + 0.5)
-                  << " s left\n";
+        std::cerr << "sorvik-tune: spacing " << spacing << ", fold " << fold + 1 << " of " << grid.folds << " scored; "
+                  << (*done >= total ? "training the best configuration on every image"
+                      : left < 0.5   ? "under a second left"
+                                     : "about " + std::to_string(int(left + 0.5)) + " s left")
+                  << "\n";
     };
 }
 
