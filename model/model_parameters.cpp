@@ -28,13 +28,16 @@ QString readParametersItem(const QString &item, int components, ModelParameters 
     const QRegularExpressionMatch match = form.match(item);
     if (!match.hasMatch())
         return QStringLiteral("has parameters that this version cannot read (\"%1\")").arg(item.left(80));
-    p.spacing = match.captured(1).toInt();
-    p.offsetX = match.captured(2).toInt();
-    p.offsetY = match.captured(3).toInt();
-    p.neighbours = match.captured(5).toInt();
-    if (p.spacing < 1 || p.spacing > 64 || p.offsetX > 64 || p.offsetY > 64 || p.neighbours < 1)
+    // Taken only once in range: a reader may build its features from them at once.
+    ModelParameters read;
+    read.spacing = match.captured(1).toInt();
+    read.offsetX = match.captured(2).toInt();
+    read.offsetY = match.captured(3).toInt();
+    read.neighbours = match.captured(5).toInt();
+    if (read.spacing < 1 || read.spacing > 64 || read.offsetX > 64 || read.offsetY > 64 || read.neighbours < 1)
         return QStringLiteral("has parameters out of range (spacing %1, offsets %2 and %3, %4 neighbours)")
-            .arg(p.spacing).arg(p.offsetX).arg(p.offsetY).arg(p.neighbours);
+            .arg(read.spacing).arg(read.offsetX).arg(read.offsetY).arg(read.neighbours);
+    p = read;
     if (components >= 0 && match.captured(4).toInt() != components)
         return QStringLiteral("names %1 components in its parameters but holds %2").arg(match.captured(4)).arg(components);
     return QString();

@@ -162,6 +162,14 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     EXPECT_EQ(QByteArray(), unreadable.out);
     EXPECT_TRUE(unreadable.err.endsWith("sorvik-label: cannot classify: model odd.out has parameters that this version cannot read "
                                         "(\"sorvik-tune:spacing=nan:offsets=2,2:components=24:neighbours=3\")\n")) << unreadable.err.constData();
+    // A spacing of 0 is out of range, said in one line before any image is read with it.
+    writeFile(d + "/odd.out", readFile(d + "/m.out").replace("spacing=2:", "spacing=0:"));
+    const RunResult zero = label(d, {"new", "odd.out"});
+    EXPECT_EQ(3, zero.exitCode);
+    EXPECT_TRUE(zero.err.endsWith("sorvik-label: cannot classify: model odd.out has parameters out of range (spacing 0, offsets 2 and 2, 3 "
+                                  "neighbours)\n")) << zero.err.constData();
+    EXPECT_TRUE(runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "odd.out", "--out", "report"}, d)
+                    .out.endsWith("\ncannot classify: model odd.out has parameters out of range (spacing 0, offsets 2 and 2, 3 neighbours)\n"));
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
     EXPECT_EQ(0, report.exitCode) << report.out.constData();
     EXPECT_EQ(3, QJsonDocument::fromJson(readFile(d + "/report/summary.json")).object()["model"].toObject()["neighbours"].toInt());
