@@ -66,6 +66,17 @@ void holdClosedStandardStreams()
             return;
 }
 
+void keepLibraryLinesOffStandardError()
+{
+    // The stream is a variable of the C library's that may be set; std::cerr was
+    // bound to the stream it held at the start. What is written to the new one is
+    // dropped without a descriptor, of which a run may have few.
+    cookie_io_functions_t dropped{};
+    dropped.write = [](void *, const char *, std::size_t size) { return ssize_t(size); };
+    if (FILE *null = ::fopencookie(nullptr, "w", dropped))
+        stderr = null;
+}
+
 void useCNumbers()
 {
     std::setlocale(LC_NUMERIC, "C");

@@ -13,6 +13,12 @@ namespace sorvik {
 // from the start of the run, so that no file the run opens can take its number and
 // receive what is printed, and printing fails as it would have. Called first.
 void holdClosedStandardStreams();
+// The image libraries under Qt print their complaints through the C library's
+// stderr ("libpng error: Read Error"), naming no file, beside the line the program
+// gives that file: for a program that speaks on standard error, what goes through
+// that stream is dropped. Its own lines (std::cerr, the run-end line) and whatever
+// is written to /dev/stderr still reach standard error, which stays where it was.
+void keepLibraryLinesOffStandardError();
 // Numbers printed through the C library take a point whatever the user's locale:
 // Qt's application object hands the environment's locale to the C library, and
 // printf would then write "76,63". Called once the application object is made.

@@ -69,6 +69,7 @@ QImage renderGlyph(QChar c, int size, const QStringList &fonts, std::mt19937 &ra
 int main(int argc, char *argv[])
 {
     holdClosedStandardStreams();
+    keepLibraryLinesOffStandardError();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);

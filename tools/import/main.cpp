@@ -225,6 +225,7 @@ int importIdx(const QString &imagesPath, const QString &labelsPath, const QStrin
 int main(int argc, char *argv[])
 {
     holdClosedStandardStreams();
+    keepLibraryLinesOffStandardError();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
     useCNumbers();

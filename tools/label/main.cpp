@@ -189,6 +189,7 @@ Options parseOptions(QCommandLineParser &parser)
 int main(int argc, char *argv[])
 {
     holdClosedStandardStreams();
+    keepLibraryLinesOffStandardError();
     tuneHeap();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);

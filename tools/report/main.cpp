@@ -221,6 +221,7 @@ void printSummary(const PageContent &page, const QString &out)
 int main(int argc, char *argv[])
 {
     holdClosedStandardStreams();
+    keepLibraryLinesOffStandardError();
     tuneHeap();  // as sorvik's: the same tens of thousands of small blocks and large matrices
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
