@@ -104,6 +104,8 @@ TEST(Tune, ScoresAGridWorkedOutByHand)
     EXPECT_EQ("cannot tune: fold 1 holds 2 of the 3 images and leaves fewer than two to train on; give more images, or --folds 0 and one "
               "value of each list to train one configuration unscored\n",
               tune(few.path(), {"--folds", "2"}).out);
+    EXPECT_EQ("cannot tune: the largest class has 2 images, so fold 3 of the 3, drawn within each class, holds none; give at most 2 --folds\n",
+              tune(few.path(), {"--folds", "3"}).out);
 }
 
 TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
