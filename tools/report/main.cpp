@@ -71,6 +71,24 @@ struct Checked {
     QByteArray csv;
 };
 
+// The training directory (its listing, once made, held in `held`) proven against
+// the model, and the answers as CSV.
+Checked checkBeside(const Places &places, const Classified &c, std::future<std::vector<DirectoryEntry>> &listing, std::vector<DirectoryEntry> &held,
+                    const QByteArray &modelIdentity, const ReportFolder &folder)
+{
+    Checked checked;
+    if (listing.valid()) {
+        held = listing.get();
+        std::vector<int> named;
+        for (const Answer &a : c.answers)
+            named.push_back(a.nearestRow);
+        checked.training = trainingFiles(places.trainingDirectory, held, c.reading.model, named, modelIdentity,
+                                         folder.oldFile(QStringLiteral("training-proofs.txt"), qint64(64) << 20), checked.proofs);
+    }
+    checked.csv = predictionsCsv(c.answers, checked.training.names);
+    return checked;
+}
+
 // The misread images the page shows, each drawn beside its nearest training image.
 // Their pictures travel inside the page, as data: URLs: a hundred files more
 // would cost the report a third of its writing.
@@ -216,6 +234,12 @@ void printSummary(const PageContent &page, const QString &out)
     std::_Exit(consoleStatus(status));
 }
 
+[[noreturn]] void refuse(const QString &line)
+{
+    std::cout << line.toStdString() << "\n";
+    endReport(1);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -233,10 +257,8 @@ int main(int argc, char *argv[])
     const Places places = parsePlaces(parser);
     // The folder is taken first: a report that cannot be written there is not made.
     ReportFolder folder(places.out, {places.testDirectory, places.trainingDirectory}, places.force);
-    if (!folder.problem().isEmpty()) {
-        std::cout << folder.problem().toStdString() << "\n";
-        endReport(1);
-    }
+    if (!folder.problem().isEmpty())
+        refuse(folder.problem());
     // A wrong --grid is said before the images are read, not after.
     PageContent tuning;
     if (!places.grid.isEmpty() && !readGrid(places.grid, tuning))
@@ -254,10 +276,8 @@ int main(int argc, char *argv[])
     const QByteArray modelIdentity = fileIdentity(places.modelFile) == identityBefore ? identityBefore : QByteArray();
     for (const SkippedFile &file : c.report.skipped)
         std::cout << "skipped " << printableName(file.path).toStdString() << ": " << file.reason.toStdString() << "\n";
-    if (!classified) {
-        std::cout << problem.toStdString() << "\n";
-        endReport(1);
-    }
+    if (!classified)
+        refuse(problem);
     PageContent page = pageContent(places, c);
     page.grid = std::move(tuning.grid);
     page.chosen = tuning.chosen;
@@ -265,19 +285,8 @@ int main(int argc, char *argv[])
     // drawing of the figures. The listing is held to the end, not freed name by
     // name while the report waits.
     std::vector<DirectoryEntry> trainingListing;
-    std::future<Checked> beside = std::async(std::launch::async | std::launch::deferred, [&] {
-        Checked checked;
-        if (listing.valid()) {
-            trainingListing = listing.get();
-            std::vector<int> named;
-            for (const Answer &a : c.answers)
-                named.push_back(a.nearestRow);
-            checked.training = trainingFiles(places.trainingDirectory, trainingListing, c.reading.model, named, modelIdentity,
-                                             folder.oldFile(QStringLiteral("training-proofs.txt"), qint64(64) << 20), checked.proofs);
-        }
-        checked.csv = predictionsCsv(c.answers, checked.training.names);
-        return checked;
-    });
+    std::future<Checked> beside = std::async(std::launch::async | std::launch::deferred,
+                                             [&] { return checkBeside(places, c, listing, trainingListing, modelIdentity, folder); });
     if (!writeReport(places, c, beside, page, folder))
         endReport(1);
     printSummary(page, places.out);

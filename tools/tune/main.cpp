@@ -184,18 +184,46 @@ void readTrainingImages(const Options &options, QList<Raster> &images, Directory
     }
 }
 
+// Ends the run with one line on standard output.
+[[noreturn]] void refuse(const QString &line)
+{
+    std::cout << line.toStdString() << "\n";
+    flushConsole();
+    std::_Exit(1);
+}
+
+QString cannotWrite(const QString &path, const QString &reason)
+{
+    return QStringLiteral("cannot write %1: %2").arg(printableName(path), reason);
+}
+
 // Ends the run when the model or the table cannot be written: said before the
 // tuning, not after it.
 void refuseUnwritable(const Options &options)
 {
     for (const QString &path : {options.modelFile, options.jsonFile}) {
         const QString obstacle = path.isEmpty() ? QString() : wholeFileObstacle(path);
-        if (!obstacle.isEmpty()) {
-            std::cout << "cannot write " << printableName(path).toStdString() << ": " << obstacle.toStdString() << "\n";
-            flushConsole();
-            std::_Exit(1);
-        }
+        if (!obstacle.isEmpty())
+            refuse(cannotWrite(path, obstacle));
     }
+}
+
+// The configuration to train: the best of the grid, its table printed, or with
+// --folds 0 the one that the lists give, unscored.
+Scored chosenConfiguration(const QList<Raster> &images, const Grid &grid, std::vector<Scored> &scored)
+{
+    Scored best;
+    if (grid.folds == 0) {
+        best.spacing = grid.spacings.front();
+        best.keep = grid.keeps.front();
+        best.neighbours = grid.neighbours.front();
+        best.accuracy = best.sd = NAN;  // not measured: null in the JSON
+        return best;
+    }
+    scored = crossValidate(images, grid, progressStep(images, grid));
+    best = bestOf(scored);
+    printTable(scored, best);
+    return best;
 }
 
 } // namespace
@@ -223,24 +251,11 @@ int main(int argc, char *argv[])
         options.grid.spacings = defaultSpacings(images.first().width, images.first().height);
     if (problem.isEmpty())
         problem = gridProblem(images, options.grid);
-    if (!problem.isEmpty()) {
-        std::cout << problem.replace(QLatin1String("cannot train:"), QLatin1String("cannot tune:")).toStdString() << "\n";
-        flushConsole();
-        std::_Exit(1);
-    }
+    if (!problem.isEmpty())
+        refuse(problem.replace(QLatin1String("cannot train:"), QLatin1String("cannot tune:")));
 
-    Scored best;
     std::vector<Scored> scored;
-    if (options.grid.folds == 0) {
-        best.spacing = options.grid.spacings.front();
-        best.keep = options.grid.keeps.front();
-        best.neighbours = options.grid.neighbours.front();
-        best.accuracy = best.sd = NAN;  // not measured: null in the JSON
-    } else {
-        scored = crossValidate(images, options.grid, progressStep(images, options.grid));
-        best = bestOf(scored);
-        printTable(scored, best);
-    }
+    Scored best = chosenConfiguration(images, options.grid, scored);
     flushConsole();
 
     const Model model = trainBest(images, best);
@@ -250,17 +265,11 @@ int main(int argc, char *argv[])
     std::cout << "trained: spacing " << best.spacing << ", " << counted(model.components.rows, "feature") << ", "
               << counted(model.components.columns, "component") << ", " << counted(best.neighbours, "neighbour") << "\n";
     QString reason;
-    if (!writeModelFile(options.modelFile, model, &reason)) {
-        std::cout << "cannot write " << printableName(options.modelFile).toStdString() << ": " << reason.toStdString() << "\n";
-        flushConsole();
-        std::_Exit(1);
-    }
+    if (!writeModelFile(options.modelFile, model, &reason))
+        refuse(cannotWrite(options.modelFile, reason));
     std::cout << "model written to " << printableName(options.modelFile).toStdString() << "\n";
     flushConsole();  // before a table sent to the same output
-    if (!options.jsonFile.isEmpty() && !writeWholeFile(options.jsonFile, gridJson(scored, best), reason)) {
-        std::cout << "cannot write " << printableName(options.jsonFile).toStdString() << ": " << reason.toStdString() << "\n";
-        flushConsole();
-        std::_Exit(1);
-    }
+    if (!options.jsonFile.isEmpty() && !writeWholeFile(options.jsonFile, gridJson(scored, best), reason))
+        refuse(cannotWrite(options.jsonFile, reason));
     std::_Exit(consoleStatus(0));
 }
