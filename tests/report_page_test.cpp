@@ -32,9 +32,9 @@ QStringList browserOptions(const QString &d)
 
 // What a real browser shows of the report in `folder` at `width` pixels: every
 // picture (its own width, the width in the page, its alt text and the width it
-// is drawn at), the accuracy, the confusion matrix, the shares of the variance,
-// whether the page scrolls sideways, every link with whether its target is in
-// the page, and the links of the most frequent confusions.
+// is drawn at), the accuracy, the confusion matrix and its shares of each row,
+// the shares of the variance, whether the page scrolls sideways, every link with
+// whether its target is in the page, and the links of the most frequent confusions.
 QJsonObject browse(const QString &folder, int width)
 {
     writeFile(folder + "/check.html",
@@ -45,6 +45,7 @@ QJsonObject browse(const QString &folder, int width)
               "  const target = h => h.startsWith('#') ? (page.getElementById(h.slice(1)) ? 'found' : 'missing') : 'file';\n"
               "  result.textContent = JSON.stringify({images: [...page.images].map(i => [i.naturalWidth, +i.getAttribute('width'), i.alt, i.width]),\n"
               "    accuracy: page.getElementById('accuracy')?.textContent, confusion: cells, variance: page.getElementById('variance-shares')?.textContent,\n"
+              "    shares: [...page.querySelectorAll('#shares tr')].map(r => [...r.querySelectorAll('td')].map(c => c.textContent)).filter(r => r.length),\n"
               "    wide: page.documentElement.scrollWidth > " + QByteArray::number(width) + ",\n"
               "    links: [...page.querySelectorAll('a[href]')].map(a => [a.getAttribute('href'), target(a.getAttribute('href'))]),\n"
               "    confusions: [...page.querySelectorAll('#confusions + ol li')].map(l => l.querySelector('a')?.getAttribute('href') ?? '')}); };\n"
@@ -146,6 +147,17 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
     EXPECT_FALSE(shown["wide"].toBool());  // a narrow window needs no sideways scrolling
     EXPECT_EQ(QString::number(summary["accuracy"].toDouble() * 100, 'f', 6), shown["accuracy"].toString());
     EXPECT_EQ(summary["confusion_matrix"].toArray(), shown["confusion"].toArray());
+    QJsonArray rowShares;  // the matrix by rows in per cent, a count of 0 left blank
+    for (const QJsonValue &row : summary["confusion_matrix"].toArray()) {
+        double total = 0;
+        for (const QJsonValue &count : row.toArray())
+            total += count.toDouble();
+        QJsonArray cells;
+        for (const QJsonValue &count : row.toArray())
+            cells.append(count.toDouble() == 0 ? QString() : QString::number(100 * count.toDouble() / total, 'f', 1));
+        rowShares.append(cells);
+    }
+    EXPECT_EQ(rowShares, shown["shares"].toArray());
     QStringList shares;
     for (const QJsonValue &share : summary["variance_shares"].toArray())
         shares << QString::number(share.toDouble() * 100, 'f', 1);
