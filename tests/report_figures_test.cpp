@@ -5,6 +5,7 @@
 #include "support.h"
 
 #include "tools/grid.h"
+#include "tools/report/drawing.h"
 #include "tools/report/figures.h"
 #include "tools/report/gallery.h"
 #include "tools/report/page.h"
@@ -219,9 +220,7 @@ TEST(ReportFigures, DrawOnlyTheGridOfATuning)
     Scored best;
     ASSERT_EQ(GridFile::Read, readGridJson(gridJson(written, edge), grid, best));
     ASSERT_EQ(2u, grid.size());
-    EXPECT_EQ(784, grid[1].features);
-    EXPECT_EQ(99, grid[1].neighbours);
-    EXPECT_EQ(100.0, grid[0].sd);
+    EXPECT_TRUE(grid[1].features == 784 && grid[1].neighbours == 99 && grid[0].sd == 100.0);
     EXPECT_EQ(64, best.spacing);
     EXPECT_FALSE(gridPlot(grid, best).isNull());
     const auto refused = [&](const char *what, void (*change)(Scored &)) {
@@ -260,11 +259,18 @@ TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)
     // Every row is drawn, the first too: moving it within the same ranges shows.
     EXPECT_NE(projectionScatter(matrixOf({{1, 1}, {0, 0}, {3, 3}, {2, 1}}), {"A", "B", "A", "B"}, 5000),
               projectionScatter(matrixOf({{2, 2}, {0, 0}, {3, 3}, {2, 1}}), {"A", "B", "A", "B"}, 5000));
+    // Twelve colours and five shapes: the markers of sixty classes all differ.
+    std::vector<QImage> markers(60, whiteCanvas(12, 12));
+    for (int i = 0; i < 60; ++i) {
+        QPainter painter(&markers[std::size_t(i)]);
+        drawMarker(painter, QPointF(6, 6), i);
+    }
+    for (int i = 0; i < 60; ++i)
+        EXPECT_EQ(i, std::find(markers.begin(), markers.end(), markers[std::size_t(i)]) - markers.begin());
     // A component of one node, the second of the first row of 3 x 3 nodes over 20 x
     // 20 pixels (spacing 4, offsets 2): full white at that node, (10, 6), and nowhere else.
     Raster grid;
-    grid.width = grid.height = 3;
-    grid.sourceWidth = grid.sourceHeight = 20;
+    grid.width = grid.height = 3, grid.sourceWidth = grid.sourceHeight = 20;
     Matrix node(9, 1);
     node(1, 0) = 1;
     const QImage component = componentImage(node, 0, grid, Transform{4, 2, 2});
