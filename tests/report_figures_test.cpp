@@ -99,8 +99,7 @@ TEST(ReportFigures, TakeAnyModel)
     // Models whose values are zero, all equal, or the largest floats of either sign:
     // the plots of their projections and the pictures of their components.
     Raster grid;
-    grid.width = grid.height = 2;
-    grid.sourceWidth = grid.sourceHeight = 20;
+    grid.width = grid.height = 2, grid.sourceWidth = grid.sourceHeight = 20;
     for (const float value : {0.0f, 3.0f, FLT_MAX, -FLT_MAX}) {
         SCOPED_TRACE(value);
         Matrix projections = matrixOf({{value, value}, {value, -value}, {-value, value}, {0, 1}});
@@ -283,9 +282,10 @@ TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)
     const QImage nearest = greyImage(5, 2, [](int x, int y) { return 100 + 10 * x + y; });
     const QImage pair = pairPicture(test, nearest);
     ASSERT_EQ(QSize(2 + 3 + 2 + 5 + 2, 2 + 4 + 2), pair.size());
-    EXPECT_EQ(test.pixel(0, 0), pair.pixel(2, 2));
-    EXPECT_EQ(nearest.pixel(0, 0), pair.pixel(7, 2));
-    EXPECT_EQ(nearest.pixel(4, 1), pair.pixel(11, 3));
+    EXPECT_TRUE(test.pixel(0, 0) == pair.pixel(2, 2) && nearest.pixel(0, 0) == pair.pixel(7, 2) && nearest.pixel(4, 1) == pair.pixel(11, 3));
+    // The same two as thumbnails of one class, scaled 9 times, the first at the left.
+    const QImage sheet = thumbnailSheet({"A", "A"}, {test, nearest});
+    EXPECT_TRUE(test.pixel(2, 3) == sheet.pixel(60 + 2 * 9 + 4, 8 + 3 * 9 + 4) && nearest.pixel(4, 1) == sheet.pixel(113 + 4 * 9 + 4, 8 + 9 + 4));
     // A page where every image is read right: the cells off the diagonal are white.
     PageContent content;
     content.figures = classificationFigures({"A", "B", "B"}, {"A", "B", "B"});
