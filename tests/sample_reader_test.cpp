@@ -71,7 +71,8 @@ TEST(SampleReader, PrintsNamesWithControlsAndForeignBytesEscaped)
     // Well-formed UTF-8 of two, three and four bytes stays; C0, DEL and C1 controls,
     // stray continuation bytes, overlong forms, surrogates and code points beyond
     // U+10FFFF are escaped byte by byte.
-    EXPECT_EQ(QString::fromUtf8("a\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e"), printableName(QByteArray("a\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e")));
+    const char *wellFormed = "a\xc2\xb0\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e";  // a, degree sign (the first lead byte), e acute, euro, G clef
+    EXPECT_EQ(QString::fromUtf8(wellFormed), printableName(QByteArray(wellFormed)));
     EXPECT_EQ("\\n\\r\\t\\x7f\\xc2\\x85\\x80\\x80", printableName(QByteArray("\n\r\t\x7f\xc2\x85\x80\x80")).toStdString());
     EXPECT_EQ("\\xe0\\x80\\x80\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80\\xc1\\xbf", printableName(QByteArray("\xe0\x80\x80\xed\xa0\x80\xf4\x90\x80\x80\xc1\xbf")).toStdString());
     // Sequences broken at their second, third or fourth byte, or cut by the end of
