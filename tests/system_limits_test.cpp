@@ -69,10 +69,11 @@ TEST(SystemLimits, FewOpenFilesGiveTheSameAnswer)
     }
 }
 
-TEST(SystemLimits, TheLabelsStayDataWhenTheMachineEndsTheRun)
+TEST(SystemLimits, TheToolsSayWhatRanOutInOneLine)
 {
     // The labels' standard output carries only rows: the line that says what ran
     // out goes to standard error, with the status of a run that could not serve.
+    // The report says it on standard output.
     QTemporaryDir dir;
     const QString d = dir.path();
     sixtyTrainingImages(d);
@@ -81,5 +82,10 @@ TEST(SystemLimits, TheLabelsStayDataWhenTheMachineEndsTheRun)
     EXPECT_EQ(3, run.exitCode);
     EXPECT_EQ(QByteArray(), run.out);
     EXPECT_EQ("sorvik-label: too many open files: train cannot be opened while this process may have only 4 files open at once (ulimit -n)\n", run.err);
+    // Its folder, the first thing it opens, is not refused for it.
+    const RunResult report =
+        runProgram("sh", {"-c", closeInherited, "prlimit", "--nofile=4", SORVIK_REPORT_EXECUTABLE, "train", "trained.out", "--out", "out"}, d);
+    EXPECT_EQ(1, report.exitCode);
+    EXPECT_EQ("sorvik-report: too many open files: out cannot be opened while this process may have only 4 files open at once (ulimit -n)\n", report.out);
 }
 #endif
