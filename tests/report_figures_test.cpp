@@ -250,11 +250,11 @@ TEST(ReportFigures, DrawWhatTheModelAndTheReadsGive)
     // The scatter of a model of two components draws its points: it differs from
     // the same rows drawn with a third value, which the scatter leaves out, only
     // nowhere.
-    const Matrix two = matrixOf({{0, 0}, {1, 2}, {3, 1}, {2, 3}});
-    const Matrix three = matrixOf({{0, 0, 9}, {1, 2, 8}, {3, 1, 7}, {2, 3, 6}});
+    const Matrix two = matrixOf({{0, 0}, {1, 2}, {3, 1}, {2, 3}}), three = matrixOf({{0, 0, 9}, {1, 2, 8}, {3, 1, 7}, {2, 3, 6}});
     const QImage scatter = projectionScatter(two, {"A", "B", "A", "B"}, 5000);
     EXPECT_EQ(scatter, projectionScatter(three, {"A", "B", "A", "B"}, 5000));
     EXPECT_NE(scatter, projectionScatter(matrixOf({{0, 0}, {3, 3}}), {"A", "B"}, 5000));
+    EXPECT_NE(scatter, projectionScatter(two, {"0", "B", "0", "B"}, 5000));  // the same colours: every class named, the first too
     // Every row is drawn, the first too: moving it within the same ranges shows.
     EXPECT_NE(projectionScatter(matrixOf({{1, 1}, {0, 0}, {3, 3}, {2, 1}}), {"A", "B", "A", "B"}, 5000),
               projectionScatter(matrixOf({{2, 2}, {0, 0}, {3, 3}, {2, 1}}), {"A", "B", "A", "B"}, 5000));

@@ -210,7 +210,8 @@ TEST(Report, ReadsOnAnyScreenFromAFolderMovedElsewhere)
             read.emplace_back(line.split(',').at(4).toFloat(), line.split(',').at(3) == "1");
     const QJsonArray rejection = QJsonDocument::fromJson(readFile(moved + "/summary.json")).object()["rejection"].toArray();
     ASSERT_FALSE(rejection.isEmpty());
-    for (const QJsonValue &row : rejection) {
+    for (int i = 0; i < rejection.size(); ++i) {
+        const QJsonObject row = rejection[i].toObject();
         const float distance = float(row["squared_distance"].toDouble());
         int kept = 0, right = 0;
         for (const auto &[d2, ok] : read)
@@ -218,6 +219,10 @@ TEST(Report, ReadsOnAnyScreenFromAFolderMovedElsewhere)
                 ++kept, right += ok;
         EXPECT_DOUBLE_EQ(double(kept) / read.size(), row["answered"].toDouble()) << distance;
         EXPECT_DOUBLE_EQ(double(right) / kept, row["accuracy"].toDouble()) << distance;
+        // Each row but the last is the farthest that keeps a share of right answers
+        // asked for, and meets it; the last is that too where 90 % of all are right.
+        EXPECT_EQ(i + 1 < rejection.size() || row["accuracy"].toDouble() >= 0.9, row.contains("accuracy_asked")) << distance;
+        EXPECT_TRUE(!row.contains("accuracy_asked") || row["accuracy"].toDouble() >= row["accuracy_asked"].toDouble()) << distance;
     }
     EXPECT_EQ(1.0, rejection.last()["answered"].toDouble());
 }
