@@ -153,23 +153,21 @@ TEST(Tune, WritesAModelThatSorvikClassRefusesAndTheToolsRead)
     const RunResult near = label(d, {"new", "m.out", "--format", "jsonl", "--reject-distance", "0.001", "--neighbours", "1"});
     EXPECT_TRUE(near.out.contains("{\"file\":\"first.png\",\"label\":\"A\",\"squared_distance\":")) << near.out.constData();
     const RunResult far = label(d, {"new", "m.out", "--format", "jsonl", "--reject-distance", "0"});
-    EXPECT_EQ(4, far.out.count('\n'));
-    EXPECT_EQ(4, far.out.count("\"label\":null"));
+    EXPECT_TRUE(far.out.count('\n') == 4 && far.out.count("\"label\":null") == 4) << far.out.constData();
     writeFile(d + "/odd.out", readFile(d + "/m.out").replace("components=24:", "components=99:"));
-    const QByteArray odd = label(d, {"new", "odd.out"}).err;
-    EXPECT_TRUE(odd.endsWith("sorvik-label: cannot classify: model odd.out names 99 components in its parameters but holds 24\n")) << odd.constData();
+    EXPECT_EQ("sorvik-label: cannot classify: model odd.out names 99 components in its parameters but holds 24\n", label(d, {"new", "odd.out"}).err);
     // Parameters that cannot be read: one line, never a row for each image that
     // misses the spacing it falls back to.
     writeFile(d + "/odd.out", readFile(d + "/m.out").replace("spacing=2:", "spacing=nan:"));
     const RunResult unreadable = label(d, {"new", "odd.out"});
-    EXPECT_EQ(QByteArray(), unreadable.out);
-    EXPECT_TRUE(unreadable.err.endsWith("sorvik-label: cannot classify: model odd.out has parameters that this version cannot read "
-                                        "(\"sorvik-tune:spacing=nan:offsets=2,2:components=24:neighbours=3\")\n")) << unreadable.err.constData();
+    EXPECT_TRUE(unreadable.out.isEmpty() && unreadable.err == "sorvik-label: cannot classify: model odd.out has parameters that this version cannot "
+                                                              "read (\"sorvik-tune:spacing=nan:offsets=2,2:components=24:neighbours=3\")\n")
+        << unreadable.err.constData();
     // A spacing of 0 is out of range, said in one line before any image is read with it.
     writeFile(d + "/odd.out", readFile(d + "/m.out").replace("spacing=2:", "spacing=0:"));
     const RunResult zero = label(d, {"new", "odd.out"});
-    EXPECT_EQ(3, zero.exitCode);
-    EXPECT_EQ("sorvik-label: cannot classify: model odd.out has parameters out of range (spacing 0, offsets 2 and 2, 3 neighbours)\n", zero.err);
+    EXPECT_TRUE(zero.exitCode == 3 && zero.err == "sorvik-label: cannot classify: model odd.out has parameters out of range (spacing 0, offsets 2 and 2, 3 "
+                                                  "neighbours)\n") << zero.err.constData();
     EXPECT_TRUE(runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "odd.out", "--out", "report"}, d)
                     .out.endsWith("\ncannot classify: model odd.out has parameters out of range (spacing 0, offsets 2 and 2, 3 neighbours)\n"));
     const RunResult report = runProgram(SORVIK_REPORT_EXECUTABLE, {"new", "m.out", "--out", "report"}, d);
@@ -190,15 +188,22 @@ TEST(Tune, WritesWhereverThePathLeadsAndLabelsFilesWhateverTheirNames)
     const QStringList chosen = {"--spacing", "2", "--keep", "0.3", "--neighbours", "3", "--folds", "0", "--model", "m.out"};
     // A model that cannot be written is said before anything is tuned.
     const RunResult nowhere = tune(d, {"--model", "missing/m.out", "--folds", "2"});
-    EXPECT_EQ("cannot write missing/m.out: No such file or directory\n", nowhere.out);
-    EXPECT_EQ(1, nowhere.exitCode);
+    EXPECT_TRUE(nowhere.exitCode == 1 && nowhere.out == "cannot write missing/m.out: No such file or directory\n") << nowhere.out.constData();
+    // A file of the user's is never replaced: only a model by a model, a table by a
+    // table (as a second run does, above).
+    const QByteArray image = readFile(d + "/train/a-1.png");
+    writeFile(d + "/notes.txt", "mine");
+    EXPECT_EQ("cannot write train/a-1.png: it holds something other than a model; give --model a new name or move it away\n",
+              tune(d, chosen + QStringList{"--model", "train/a-1.png"}).out);
+    EXPECT_EQ("cannot write notes.txt: it holds something other than a tuning's table; give --json a new name or move it away\n",
+              tune(d, chosen + QStringList{"--json", "notes.txt"}).out);
+    EXPECT_TRUE(readFile(d + "/train/a-1.png") == image && readFile(d + "/notes.txt") == "mine");
     // A pipe in place of the table is written into and stays a pipe; with no
     // program reading it, one line says so at once.
     const QByteArray pipe = QFile::encodeName(d + "/pipe");
     ASSERT_EQ(0, ::mkfifo(pipe.constData(), 0600));
     const RunResult unread = tune(d, chosen + QStringList{"--json", "pipe"});
-    EXPECT_EQ(1, unread.exitCode);
-    EXPECT_TRUE(unread.out.endsWith("cannot write pipe: it is a pipe that no program is reading\n")) << unread.out.constData();
+    EXPECT_TRUE(unread.exitCode == 1 && unread.out.endsWith("cannot write pipe: it is a pipe that no program is reading\n")) << unread.out.constData();
     const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK);
     EXPECT_EQ(0, tune(d, chosen + QStringList{"--json", "pipe"}).exitCode);
     char table[4096];

@@ -5,6 +5,7 @@
 
 #include "tools/command_line.h"
 #include "tools/tune/cross_validation.h"
+#include "tools/tune/outputs.h"
 
 #include "base/heap_tuning.h"
 #include "base/printable_name.h"
@@ -197,12 +198,12 @@ QString cannotWrite(const QString &path, const QString &reason)
     return QStringLiteral("cannot write %1: %2").arg(printableName(path), reason);
 }
 
-// Ends the run when the model or the table cannot be written: said before the
-// tuning, not after it.
+// Ends the run when the model or the table cannot be written, or would replace a
+// file of the user's: said before the tuning, not after it.
 void refuseUnwritable(const Options &options)
 {
     for (const QString &path : {options.modelFile, options.jsonFile}) {
-        const QString obstacle = path.isEmpty() ? QString() : wholeFileObstacle(path);
+        const QString obstacle = path.isEmpty() ? QString() : outputObstacle(path, path == options.modelFile ? Output::Model : Output::Table);
         if (!obstacle.isEmpty())
             refuse(cannotWrite(path, obstacle));
     }
