@@ -142,11 +142,15 @@ TEST(Report, NamesOnlyTheTrainingImagesItHasProven)
          "2 of the 5 training images that the report names do not give their rows of the model, so train has changed since training "
          "(train/a-3.png (row 2), train/a-zz.png (row 3)); their names are left out"},
         {"a file replaced", [](const QString &t) { QFile::remove(t + "/a-1.png"), QFile::copy(t + "/c-3.png", t + "/a-1.png"); }, {0},
-         "1 of the 5 training images that the report names do not give their rows"},
+         "1 of the 5 training images that the report names does not give its row of the model, so train has changed since training "
+         "(train/a-1.png (row 1)); its name is left out"},
         {"a file removed and another added", [](const QString &t) { QFile::remove(t + "/a-3.png"), noiseImages(t, {"a-0.png"}, 9); }, {0, 1, 2},
          "3 of the 5 training images that the report names do not give their rows"},
         {"a file added", [](const QString &t) { noiseImages(t, {"d-1.png"}, 9); }, {0, 1, 2, 3, 6},
          "train holds 10 usable images for the model's 9 rows; predictions.csv names no nearest training file"},
+        {"all but one removed",
+         [](const QString &t) { for (const char *n : {"a-1", "a-2", "a-3", "b-1", "b-2", "b-3", "c-1", "c-2"}) QFile::remove(t + "/" + n + ".png"); },
+         {0, 1, 2, 3, 6}, "train holds 1 usable image for the model's 9 rows; predictions.csv"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

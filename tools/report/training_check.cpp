@@ -186,7 +186,9 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     const int n = model.projections.rows;
     if (names.size() != n) {
         const QString why = unlisted(directory);
-        const QString held = why.isEmpty() ? QStringLiteral("holds %1 usable images for the model's %2 rows").arg(names.size()).arg(n) : why;
+        const QString held = why.isEmpty() ? QStringLiteral("holds %1 usable image%2 for the model's %3 row%4")
+                                                 .arg(names.size()).arg(names.size() == 1 ? "" : "s").arg(n).arg(n == 1 ? "" : "s")
+                                           : why;
         result.problem = QStringLiteral("%1 %2; predictions.csv names no nearest training file").arg(printableName(directory), held);
         return result;
     }
@@ -235,10 +237,13 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
                                         "%3 is not the directory the model was trained on; predictions.csv names no nearest training file")
                              .arg(printableName(samplePath(directory, names.at(rows.front()))), QString::number(rows.front() + 1), printableName(directory));
     } else if (!unproven.isEmpty()) {
-        result.problem = QStringLiteral("%1 of the %2 training images that the report names do not give their rows of the model, so %3 has changed "
-                                        "since training (%4); their names are left out of predictions.csv and the page")
-                             .arg(unproven.size()).arg(rows.size()).arg(printableName(directory))
-                             .arg(unproven.mid(0, 3).join(QStringLiteral(", ")) + (unproven.size() > 3 ? QStringLiteral(", ...") : QString()));
+        const bool one = unproven.size() == 1;
+        result.problem = QStringLiteral("%1 of the %2 training images that the report names %3 of the model, so %4 has changed "
+                                        "since training (%5); %6 left out of predictions.csv and the page")
+                             .arg(unproven.size()).arg(rows.size())
+                             .arg(one ? QStringLiteral("does not give its row") : QStringLiteral("do not give their rows"), printableName(directory))
+                             .arg(unproven.mid(0, 3).join(QStringLiteral(", ")) + (unproven.size() > 3 ? QStringLiteral(", ...") : QString()),
+                                  one ? QStringLiteral("its name is") : QStringLiteral("their names are"));
     }
     return result;
 }
