@@ -142,9 +142,10 @@ QString distanceSection(const PageContent &content)
 {
     QString page = QStringLiteral("<h2 id=\"distances\">Distances</h2>\n")
                  + (content.unmeasured == 0 ? QString()
-                                            : QStringLiteral("<p id=\"unmeasured\">%1 images have a nearest squared distance that is not a finite number "
-                                                             "(the model's values are too large for float arithmetic) and are not drawn.</p>\n")
-                                                  .arg(content.unmeasured))
+                                            : QStringLiteral("<p id=\"unmeasured\">%1 a nearest squared distance that is not a finite number "
+                                                             "(the model's values are too large for float arithmetic) and %2 not drawn.</p>\n")
+                                                  .arg(content.unmeasured == 1 ? QStringLiteral("1 image has") : QStringLiteral("%1 images have").arg(content.unmeasured),
+                                                       content.unmeasured == 1 ? QStringLiteral("is") : QStringLiteral("are")))
                  + besidePicture(content, QStringLiteral("distances.png"), QStringLiteral("histogram of the nearest squared distances"))
                  + (content.pictures.contains(QStringLiteral("thumbnails.png")) ? QStringLiteral("<p>The first three test images of every class, as "
                                                                                                  "the reader takes them:</p>\n") : QString())
