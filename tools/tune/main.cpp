@@ -232,6 +232,7 @@ Scored chosenConfiguration(const QList<Raster> &images, const Grid &grid, std::v
 int main(int argc, char *argv[])
 {
     holdClosedStandardStreams();
+    keepLibraryLinesOffStandardError();
     tuneHeap();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
