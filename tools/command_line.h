@@ -5,6 +5,8 @@
 // value or a wrong number of arguments refused on standard error with status 2;
 // output that the console could not take said at the end.
 
+#include "base/run_end.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +24,25 @@
 #include <unistd.h>
 
 namespace sorvik {
+
+// How every tool begins, before its application object is made: a closed standard
+// stream held, and the image libraries' complaints and Qt's messages kept off the
+// console.
+inline void beginTool()
+{
+    holdClosedStandardStreams();
+    keepLibraryLinesOffStandardError();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+}
+
+// And once it is made: numbers printed with a point, and the tool's name (a string
+// that lives on) in its messages and run-end lines.
+inline void nameTool(const char *name)
+{
+    useCNumbers();
+    QCoreApplication::setApplicationName(QString::fromLatin1(name));
+    setRunEndPrefix(name);
+}
 
 [[noreturn]] inline void refuseCommandLine(const QString &message)
 {
@@ -98,12 +119,13 @@ inline int integerOption(const QCommandLineParser &parser, const QString &name, 
     bool ok = false;
     const int value = text.toInt(&ok);
     const QString trimmed = text.trimmed(), digits = trimmed.mid(trimmed.startsWith(QLatin1Char('+')) ? 1 : 0);
-    if (!ok && !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
+    // Beyond the bound, or all digits but too large to hold.
+    const bool beyond = ok ? value > most
+                           : !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    if (beyond)
         refuseCommandLine(QStringLiteral("--%1 takes at most %2, not \"%3\"").arg(name).arg(most).arg(text));
     if (!ok || value < least)
         refuseCommandLine(QStringLiteral("--%1 needs a whole number of at least %2, not \"%3\"").arg(name).arg(least).arg(text));
-    if (value > most)
-        refuseCommandLine(QStringLiteral("--%1 takes at most %2, not \"%3\"").arg(name).arg(most).arg(text));
     return value;
 }
 

@@ -68,15 +68,10 @@ QImage renderGlyph(QChar c, int size, const QStringList &fonts, std::mt19937 &ra
 
 int main(int argc, char *argv[])
 {
-    holdClosedStandardStreams();
-    keepLibraryLinesOffStandardError();
+    beginTool();
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
-    useCNumbers();
-
-    QCoreApplication::setApplicationName(QStringLiteral("sorvik-glyphs"));
-    setRunEndPrefix("sorvik-glyphs");
+    nameTool("sorvik-glyphs");
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("TRAIN_DIR"), QStringLiteral("where images 0-3 of every five of a class go"));
     parser.addPositionalArgument(QStringLiteral("TEST_DIR"), QStringLiteral("where image i of a class goes when i % 5 == 4"));

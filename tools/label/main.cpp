@@ -188,14 +188,10 @@ Options parseOptions(QCommandLineParser &parser)
 
 int main(int argc, char *argv[])
 {
-    holdClosedStandardStreams();
-    keepLibraryLinesOffStandardError();
+    beginTool();
     tuneHeap();
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
-    useCNumbers();
-    QCoreApplication::setApplicationName(QStringLiteral("sorvik-label"));
-    setRunEndPrefix("sorvik-label");
+    nameTool("sorvik-label");
     setRunEndOnError(3);  // as every other failure of the run: status 1 says a file could not be read
     QCommandLineParser parser;
     const Options options = parseOptions(parser);

@@ -175,11 +175,11 @@ bool writeReport(const Places &places, const Classified &c, std::future<Checked>
 // The table of a tuning, read whole from a file of at most 64 MiB; false after one
 // line that says why it cannot serve. A pipe is opened without waiting for a
 // program to write it: with none, it reads as empty.
-bool readGrid(const QString &path, PageContent &page)
+bool readGrid(const QString &path, std::vector<Scored> &grid, Scored &chosen)
 {
     QByteArray json;
     readUpTo(path, qint64(64) << 20, json);
-    const GridFile read = readGridJson(json, page.grid, page.chosen);
+    const GridFile read = readGridJson(json, grid, chosen);
     if (read == GridFile::Unscored)
         std::cout << "cannot draw the tuning: " << printableName(path).toStdString()
                   << " scores no configuration, as sorvik-tune --folds 0 writes it; give the JSON of a cross-validation, or no --grid\n";
@@ -244,15 +244,11 @@ void printSummary(const PageContent &page, const QString &out)
 
 int main(int argc, char *argv[])
 {
-    holdClosedStandardStreams();
-    keepLibraryLinesOffStandardError();
+    beginTool();
     tuneHeap();  // as sorvik's: the same tens of thousands of small blocks and large matrices
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QGuiApplication app(argc, argv);
-    useCNumbers();
-    QCoreApplication::setApplicationName(QStringLiteral("sorvik-report"));
-    setRunEndPrefix("sorvik-report");
+    nameTool("sorvik-report");
     QCommandLineParser parser;
     const Places places = parsePlaces(parser);
     // The folder is taken first: a report that cannot be written there is not made.
@@ -260,8 +256,9 @@ int main(int argc, char *argv[])
     if (!folder.problem().isEmpty())
         refuse(folder.problem());
     // A wrong --grid is said before the images are read, not after.
-    PageContent tuning;
-    if (!places.grid.isEmpty() && !readGrid(places.grid, tuning))
+    std::vector<Scored> grid;
+    Scored chosen;
+    if (!places.grid.isEmpty() && !readGrid(places.grid, grid, chosen))
         endReport(1);
     // The training directory is listed beside the classification: on a large set
     // the listing takes as long as reading the test images.
@@ -279,8 +276,8 @@ int main(int argc, char *argv[])
     if (!classified)
         refuse(problem);
     PageContent page = pageContent(places, c);
-    page.grid = std::move(tuning.grid);
-    page.chosen = tuning.chosen;
+    page.grid = std::move(grid);
+    page.chosen = chosen;
     // The training directory is checked, and the answers written out, beside the
     // drawing of the figures. The listing is held to the end, not freed name by
     // name while the report waits.

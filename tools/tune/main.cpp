@@ -231,14 +231,10 @@ Scored chosenConfiguration(const QList<Raster> &images, const Grid &grid, std::v
 
 int main(int argc, char *argv[])
 {
-    holdClosedStandardStreams();
-    keepLibraryLinesOffStandardError();
+    beginTool();
     tuneHeap();
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QCoreApplication app(argc, argv);
-    useCNumbers();
-    QCoreApplication::setApplicationName(QStringLiteral("sorvik-tune"));
-    setRunEndPrefix("sorvik-tune");
+    nameTool("sorvik-tune");
     QCommandLineParser parser;
     Options options = parseOptions(parser);
     refuseUnwritable(options);
