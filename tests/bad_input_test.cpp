@@ -178,35 +178,33 @@ const std::vector<Case> &cases()
          "reading config...\tdone\ncannot classify: model /proc/self/maps has no labels on its first line\n", true},
         {"model is a pipe without a writer", [](const QString &d) { image(d + "/test", "a-1.png"), mkfifo(QFile::encodeName(d + "/m").constData(), 0600); },
          classify, "reading config...\tdone\ncannot classify: model m has no labels on its first line\n", true},
-#ifdef SORVIK_SHRINK_ON_READ
-        {"model shrinks while it is read", [](const QString &d) { trainModelIn(d), image(d + "/test", "a-1.png"); }, classifyTrained,
-         "reading config...\tdone\ncannot classify: model trained.out changed while it was read; read it again once it is complete\n", false,
-         {"LD_PRELOAD=" SORVIK_SHRINK_ON_READ, "SORVIK_SHRINK_FILE=trained.out"}},
-        {"model with a long line grows while it is read", [](const QString &d) {
-             image(d + "/test", "a-1.png"), writeFile(d + "/m", QByteArray("A;").repeated(150000) + "\n1;\n\n2;\n"); }, classify,
-         "reading config...\tdone\ncannot classify: model m changed while it was read; read it again once it is complete\n", true,
-         {"LD_PRELOAD=" SORVIK_SHRINK_ON_READ, "SORVIK_SHRINK_FILE=m", "SORVIK_GROW=1"}},
-#endif
         // The model cannot be written where it goes: the report stands, then one line says why.
         {"a folder named trained.out", [](const QString &d) { pair(d + "/train"), QDir(d).mkdir("trained.out"); }, train,
          "ms\ncannot write trained.out: Is a directory\n", true},
-#ifdef SORVIK_FULL_DISK
+#ifdef SORVIK_FAULTS
+        {"model shrinks while it is read", [](const QString &d) { trainModelIn(d), image(d + "/test", "a-1.png"); }, classifyTrained,
+         "reading config...\tdone\ncannot classify: model trained.out changed while it was read; read it again once it is complete\n", false,
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_SHRINK_FILE=trained.out"}},
+        {"model with a long line grows while it is read", [](const QString &d) {
+             image(d + "/test", "a-1.png"), writeFile(d + "/m", QByteArray("A;").repeated(150000) + "\n1;\n\n2;\n"); }, classify,
+         "reading config...\tdone\ncannot classify: model m changed while it was read; read it again once it is complete\n", true,
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_SHRINK_FILE=m", "SORVIK_GROW=1"}},
         // The disk fills up while the model is written: before its first byte, in its
         // label line, in its components and in its projections.
         {"disk full from the start", sixtyTrainingImages, train, "ms\ncannot write trained.out: No space left on device\n", true,
-         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=0"}},
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_DISK_BYTES=0"}},
         {"disk full in the label line", sixtyTrainingImages, train, "ms\ncannot write trained.out: No space left on device\n", true,
-         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=50"}},
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_DISK_BYTES=50"}},
         {"disk full in the components", sixtyTrainingImages, train, "ms\ncannot write trained.out: No space left on device\n", true,
-         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=300"}},
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_DISK_BYTES=300"}},
         {"disk full in the projections", sixtyTrainingImages, train, "ms\ncannot write trained.out: No space left on device\n", true,
-         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_BYTES=3000"}},
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_DISK_BYTES=3000"}},
         // The disk reports an error only when the model is synced, or closed once it
         // has taken its place.
         {"the sync of the model fails", sixtyTrainingImages, train, "ms\ncannot write trained.out: Input/output error\n", true,
-         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_FAIL=fsync"}},
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_DISK_FAIL=fsync"}},
         {"the close of the model fails", sixtyTrainingImages, train, "ms\ncannot write trained.out: Input/output error\n", false,
-         {"LD_PRELOAD=" SORVIK_FULL_DISK, "SORVIK_DISK_FAIL=close"}},
+         {"LD_PRELOAD=" SORVIK_FAULTS, "SORVIK_DISK_FAIL=close"}},
 #endif
     };
     return all;

@@ -167,7 +167,7 @@ TEST(Commands, EstimateTheMemoryOfTrainingAtLeastAsLargeAsItsLargestStage)
     }
 }
 
-#ifdef SORVIK_FAULT_AT
+#ifdef SORVIK_FAULTS
 TEST(Commands, LeaveTheOldModelWhenItsWriteIsCutShort)
 {
     // Killed or stopped before the new model has a name, or between its naming and
@@ -179,7 +179,7 @@ TEST(Commands, LeaveTheOldModelWhenItsWriteIsCutShort)
     for (const char *fault : {"linkat:1:kill", "rename:1:kill", "rename:1:term"}) {
         SCOPED_TRACE(fault);
         writeFile(d + "/trained.out", old);
-        runSorvik({"train", "train"}, d, {"LD_PRELOAD=" SORVIK_FAULT_AT, QString("SORVIK_FAULT=") + fault});
+        runSorvik({"train", "train"}, d, {"LD_PRELOAD=" SORVIK_FAULTS, QString("SORVIK_FAULT=") + fault});
         EXPECT_EQ(old, readFile(d + "/trained.out"));
         EXPECT_EQ(QByteArray(fault).startsWith("linkat") ? 0 : 1, QDir(d).entryList({"trained.out.new-*"}, QDir::Files).size());
         runSorvik({"train", "train"}, d);

@@ -142,7 +142,7 @@ TEST(Import, NamesEveryClassAsToldOrRefusesBeforeWriting)
     }
 }
 
-#ifdef SORVIK_FAULT_AT
+#ifdef SORVIK_FAULTS
 TEST(Import, AnImportThatEndsPartWayLeavesNoneOfItsFiles)
 {
     // Stopped, or out of memory, after the third image it writes.
@@ -150,7 +150,7 @@ TEST(Import, AnImportThatEndsPartWayLeavesNoneOfItsFiles)
         SCOPED_TRACE(fault);
         QTemporaryDir dir;
         twelve(dir.path(), QByteArray(12, '\1'));
-        const RunResult run = import(dir.path(), {}, {"LD_PRELOAD=" SORVIK_FAULT_AT, QString("SORVIK_FAULT=") + fault});
+        const RunResult run = import(dir.path(), {}, {"LD_PRELOAD=" SORVIK_FAULTS, QString("SORVIK_FAULT=") + fault});
         EXPECT_NE(0, run.exitCode);
         if (QByteArray(fault).endsWith(":memory")) {
             EXPECT_TRUE(run.out.startsWith("sorvik-import: this machine ran out of memory: the run held ")) << run.out.constData();

@@ -171,7 +171,7 @@ TEST(ReportFolder, RefusesABindMountOfAnImageDirectory)
     EXPECT_FALSE(QFile::exists(d + "/test/report"));
 }
 
-#ifdef SORVIK_FAULT_AT
+#ifdef SORVIK_FAULTS
 TEST(ReportFolder, HoldsTheOldReportOrTheNewWhateverEndsTheRun)
 {
     // An old report with the user's notes beside it; a new model. Each run ends at
@@ -201,7 +201,7 @@ TEST(ReportFolder, HoldsTheOldReportOrTheNewWhateverEndsTheRun)
         QDir(d + "/out").removeRecursively();
         QProcess::execute("cp", {"-r", d + "/old", d + "/out"});
         writeFile(d + "/out/notes.txt", "mine");
-        const RunResult run = report(d, {}, {"LD_PRELOAD=" SORVIK_FAULT_AT, QString("SORVIK_FAULT=") + f.fault});
+        const RunResult run = report(d, {}, {"LD_PRELOAD=" SORVIK_FAULTS, QString("SORVIK_FAULT=") + f.fault});
         EXPECT_NE(0, run.exitCode);
         if (QByteArray(f.fault).endsWith(":memory")) {
             EXPECT_TRUE(run.out.startsWith("sorvik-report: this machine ran out of memory: the run held ")) << run.out.constData();

@@ -173,7 +173,7 @@ TEST(Report, NamesOnlyTheTrainingImagesItHasProven)
     }
 }
 
-#ifdef SORVIK_FULL_DISK
+#ifdef SORVIK_FAULTS
 TEST(Report, AFullDiskLeavesTheOldReportWhole)
 {
     // The disk fills up at several points of writing a report over an older one:
@@ -195,7 +195,7 @@ TEST(Report, AFullDiskLeavesTheOldReportWhole)
     for (const qint64 bytes : {qint64(0), qint64(100), total / 2, total * 9 / 10}) {
         SCOPED_TRACE(bytes);
         const RunResult run = runProgram(QStringLiteral(SORVIK_REPORT_EXECUTABLE), {"test", "trained.out", "--out", "out"}, d,
-                                         {"LD_PRELOAD=" SORVIK_FULL_DISK, QString("SORVIK_DISK_BYTES=%1").arg(bytes)});
+                                         {"LD_PRELOAD=" SORVIK_FAULTS, QString("SORVIK_DISK_BYTES=%1").arg(bytes)});
         EXPECT_EQ(1, run.exitCode);
         EXPECT_TRUE(QRegularExpression("^cannot write out/[a-z.-]+: No space left on device\n$").match(run.out).hasMatch()) << run.out.constData();
         EXPECT_EQ(files, QDir(d + "/out").entryList(QDir::Files | QDir::Hidden));
