@@ -1,20 +1,16 @@
 // Training and classification through the built program, on image directories
-// that the tests draw: the exact console report, the model file, where it lands,
+// that the tests draw: the exact console report, the model file,
 // and recognition of classes whose right answers are known by construction.
 
 #include "support.h"
 
 #include "app/pipeline.h"
-#include "linalg/pca.h"
-#include "model/model_file.h"
-#include "model/model_writer.h"
 #include "samples/sample_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -111,30 +107,6 @@ TEST(Commands, BuildTheDataMatrixFromTheRasters)
     raster.data = {7, 1, 2, 3, 4, 255};
     EXPECT_EQ(matrixOf({{7, 1, 2, 3, 4, 255}, {7, 1, 2, 3, 4, 255}}), matrixFromRasters({raster, raster}));
     EXPECT_EQ(0, matrixFromRasters({}).rows);
-}
-
-TEST(Commands, WriteTheProjectionsOfTheUncentredRows)
-{
-    QTemporaryDir dir;
-    drawShapes(dir.path() + "/train", {-2, 0, 2}, {2, 3});
-    QDir().mkpath(dir.path() + "/elsewhere");
-    runSorvik({"train", dir.path() + "/train"}, dir.path() + "/elsewhere");
-    EXPECT_FALSE(QFile::exists(dir.path() + "/train/trained.out"));
-    const QByteArray written = readFile(dir.path() + "/elsewhere/trained.out");
-
-    // The same pipeline run here must give the same file byte for byte, and
-    // projecting the centred rows instead must not.
-    QList<Raster> samples;
-    readSampleDirectory(dir.path() + "/train", samples);
-    LabelList labels;
-    for (const Raster &sample : samples)
-        labels << sample.label;
-    const Matrix x = matrixFromRasters(samples);
-    const Matrix e = principalComponents(covariance(centerColumns(x)), keptComponentCount(x.columns));
-    writeModelFile(dir.path() + "/uncentred", labels, e, multiply(x, e));
-    writeModelFile(dir.path() + "/centred", labels, e, multiply(centerColumns(x), e));
-    EXPECT_EQ(readFile(dir.path() + "/uncentred"), written);
-    EXPECT_NE(readFile(dir.path() + "/centred"), written);
 }
 
 

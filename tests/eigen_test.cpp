@@ -1,19 +1,16 @@
 // The fast eigen decomposition against JAMA, bit for bit: eigenvalues and every
 // element of V, on random symmetric matrices of every kind that principal
-// components meet, on covariances of real data, and on one large matrix; and the
-// principal components taken from it: orthonormal, in decreasing order.
+// components meet and on one large matrix (the plain build's JAMA meets the
+// covariances of real data in reference_test); and the principal components
+// taken from it: orthonormal, in decreasing order.
 
 #include "support.h"
 
-#include "app/pipeline.h"
 #include "linalg/eigen.h"
 #include "linalg/matrix.h"
 #include "linalg/pca.h"
-#include "samples/sample_reader.h"
 
 #include <gtest/gtest.h>
-
-#include <QTemporaryDir>
 
 #include <cmath>
 #include <cstring>
@@ -64,16 +61,6 @@ std::vector<double> randomSymmetric(int n, int kind, std::mt19937_64 &random)
     return a;
 }
 
-// The covariance of a sample directory, in double, as principal components takes it.
-std::vector<double> covarianceOf(const QString &directory, int &m)
-{
-    QList<Raster> samples;
-    readSampleDirectory(directory, samples);
-    const Matrix s = covariance(centerColumns(matrixFromRasters(samples)));
-    m = s.rows;
-    return std::vector<double>(s.values.begin(), s.values.end());
-}
-
 double dot(const Matrix &a, int columnA, const Matrix &b, int columnB)
 {
     double sum = 0;
@@ -96,27 +83,6 @@ TEST(Eigen, EqualsJamaBitForBitOnRandomSymmetricMatrices)
     expectSameBits(zero, 5, "zero matrix");
 }
 
-
-TEST(Eigen, EqualsJamaOnTheCovariancesOfRealAndDrawnCharacters)
-{
-    // The real handwritten digits (25 features), and printed characters at 48 and
-    // 128 pixels (121 and 900 features), as training meets them.
-    const RunResult fetch = runProgram(SORVIK_SOURCE_DIR "/scripts/fetch-digits", {SORVIK_IMPORT_EXECUTABLE});
-    ASSERT_EQ(0, fetch.exitCode) << fetch.out.constData() << fetch.err.constData();
-    int digitFeatures = 0;
-    const std::vector<double> digits = covarianceOf(QString::fromLocal8Bit(fetch.out).trimmed() + "/train", digitFeatures);
-    EXPECT_EQ(25, digitFeatures);
-    expectSameBits(digits, digitFeatures, "demo digits");
-    QTemporaryDir dir;
-    for (int size : {48, 128}) {
-        const QString train = dir.path() + QString("/%1/train").arg(size), test = dir.path() + QString("/%1/test").arg(size);
-        const RunResult glyphs = runProgram(SORVIK_GLYPHS_EXECUTABLE, {train, test, "--size", QString::number(size), "--per-class", "8"});
-        ASSERT_EQ(0, glyphs.exitCode) << glyphs.out.constData();
-        int m = 0;
-        const std::vector<double> s = covarianceOf(train, m);
-        expectSameBits(s, m, std::to_string(size) + " pixel characters");
-    }
-}
 
 TEST(Eigen, EqualsJamaOnALargeMatrix)
 {

@@ -263,29 +263,3 @@ TEST(ImageLoader, RefusesEveryImageCutShort)
         }
     }
 }
-
-
-TEST(ImageLoader, TrainsToTheSameModelWhateverTheHeapHeld)
-{
-    // Every kind of file above in one directory, trained by both builds with the
-    // heap's memory filled with two different bytes: four equal models.
-    QTemporaryDir dir;
-    QDir().mkpath(dir.path() + "/train");
-    for (const auto &[kind, bytes] : imageCorpus(greyImage(17, 13, [](int x, int y) { return (x * 29 + y * 11) % 256; }))) {
-        const QSize size = QImage::fromData(bytes).size();
-        if (!size.isValid() || size == QSize(17, 13))  // the GIF and run-length files are of other sizes
-            writeFile(dir.path() + "/train/a-" + kind + (kind.startsWith("PNG") ? ".png" : ""), bytes);
-    }
-    QByteArray first;
-    for (const char *program : {SORVIK_EXECUTABLE, SORVIK_REFERENCE_EXECUTABLE})
-        for (const char *fill : {"MALLOC_PERTURB_=17", "MALLOC_PERTURB_=170"}) {
-            QFile::remove(dir.path() + "/trained.out");
-            const RunResult run = runProgram(program, {"train", "train"}, dir.path(), {fill});
-            EXPECT_TRUE(run.out.contains("16-bit colour with a transparent key colour")) << run.out.constData();
-            const QByteArray model = readFile(dir.path() + "/trained.out");
-            EXPECT_FALSE(model.isEmpty()) << program << " " << fill;
-            if (first.isEmpty())
-                first = model;
-            EXPECT_EQ(first, model) << program << " " << fill;
-        }
-}

@@ -1,11 +1,10 @@
 // The model file: numbers written exactly as a default QTextStream writes them and
 // read exactly as QString::toFloat reads them, proven over millions of floats;
-// the layout, and the reader's rules on hand-written files.
+// a large model read piece by piece, and the reader's rules on hand-written files.
 
 #include "support.h"
 
 #include "model/model_file.h"
-#include "model/model_writer.h"
 #include "model/model_number.h"
 
 #include <gtest/gtest.h>
@@ -109,36 +108,6 @@ TEST(ModelNumbers, ReadAsQStringToFloatDoes)
             ADD_FAILURE() << "\"" << text.constData() << "\": " << actual << " vs " << expected;
     }
     EXPECT_EQ(0, mismatches);
-}
-
-TEST(ModelFile, FastWriterEqualsTheTextStreamOneAndReadsBackRounded)
-{
-    QTemporaryDir dir;
-    std::mt19937 random(9);
-    std::normal_distribution<float> normal(0, 1);
-    for (int trial = 0; trial < 20; ++trial) {
-        const int m = 1 + int(random() % 60), k = 1 + int(random() % m), n = 1 + int(random() % 50);
-        Matrix e(m, k), p(n, k);
-        for (float &v : e.values)
-            v = normal(random) * 0.3f;
-        for (float &v : p.values)
-            v = normal(random) * std::pow(10.0f, float(random() % 8));
-        LabelList labels;
-        for (int i = 0; i < n; ++i)
-            labels << QString(QChar('A' + int(random() % 26)));
-        writeModelFile(dir.path() + "/fast", labels, e, p);
-        writeModelFileReference(dir.path() + "/plain", labels, e, p);
-        ASSERT_EQ(readFile(dir.path() + "/plain"), readFile(dir.path() + "/fast"));
-
-        // Read back, every value is the written one rounded to 6 digits, then to float.
-        LabelList labelsRead;
-        Matrix eRead, pRead;
-        ASSERT_TRUE(readModelFile(dir.path() + "/fast", labelsRead, eRead, pRead));
-        EXPECT_EQ(labels, labelsRead);
-        for (const auto &[written, read] : {std::pair(&e, &eRead), std::pair(&p, &pRead)})
-            for (std::size_t i = 0; i < written->values.size(); ++i)
-                ASSERT_EQ(float(QString::number(double(written->values[i]), 'g', 6).toDouble()), read->values[i]);
-    }
 }
 
 // A large model is parsed piece by piece as it is read: lines that cross the
