@@ -74,6 +74,7 @@ TEST(CommandLine, ToolsAnswerHelpVersionAndWrongOptionsAsConsoleToolsDo)
         // A number beyond an option's bound is said with the bound.
         QByteArray beyond;
         if (name == "sorvik-glyphs") {  // every name is listed first: a bound on the count bounds the memory
+            wrongs.push_back({"/proc/a", "/proc/b", "--size", "1025"});
             wrongs.push_back({"/proc/a", "/proc/b", "--per-class", "100001"});  // folders it cannot write, should the bound go
             beyond = "--per-class takes at most 100000, not \"100001\"";
         }

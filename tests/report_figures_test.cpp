@@ -166,17 +166,10 @@ TEST(ReportFigures, RejectionKeepsTheNearestAnswers)
 {
     // Six labelled images at distances 1, 2, 2, 3, 5 and infinity, the third and the
     // last misread, and one without a class.
-    const float inf = INFINITY;
-    const struct { float distance; bool right; } read[] = {{2, false}, {1, true}, {5, true}, {2, true}, {3, true}, {inf, false}};
+    const struct { float distance; bool right; } read[] = {{2, false}, {1, true}, {5, true}, {2, true}, {3, true}, {INFINITY, false}};
     std::vector<Answer> answers;
-    for (const auto &r : read) {
-        Answer a;
-        a.hasClass = true;
-        a.label = "A";
-        a.predicted = r.right ? "A" : "B";
-        a.distance = r.distance;
-        answers.push_back(a);
-    }
+    for (const auto &r : read)
+        answers.push_back({"", true, "A", r.right ? "A" : "B", r.distance});
     answers.push_back(Answer());  // no class
     const std::vector<RejectionRow> curve = rejectionCurve(answers);
     ASSERT_EQ(4u, curve.size());
@@ -221,7 +214,14 @@ TEST(ReportFigures, DrawOnlyTheGridOfATuning)
     ASSERT_EQ(2u, grid.size());
     EXPECT_TRUE(grid[1].features == 784 && grid[1].neighbours == 99 && grid[0].sd == 100.0);
     EXPECT_EQ(64, best.spacing);
-    EXPECT_FALSE(gridPlot(grid, best).isNull());
+    // The best configuration, moved from 99 to 97 %, is redrawn at its 784 components, the right of the plot.
+    const Scored high{1, 784, 784, 1, 1, 99, 0}, low{1, 784, 784, 1, 1, 97, 0};
+    const QImage drawn = gridPlot({edge, high}, high), moved = gridPlot({edge, low}, low);
+    int left = 0, right = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            (x > drawn.width() / 2 ? right : left) += drawn.pixel(x, y) != moved.pixel(x, y);
+    EXPECT_TRUE(left == 0 && right > 0) << left << " " << right;
     const auto refused = [&](const char *what, void (*change)(Scored &)) {
         Scored wrong = edge;
         change(wrong);
