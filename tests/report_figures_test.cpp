@@ -77,10 +77,7 @@ TEST(ReportFigures, TakeAnyDistance)
             actual << answers.back().label;
             predicted << answers.back().predicted;
         }
-        int unmeasured = 0;
-        for (const float d : distances)
-            unmeasured += !std::isfinite(d);
-        EXPECT_EQ(unmeasured, unmeasuredDistances(answers));
+        EXPECT_EQ(std::count_if(distances.begin(), distances.end(), [](float d) { return !std::isfinite(d); }), unmeasuredDistances(answers));
         EXPECT_FALSE(distanceHistogram(answers).isNull());
         const Figures figures = classificationFigures(actual, predicted);
         const std::vector<RejectionRow> curve = rejectionCurve(answers);
@@ -109,7 +106,8 @@ TEST(ReportFigures, TakeAnyModel)
         EXPECT_FALSE(varianceCurve(shares, 4).isNull());
         EXPECT_FALSE(projectionScatter(projections, {"A", "B", "A", "C"}, 5000).isNull());
         const Matrix components = matrixOf({{value, 1}, {value, value}, {-value, 0}, {0, value}});
-        EXPECT_FALSE(componentsPicture(components, grid, shares, 16).isNull());
+        const QImage picture = componentsPicture(components, grid, shares, 16);  // two tiles side by side: the right half is drawn on too
+        EXPECT_NE(whiteCanvas(picture.width() / 2, picture.height()), picture.copy(picture.width() / 2, 0, picture.width() / 2, picture.height()));
     }
 }
 

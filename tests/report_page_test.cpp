@@ -182,6 +182,8 @@ TEST(Report, ReadsOnAnyScreenFromAFolderMovedElsewhere)
     QTemporaryDir dir;
     const QString d = dir.path();
     runProgram(SORVIK_GLYPHS_EXECUTABLE, {"train", "test", "--size", "24", "--per-class", "5", "--seed", "3"}, d);
+    const QImage glyph(d + "/train/a-00000.png");  // a light character in the middle of a dark image
+    EXPECT_GT(qGray(glyph.copy(6, 6, 12, 12).scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0)), 5);
     runSorvik({"train", "train"}, d);
     ASSERT_EQ(0, runReport({"test", "trained.out", "--train", "train", "--out", "out"}, d).exitCode);
     QDir().mkpath(d + "/elsewhere");
