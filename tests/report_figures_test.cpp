@@ -89,12 +89,14 @@ TEST(ReportFigures, TakeAnyDistance)
         EXPECT_EQ(7, csv.count("\r\n"));
         EXPECT_EQ(std::count_if(distances.begin(), distances.end(), [](float d) { return std::isinf(d); }), csv.count(",inf,"));
     }
+    EXPECT_EQ(std::vector<int>({0, 1}), galleryChoice(std::vector<Answer>(3), 2));  // images without a class, as they come
 }
 
 TEST(ReportFigures, TakeAnyModel)
 {
     // Models whose values are zero, all equal, or the largest floats of either sign:
     // the plots of their projections and the pictures of their components.
+    EXPECT_EQ(std::vector<double>({0.8, 0.2}), varianceShares(matrixOf({{1, 0}, {3, 2}, {5, 1}})));  // sums of squares 8 and 2
     Raster grid;
     grid.width = grid.height = 2, grid.sourceWidth = grid.sourceHeight = 20;
     for (const float value : {0.0f, 3.0f, FLT_MAX, -FLT_MAX}) {
