@@ -57,6 +57,9 @@ TEST(ReportPictures, TakeAnyModel)
         const QImage picture = componentsPicture(components, grid, shares, 16);  // two tiles side by side: the right half is drawn on too
         EXPECT_NE(whiteCanvas(picture.width() / 2, picture.height()), picture.copy(picture.width() / 2, 0, picture.width() / 2, picture.height()));
     }
+    // Sixteen components in two rows of eight tiles: the lower half is drawn on too.
+    const QImage rows = componentsPicture(Matrix(4, 16), grid, std::vector<double>(16, 1.0 / 16), 16);
+    EXPECT_NE(whiteCanvas(rows.width(), rows.height() / 2), rows.copy(0, rows.height() - rows.height() / 2, rows.width(), rows.height() / 2));
 }
 
 TEST(ReportPictures, PlotsKeepTheirAreaAndTheirMarkLabelsInside)
