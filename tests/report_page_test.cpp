@@ -106,6 +106,22 @@ void expectClassTableOfSummary(const QString &out)
     EXPECT_EQ(3, classLines);
 }
 
+// The confusion matrix by rows in per cent, a count of 0 left blank.
+QJsonArray rowShares(const QJsonArray &matrix)
+{
+    QJsonArray shares;
+    for (const QJsonValue &row : matrix) {
+        double total = 0;
+        for (const QJsonValue &count : row.toArray())
+            total += count.toDouble();
+        QJsonArray cells;
+        for (const QJsonValue &count : row.toArray())
+            cells.append(count.toDouble() == 0 ? QString() : QString::number(100 * count.toDouble() / total, 'f', 1));
+        shares.append(cells);
+    }
+    return shares;
+}
+
 } // namespace
 
 TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
@@ -147,17 +163,7 @@ TEST(Report, AnswersAsSorvikClassAndWritesEveryFile)
     EXPECT_FALSE(shown["wide"].toBool());  // a narrow window needs no sideways scrolling
     EXPECT_EQ(QString::number(summary["accuracy"].toDouble() * 100, 'f', 6), shown["accuracy"].toString());
     EXPECT_EQ(summary["confusion_matrix"].toArray(), shown["confusion"].toArray());
-    QJsonArray rowShares;  // the matrix by rows in per cent, a count of 0 left blank
-    for (const QJsonValue &row : summary["confusion_matrix"].toArray()) {
-        double total = 0;
-        for (const QJsonValue &count : row.toArray())
-            total += count.toDouble();
-        QJsonArray cells;
-        for (const QJsonValue &count : row.toArray())
-            cells.append(count.toDouble() == 0 ? QString() : QString::number(100 * count.toDouble() / total, 'f', 1));
-        rowShares.append(cells);
-    }
-    EXPECT_EQ(rowShares, shown["shares"].toArray());
+    EXPECT_EQ(rowShares(summary["confusion_matrix"].toArray()), shown["shares"].toArray());
     QStringList shares;
     for (const QJsonValue &share : summary["variance_shares"].toArray())
         shares << QString::number(share.toDouble() * 100, 'f', 1);
