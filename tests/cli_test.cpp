@@ -1,5 +1,6 @@
-// The command line as users meet it: every wrong form answers with the usage
-// text naming argument 0 as given and ends with status 255; nothing on stderr.
+// The command line and the console as users meet them: every wrong form answers
+// with the usage text naming argument 0 as given and ends with status 255, nothing
+// on stderr; the tools' conventions; and a console that goes away or fills up.
 
 #include "support.h"
 
@@ -152,6 +153,32 @@ TEST(CommandLine, ToolsWriteNumbersWithAPointWhateverTheLocale)
     runProgram("env", german + report + QStringList{"--out", "de"}, d);
     EXPECT_TRUE(readFile(d + "/c/summary.txt").contains("1.00")) << readFile(d + "/c/summary.txt").constData();
     EXPECT_EQ(readFile(d + "/c/summary.txt"), readFile(d + "/de/summary.txt"));
+}
+
+TEST(CommandLine, AConsoleThatGoesAwayStopsTheReportNotTheRun)
+{
+    // `sorvik train d | head` with head gone: the report has nowhere to go, the
+    // model is still written and the run ends normally (a signal gives -13).
+    QTemporaryDir dir;
+    noiseImages(dir.path() + "/train", {"a-1.png", "b-1.png"}, 3);
+    for (int i = 0; i < 50; ++i)
+        writeFile(dir.path() + QString("/train/note-%1.txt").arg(i), "not an image");
+    const QString closedConsole = "import os, subprocess, sys\nr, w = os.pipe()\nos.close(r)\nprint(subprocess.call(sys.argv[1:], stdout=w))";
+    EXPECT_EQ("1\n", runProgram("python3", {"-c", closedConsole, SORVIK_EXECUTABLE, "train", "train"}, dir.path()).out);
+    EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));
+    // The tools too: the tuning still writes its model, the labels end as they would.
+    EXPECT_EQ("0\n", runProgram("python3", {"-c", closedConsole, SORVIK_TUNE_EXECUTABLE, "train", "--folds", "0", "--keep", "0.85", "--neighbours", "1",
+                                            "--spacing", "4"}, dir.path()).out);
+    EXPECT_TRUE(readFile(dir.path() + "/tuned.out").startsWith("A;B;\n"));
+    EXPECT_EQ("1\n", runProgram("python3", {"-c", closedConsole, SORVIK_LABEL_EXECUTABLE, "train", "tuned.out"}, dir.path()).out);
+    // A console closed before the run: no file the run opens takes its place and
+    // what is printed, so the model is whole and the labels fail to be written.
+    const QString closed = "exec \"$0\" \"$@\" >&-";
+    runProgram("sh", {"-c", closed, SORVIK_EXECUTABLE, "train", "train"}, dir.path());
+    EXPECT_TRUE(readFile(dir.path() + "/trained.out").startsWith("A;B;\n"));
+    const RunResult labels = runProgram("sh", {"-c", closed, SORVIK_LABEL_EXECUTABLE, "train", "tuned.out"}, dir.path());
+    EXPECT_EQ(3, labels.exitCode);
+    EXPECT_EQ("sorvik-label: cannot write the labels: Bad file descriptor\n", labels.err);
 }
 
 TEST(CommandLine, ToolsSayAConsoleThatCannotTakeTheirSummary)
