@@ -1,5 +1,6 @@
 #include "model/model_parameters.h"
 
+#include "base/printable_name.h"
 #include "linalg/pca.h"
 
 #include <QRegularExpression>
@@ -45,8 +46,7 @@ QString readParametersItem(const QString &item, int components, ModelParameters 
 
 QString parametersInWords(const ModelParameters &p, int components)
 {
-    return QStringLiteral("spacing %1, %2 component%3 and %4 neighbour%5")
-        .arg(p.spacing).arg(components).arg(components == 1 ? "" : "s").arg(p.neighbours).arg(p.neighbours == 1 ? "" : "s");
+    return QStringLiteral("spacing %1, %2 and %3").arg(p.spacing).arg(counted(components, "component"), counted(p.neighbours, "neighbour"));
 }
 
 } // namespace sorvik

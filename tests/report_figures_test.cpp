@@ -142,10 +142,8 @@ TEST(ReportFigures, DrawOnlyTheGridOfATuning)
     // The best configuration, moved from 99 to 97 %, is redrawn at its 784 components, the right of the plot.
     const Scored high{1, 784, 784, 1, 1, 99, 0}, low{1, 784, 784, 1, 1, 97, 0};
     const QImage drawn = gridPlot({edge, high}, high), moved = gridPlot({edge, low}, low);
-    int left = 0, right = 0;
-    for (int y = 0; y < drawn.height(); ++y)
-        for (int x = 0; x < drawn.width(); ++x)
-            (x > drawn.width() / 2 ? right : left) += drawn.pixel(x, y) != moved.pixel(x, y);
+    const int half = drawn.width() / 2 + 1, left = pixelsThatDiffer(drawn, moved, QRect(0, 0, half, drawn.height())),
+              right = pixelsThatDiffer(drawn, moved, QRect(half, 0, drawn.width() - half, drawn.height()));
     EXPECT_TRUE(left == 0 && right > 0) << left << " " << right;
     const auto refused = [&](const char *what, void (*change)(Scored &)) {
         Scored wrong = edge;

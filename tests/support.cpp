@@ -66,6 +66,15 @@ void sixtyTrainingImages(const QString &directory)
                   QString("%1-%2.png").arg(i % 2 ? "b" : "a").arg(i));
 }
 
+int pixelsThatDiffer(const QImage &a, const QImage &b, const QRect &area)
+{
+    int differ = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            differ += a.pixel(x, y) != b.pixel(x, y);
+    return differ;
+}
+
 sorvik::Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows)
 {
     sorvik::Matrix m;

@@ -45,6 +45,9 @@ void saveImage(const QImage &image, const QString &directory, const QString &nam
 // A matrix written out row by row: matrixOf({{1, 2}, {3, 4}}).
 sorvik::Matrix matrixOf(std::initializer_list<std::initializer_list<float>> rows);
 
+// How many pixels within `area` differ between two pictures of one size.
+int pixelsThatDiffer(const QImage &a, const QImage &b, const QRect &area);
+
 // A report with its millisecond figures, the only parts that vary between runs,
 // replaced by "Tms" and "T.TTTTTTms".
 std::string maskTimes(const QByteArray &report);

@@ -72,9 +72,8 @@ void passOverMisfits(const QString &directory, Classified &c)
             continue;
         }
         c.report.skipped.append({QFile::encodeName(samplePath(directory, c.report.names.at(i))),
-                                 QStringLiteral("is %1 x %2 pixels and gives %3 feature%4; the model has %5")
-                                     .arg(r.sourceWidth).arg(r.sourceHeight).arg(r.width * r.height).arg(r.width * r.height == 1 ? "" : "s")
-                                     .arg(features)});
+                                 QStringLiteral("is %1 x %2 pixels and gives %3; the model has %4")
+                                     .arg(r.sourceWidth).arg(r.sourceHeight).arg(counted(r.width * r.height, "feature")).arg(features)});
     }
     c.samples = fitting;
     c.report.names = names;

@@ -1,5 +1,7 @@
 #include "tools/report/page.h"
 
+#include "base/printable_name.h"
+
 #include <QSet>
 
 #include <algorithm>
@@ -144,7 +146,7 @@ QString distanceSection(const PageContent &content)
                  + (content.unmeasured == 0 ? QString()
                                             : QStringLiteral("<p id=\"unmeasured\">%1 a nearest squared distance that is not a finite number "
                                                              "(the model's values are too large for float arithmetic) and %2 not drawn.</p>\n")
-                                                  .arg(content.unmeasured == 1 ? QStringLiteral("1 image has") : QStringLiteral("%1 images have").arg(content.unmeasured),
+                                                  .arg(counted(content.unmeasured, "image") + QLatin1String(content.unmeasured == 1 ? " has" : " have"),
                                                        content.unmeasured == 1 ? QStringLiteral("is") : QStringLiteral("are")))
                  + besidePicture(content, QStringLiteral("distances.png"), QStringLiteral("histogram of the nearest squared distances"))
                  + (content.pictures.contains(QStringLiteral("thumbnails.png")) ? QStringLiteral("<p>The first three test images of every class, as "

@@ -186,9 +186,7 @@ TrainingFiles trainingFiles(const QString &directory, const std::vector<Director
     const int n = model.projections.rows;
     if (names.size() != n) {
         const QString why = unlisted(directory);
-        const QString held = why.isEmpty() ? QStringLiteral("holds %1 usable image%2 for the model's %3 row%4")
-                                                 .arg(names.size()).arg(names.size() == 1 ? "" : "s").arg(n).arg(n == 1 ? "" : "s")
-                                           : why;
+        const QString held = why.isEmpty() ? QStringLiteral("holds %1 for the model's %2").arg(counted(names.size(), "usable image"), counted(n, "row")) : why;
         result.problem = QStringLiteral("%1 %2; predictions.csv names no nearest training file").arg(printableName(directory), held);
         return result;
     }

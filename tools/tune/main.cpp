@@ -259,9 +259,9 @@ int main(int argc, char *argv[])
     const Model model = trainBest(images, best);
     best.features = model.components.rows;
     best.components = model.components.columns;
-    const auto counted = [](int n, const char *what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
-    std::cout << "trained: spacing " << best.spacing << ", " << counted(model.components.rows, "feature") << ", "
-              << counted(model.components.columns, "component") << ", " << counted(best.neighbours, "neighbour") << "\n";
+    std::cout << "trained: spacing " << best.spacing << ", "
+              << QStringList{counted(model.components.rows, "feature"), counted(model.components.columns, "component"), counted(best.neighbours, "neighbour")}
+                     .join(QStringLiteral(", ")).toStdString() << "\n";
     QString reason;
     if (!writeModelFile(options.modelFile, model, &reason))
         refuse(cannotWrite(options.modelFile, reason));
